@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QWidget>
+
+class PeerSocket;
+class PlatformServices;
+class QLabel;
+struct WireMessage;
+
+// The duel board: the one main window of a run. It owns the peer socket and the status line.
+class FrmMain : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultPort = 123;
+
+    explicit FrmMain(PlatformServices &platform, int port = DefaultPort, QWidget *parent = nullptr);
+    // Leaving without closing the window (the object is destroyed) says goodbye as closing does.
+    ~FrmMain() override;
+
+    // Runs once, right before the window is first shown: the thanks box, then listening.
+    void Form_Load();
+    // Applies every message that has arrived from the peer, in order.
+    void GetAll();
+
+    PeerSocket *const W1;
+    QLabel *const lblStatus;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Form_Unload();
+    void sayGoodbyeAndClose();
+    void W1_ConnectionRequest(int requestId);
+    void W1_DataArrival(qint64 bytesTotal);
+    void W1_Close();
+    void W1_Error(const QString &description);
+    void apply(const WireMessage &message);
+
+    PlatformServices &m_platform;
+    const int m_port;
+};

@@ -1,0 +1,352 @@
+#include "PeerSocket.h"
+
+#include "GracefulCloser.h"
+#include "Windows1252.h"
+#include "WireMessage.h"
+
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+const QString PeerSocket::GreetingTag = QStringLiteral("skarnet/1");
+
+namespace {
+
+constexpr int ShutdownWaitMs = 2000;
+
+QString describeListenFailure(QAbstractSocket::SocketError error, int port)
+{
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        return QObject::tr("the port is in use");
+    case QAbstractSocket::SocketAccessError:
+        return port < 1024 ? QObject::tr("this user may not open ports below 1024")
+                           : QObject::tr("permission denied");
+    default:
+        return QObject::tr("the system refused it");
+    }
+}
+
+QString describeConnectFailure(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QObject::tr("Cannot connect: nobody is listening there");
+    case QAbstractSocket::HostNotFoundError:
+        return QObject::tr("Cannot connect: the address was not found");
+    case QAbstractSocket::SocketTimeoutError:
+        return QObject::tr("Cannot connect: no answer from that address");
+    default:
+        return QObject::tr("Cannot connect: the address cannot be reached");
+    }
+}
+
+bool isGreeting(const QString &message)
+{
+    const WireMessage parsed = WireMessage::parse(message);
+    return parsed.code == WireCode::Greeting &&
+           parsed.payload.startsWith(QStringLiteral("skarnet/"));
+}
+
+QByteArray framedBytes(const QString &message)
+{
+    QByteArray bytes = message.toUtf8();
+    bytes.replace('\0', QByteArrayView());
+    bytes.append('\0');
+    return bytes;
+}
+
+QByteArray plainBytes(const QString &message)
+{
+    QByteArray bytes = Windows1252::encode(message);
+    bytes.replace('\0', QByteArrayView());
+    return bytes;
+}
+
+} // namespace
+
+PeerSocket::PeerSocket(QObject *parent)
+    : QObject(parent)
+{
+    m_greetingWait.setSingleShot(true);
+    m_greetingWait.setInterval(GreetingWaitMs);
+    connect(&m_greetingWait, &QTimer::timeout, this, &PeerSocket::settleOnPlainSending);
+}
+
+PeerSocket::~PeerSocket()
+{
+    Close();
+    for (GracefulCloser *closer : findChildren<GracefulCloser *>(Qt::FindDirectChildrenOnly))
+        closer->finishNow(ShutdownWaitMs);
+}
+
+int PeerSocket::LocalPort() const
+{
+    return m_server ? int(m_server->serverPort()) : m_localPort;
+}
+
+void PeerSocket::SetLocalPort(int port)
+{
+    m_localPort = port;
+}
+
+QString PeerSocket::LocalIP() const
+{
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address.toString();
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+PeerSocket::LinkState PeerSocket::State() const
+{
+    if (m_socket) {
+        switch (m_socket->state()) {
+        case QAbstractSocket::ConnectedState:
+            return Connected;
+        case QAbstractSocket::HostLookupState:
+        case QAbstractSocket::ConnectingState:
+            return Connecting;
+        default:
+            break;
+        }
+    }
+    if (m_server)
+        return Listening;
+    return m_connectFailed ? Failed : Closed;
+}
+
+bool PeerSocket::Listen()
+{
+    closeServer();
+    m_server = new QTcpServer(this);
+    connect(m_server, &QTcpServer::newConnection, this, &PeerSocket::takeConnectionRequests);
+    if (m_server->listen(QHostAddress::Any, quint16(m_localPort))) {
+        m_listenError.clear();
+        return true;
+    }
+    m_listenError = describeListenFailure(m_server->serverError(), m_localPort);
+    closeServer();
+    return false;
+}
+
+void PeerSocket::takeConnectionRequests()
+{
+    while (m_server && m_server->hasPendingConnections()) {
+        QTcpSocket *request = m_server->nextPendingConnection();
+        request->setParent(this);
+        const int id = ++m_lastRequestId;
+        m_requests.insert(id, request);
+        emit ConnectionRequest(id);
+    }
+    // A request the owner did not accept while handling its event is refused.
+    for (QTcpSocket *request : std::as_const(m_requests)) {
+        request->abort();
+        request->deleteLater();
+    }
+    m_requests.clear();
+}
+
+void PeerSocket::Accept(int requestId)
+{
+    QTcpSocket *request = m_requests.take(requestId);
+    if (!request)
+        return;
+    adopt(request, true);
+    // The owner's handler sends its greeting right after accepting; what the requester has
+    // already sent is read afterwards, so our replies follow that greeting.
+    QMetaObject::invokeMethod(this, &PeerSocket::readIncoming, Qt::QueuedConnection);
+}
+
+void PeerSocket::Connect(const QString &host, int port)
+{
+    dropSocket();
+    m_connectFailed = false;
+    auto *socket = new QTcpSocket(this);
+    adopt(socket, false);
+    connect(socket, &QTcpSocket::connected, this, &PeerSocket::onConnected);
+    socket->connectToHost(host, quint16(port));
+}
+
+void PeerSocket::adopt(QTcpSocket *socket, bool accepted)
+{
+    dropSocket();
+    m_socket = socket;
+    m_acceptedSide = accepted;
+    connect(socket, &QTcpSocket::readyRead, this, &PeerSocket::readIncoming);
+    connect(socket, &QTcpSocket::disconnected, this, &PeerSocket::onPeerClosed);
+    connect(socket, &QTcpSocket::errorOccurred, this, &PeerSocket::onSocketError);
+    m_linkWasUp = accepted;
+    if (accepted)
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+}
+
+void PeerSocket::onConnected()
+{
+    // Only takes effect once connected: each small message must leave at once instead of
+    // waiting for the acknowledgement of the previous one.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_linkWasUp = true;
+    m_awaitingGreeting = true;
+    m_greetingWait.start();
+    writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
+}
+
+bool PeerSocket::SendData(const QString &message)
+{
+    if (State() != Connected)
+        return false;
+    if (m_awaitingGreeting) {
+        m_heldBack.append(message);
+        return true;
+    }
+    return writeMessage(message);
+}
+
+bool PeerSocket::writeMessage(const QString &message)
+{
+    return writeBytes(m_sendFramed ? framedBytes(message) : plainBytes(message));
+}
+
+bool PeerSocket::writeBytes(const QByteArray &bytes)
+{
+    if (!m_socket || m_socket->write(bytes) == bytes.size())
+        return m_socket != nullptr;
+    failLink(tr("Disconnected: a message could not be sent"));
+    return false;
+}
+
+bool PeerSocket::GetData(QString &message)
+{
+    if (m_inbox.isEmpty())
+        return false;
+    message = m_inbox.dequeue();
+    return true;
+}
+
+void PeerSocket::readIncoming()
+{
+    if (!m_socket)
+        return;
+    const QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    QStringList messages;
+    const bool withinLimits = m_reader.feed(bytes, messages);
+    const QTcpSocket *reading = m_socket;
+    for (const QString &message : std::as_const(messages)) {
+        if (isGreeting(message))
+            onGreeting();
+        else
+            m_inbox.enqueue(message);
+    }
+    if (!m_inbox.isEmpty())
+        emit DataArrival(bytes.size());
+    if (!withinLimits && m_socket == reading)
+        failLink(tr("Disconnected: the opponent sent a message over 1 MiB"));
+}
+
+void PeerSocket::onGreeting()
+{
+    if (m_sendFramed)
+        return;
+    m_greetingWait.stop();
+    m_awaitingGreeting = false;
+    // The NUL ends any plain message we sent before; everything after it is framed.
+    if (!writeBytes(QByteArray(1, '\0')))
+        return;
+    m_sendFramed = true;
+    if (m_acceptedSide)
+        writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
+    settleOnPlainSending();
+}
+
+void PeerSocket::settleOnPlainSending()
+{
+    m_awaitingGreeting = false;
+    const QStringList heldBack = std::exchange(m_heldBack, {});
+    for (const QString &message : heldBack) {
+        if (!writeMessage(message))
+            return;
+    }
+}
+
+void PeerSocket::onSocketError()
+{
+    if (!m_socket || sender() != m_socket)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        return; // a failure of a connected socket is followed by `disconnected`
+    if (m_linkWasUp) {
+        onPeerClosed();
+        return;
+    }
+    const QString description = describeConnectFailure(m_socket->error());
+    dropSocket();
+    m_connectFailed = true;
+    emit LinkError(description);
+}
+
+void PeerSocket::onPeerClosed()
+{
+    if (!m_socket)
+        return;
+    readIncoming();
+    if (!m_socket)
+        return;
+    dropSocket();
+    emit CloseEvent();
+}
+
+void PeerSocket::failLink(const QString &description)
+{
+    if (!m_socket)
+        return;
+    dropSocket();
+    emit LinkError(description);
+}
+
+void PeerSocket::Close()
+{
+    closeServer();
+    if (!m_socket)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // Messages still held for the handshake go out framed: a peer that reads frames
+        // needs the NUL, and one that does not stops reading at it.
+        if (m_awaitingGreeting) {
+            m_sendFramed = true;
+            settleOnPlainSending();
+        }
+        QTcpSocket *socket = std::exchange(m_socket, nullptr);
+        dropSocket();
+        new GracefulCloser(socket, this);
+        return;
+    }
+    dropSocket();
+}
+
+void PeerSocket::dropSocket()
+{
+    m_greetingWait.stop();
+    m_awaitingGreeting = false;
+    m_sendFramed = false;
+    m_heldBack.clear();
+    m_reader.reset();
+    m_inbox.clear();
+    m_connectFailed = false;
+    if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void PeerSocket::closeServer()
+{
+    if (QTcpServer *server = std::exchange(m_server, nullptr)) {
+        server->close();
+        server->deleteLater();
+    }
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "MessageReader.h"
+
+#include <QMap>
+#include <QObject>
+#include <QQueue>
+#include <QStringList>
+#include <QTimer>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The program's one peer connection: it listens, accepts one requester or connects out,
+// and carries wire messages in both directions.
+//
+// Connection sequence (details of the byte stream in MessageReader.h):
+//   Listen -> ConnectionRequest(id) -> the owner closes the listener and calls Accept(id)
+//   Connect -> (connected) -> greeting sent, outgoing messages held until the peer's
+//              greeting shows it reads frames, or until GreetingWaitMs passes without one
+//              (a peer that only knows the plain form)
+// Messages are read as they arrive and queued; DataArrival tells the owner to drain the
+// queue with GetData. CloseEvent reports that the peer ended the link; LinkError that the
+// link was ended here because of a fault, with a sentence for the player.
+class PeerSocket : public QObject
+{
+    Q_OBJECT
+public:
+    // Values of State(); only Connected is tested by the senders.
+    enum LinkState
+    {
+        Closed = 0,
+        Listening = 2,
+        Connecting = 6,
+        Connected = 7,
+        Failed = 9
+    };
+    Q_ENUM(LinkState)
+
+    static constexpr int GreetingWaitMs = 2000;
+    static const QString GreetingTag;
+
+    explicit PeerSocket(QObject *parent = nullptr);
+    ~PeerSocket() override;
+
+    // The port Listen opens; while listening, the port actually opened (0 picks a free one).
+    int LocalPort() const;
+    void SetLocalPort(int port);
+    int RemotePort() const { return m_remotePort; }
+    void SetRemotePort(int port) { m_remotePort = port; }
+    // This machine's first non-loopback IPv4 address as dotted text.
+    QString LocalIP() const;
+    LinkState State() const;
+
+    // Opens the listener on LocalPort. On failure returns false and ListenError() says why.
+    bool Listen();
+    QString ListenError() const { return m_listenError; }
+    void Accept(int requestId);
+    void Connect(const QString &host, int port);
+    // Queues one message; false when the link is not connected or the send failed.
+    bool SendData(const QString &message);
+    // Takes the oldest message received and not yet read; false when there is none.
+    bool GetData(QString &message);
+    // Ends whatever the socket is doing; a connected link is closed gracefully.
+    void Close();
+
+    bool sendsFrames() const { return m_sendFramed; }
+    bool readsFrames() const { return m_reader.isFramed(); }
+
+signals:
+    void ConnectionRequest(int requestId);
+    void DataArrival(qint64 bytesTotal);
+    void CloseEvent();
+    void LinkError(const QString &description);
+
+private:
+    void takeConnectionRequests();
+    void adopt(QTcpSocket *socket, bool accepted);
+    void onConnected();
+    void readIncoming();
+    void onGreeting();
+    void settleOnPlainSending();
+    bool writeMessage(const QString &message);
+    bool writeBytes(const QByteArray &bytes);
+    void onSocketError();
+    void onPeerClosed();
+    void failLink(const QString &description);
+    void dropSocket();
+    void closeServer();
+
+    QTcpServer *m_server = nullptr;
+    QTcpSocket *m_socket = nullptr;
+    QMap<int, QTcpSocket *> m_requests;
+    int m_lastRequestId = 0;
+    int m_localPort = 0;
+    int m_remotePort = 0;
+    QString m_listenError;
+    bool m_connectFailed = false;
+
+    MessageReader m_reader;
+    QQueue<QString> m_inbox;
+    bool m_acceptedSide = false;
+    bool m_linkWasUp = false;
+    bool m_sendFramed = false;
+    bool m_awaitingGreeting = false;
+    QStringList m_heldBack;
+    QTimer m_greetingWait;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The desktop services the windows use besides their own controls. Windows take them
+// through this interface so that tests can record them instead of blocking on a dialog.
+class PlatformServices
+{
+public:
+    virtual ~PlatformServices() = default;
+
+    // A modal box with an OK button; returns when the player dismisses it.
+    virtual void messageBox(QWidget *parent, const QString &text, const QString &title) = 0;
+    // A modal box with an OK button that returns at once, so that the caller (and the
+    // messages arriving behind it) go on while the box is up.
+    virtual void announce(QWidget *parent, const QString &text, const QString &title) = 0;
+    // A modal prompt with OK and Cancel; the entered text, or an empty text on Cancel.
+    virtual QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
+                             const QString &defaultAnswer) = 0;
+    virtual void beep() = 0;
+    // Ends the program: every window closes and no further handler runs.
+    virtual void endProgram() = 0;
+};

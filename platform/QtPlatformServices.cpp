@@ -1,0 +1,55 @@
+#include "QtPlatformServices.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox *makeBox(QWidget *parent, const QString &text, const QString &title)
+{
+    auto *box = new QMessageBox(parent);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->setWindowTitle(title);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setIcon(QMessageBox::NoIcon);
+    return box;
+}
+
+} // namespace
+
+void QtPlatformServices::messageBox(QWidget *parent, const QString &text, const QString &title)
+{
+    QMessageBox *box = makeBox(parent, text, title);
+    box->exec();
+    delete box;
+}
+
+void QtPlatformServices::announce(QWidget *parent, const QString &text, const QString &title)
+{
+    QMessageBox *box = makeBox(parent, text, title);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+QString QtPlatformServices::inputBox(QWidget *parent, const QString &prompt, const QString &title,
+                                     const QString &defaultAnswer)
+{
+    bool accepted = false;
+    const QString answer =
+        QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultAnswer, &accepted);
+    return accepted ? answer : QString();
+}
+
+void QtPlatformServices::beep()
+{
+    QApplication::beep();
+}
+
+void QtPlatformServices::endProgram()
+{
+    // exit() leaves the event loop without asking the windows again whether they may close.
+    QCoreApplication::exit(0);
+}

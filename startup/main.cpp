@@ -1,0 +1,17 @@
+#include "board/FrmMain.h"
+#include "platform/QtPlatformServices.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Skarnet"));
+    QApplication::setApplicationVersion(QStringLiteral("1.3.0.2"));
+
+    QtPlatformServices platform;
+    FrmMain frmMain(platform);
+    frmMain.Form_Load();
+    frmMain.show();
+    return app.exec();
+}

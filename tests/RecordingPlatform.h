@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/PlatformServices.h"
+
+#include <QPair>
+#include <QStringList>
+
+#include <functional>
+
+// Desktop services for tests: every box, prompt, beep and exit is recorded instead of shown.
+class RecordingPlatform : public PlatformServices
+{
+public:
+    using Box = QPair<QString, QString>; // text, title
+
+    void messageBox(QWidget *, const QString &text, const QString &title) override
+    {
+        boxes.append({text, title});
+        if (whileBoxIsOpen)
+            whileBoxIsOpen();
+    }
+    void announce(QWidget *, const QString &text, const QString &title) override
+    {
+        announcements.append({text, title});
+    }
+    QString inputBox(QWidget *, const QString &prompt, const QString &title,
+                     const QString &defaultAnswer) override
+    {
+        prompts.append({prompt, title});
+        defaults.append(defaultAnswer);
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    void beep() override { ++beeps; }
+    void endProgram() override { ++programEnds; }
+
+    QList<Box> boxes;
+    QList<Box> announcements;
+    QList<Box> prompts;
+    QStringList defaults;
+    QStringList answers;
+    int beeps = 0;
+    int programEnds = 0;
+    std::function<void()> whileBoxIsOpen;
+};

@@ -1,0 +1,326 @@
+// Two main windows, and plain TCP peers that speak only the message table, linked over
+// loopback with real sockets.
+#include "RecordingPlatform.h"
+#include "board/FrmMain.h"
+#include "link/PeerSocket.h"
+
+#include <QLabel>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int LinkTimeoutMs = 5000;
+
+// A peer that knows nothing of framing: it records every byte it receives and whether the
+// stream has ended.
+class PlainPeer : public QObject
+{
+public:
+    explicit PlainPeer(QTcpSocket *socket = new QTcpSocket)
+        : socket(socket)
+    {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this,
+                [this] { received += this->socket->readAll(); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { ended = true; });
+    }
+    bool connectTo(int port)
+    {
+        socket->connectToHost(QHostAddress::LocalHost, quint16(port));
+        return socket->waitForConnected(LinkTimeoutMs);
+    }
+    void send(const QByteArray &bytes)
+    {
+        socket->write(bytes);
+        socket->flush();
+    }
+
+    QTcpSocket *socket;
+    QByteArray received;
+    bool ended = false;
+};
+
+struct Seat
+{
+    RecordingPlatform platform;
+    std::unique_ptr<FrmMain> window;
+
+    explicit Seat(int port = 0)
+        : window(std::make_unique<FrmMain>(platform, port))
+    {
+        window->Form_Load();
+    }
+    QString status() const { return window->lblStatus->text(); }
+    int port() const { return window->W1->LocalPort(); }
+    PeerSocket *socket() const { return window->W1; }
+};
+
+// Links `connecting` to `listening` the way the connections window does, and waits until
+// both sides report the link and frames are agreed.
+bool link(Seat &connecting, Seat &listening)
+{
+    connecting.socket()->Close();
+    connecting.socket()->Connect(QStringLiteral("127.0.0.1"), listening.port());
+    return QTest::qWaitFor(
+        [&] {
+            return connecting.status() == QLatin1String("Connected") &&
+                   listening.status() == QLatin1String("Connected") &&
+                   connecting.socket()->sendsFrames() && listening.socket()->sendsFrames();
+        },
+        LinkTimeoutMs);
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::Any, 0);
+    return probe.serverPort();
+}
+
+bool canConnect(int port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    return socket.waitForConnected(1000);
+}
+
+} // namespace
+
+class TestPeerLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listensOnlyAfterThanksBox();
+    void twoWindowsLinkAndAgreeOnFrames();
+    void framedTextArrivesIntact();
+    void closingEitherSideEndsTheLink_data();
+    void closingEitherSideEndsTheLink();
+    void peerGoneWithoutGoodbyeShowsDisconnected_data();
+    void peerGoneWithoutGoodbyeShowsDisconnected();
+    void plainPeerReceivesOnlyTheTable();
+    void connectingToPlainPeerSendsPlainText();
+    void closeDeliversGoodbyeWhilePeerSends();
+    void closeAtProgramEndDeliversGoodbye();
+    void oversizedFrameEndsLinkWithReason();
+    void failedListenKeepsProgramUsable();
+    void secondClientIsRefusedWithoutTouchingLink();
+};
+
+void TestPeerLink::listensOnlyAfterThanksBox()
+{
+    const int port = freePort();
+    RecordingPlatform platform;
+    FrmMain window(platform, port);
+    bool reachableDuringBox = true;
+    platform.whileBoxIsOpen = [&] {
+        reachableDuringBox = canConnect(port);
+    };
+    window.Form_Load();
+
+    QCOMPARE(platform.boxes.size(), 1);
+    QCOMPARE(platform.boxes.first(),
+             RecordingPlatform::Box("This program was made thanks to Tarvo", "Thanks"));
+    QVERIFY(!reachableDuringBox);
+    QCOMPARE(window.lblStatus->text(), QStringLiteral("Waiting for connection"));
+    QCOMPARE(window.W1->State(), PeerSocket::Listening);
+    QVERIFY(canConnect(port));
+}
+
+void TestPeerLink::twoWindowsLinkAndAgreeOnFrames()
+{
+    Seat listening, connecting;
+    QVERIFY(link(connecting, listening));
+    QCOMPARE(listening.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(connecting.socket()->State(), PeerSocket::Connected);
+    QVERIFY(listening.socket()->readsFrames());
+    QVERIFY(connecting.socket()->readsFrames());
+    // The listener stopped listening when it accepted.
+    QVERIFY(!canConnect(listening.port()));
+}
+
+void TestPeerLink::framedTextArrivesIntact()
+{
+    Seat listening, connecting;
+    QVERIFY(link(connecting, listening));
+    const QString text = QStringLiteral("H\u00E9llo \u2603 \u65E5\u672C \U0001F0A1 two\r\nlines");
+    QVERIFY(connecting.socket()->SendData(QStringLiteral("19") + text));
+    QVERIFY(connecting.socket()->SendData(QStringLiteral("19second")));
+    QTRY_COMPARE(listening.platform.announcements.size(), 2);
+    QCOMPARE(listening.platform.announcements.at(0), RecordingPlatform::Box(text, "Skarnet"));
+    QCOMPARE(listening.platform.announcements.at(1).first, QStringLiteral("second"));
+}
+
+void TestPeerLink::closingEitherSideEndsTheLink_data()
+{
+    QTest::addColumn<bool>("listenerCloses");
+    QTest::newRow("listening side closes") << true;
+    QTest::newRow("connecting side closes") << false;
+}
+
+void TestPeerLink::closingEitherSideEndsTheLink()
+{
+    QFETCH(bool, listenerCloses);
+    Seat listening, connecting;
+    QVERIFY(link(connecting, listening));
+    Seat &closing = listenerCloses ? listening : connecting;
+    Seat &staying = listenerCloses ? connecting : listening;
+
+    closing.window->close();
+    QCOMPARE(closing.platform.programEnds, 1);
+    QTRY_COMPARE(staying.status(), QStringLiteral("Disconnected"));
+    QTRY_COMPARE(staying.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(staying.socket()->SendData(QStringLiteral("013")), false);
+    QVERIFY(!canConnect(staying.port()));
+}
+
+void TestPeerLink::peerGoneWithoutGoodbyeShowsDisconnected_data()
+{
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("orderly close") << false;
+    QTest::newRow("connection reset") << true;
+}
+
+void TestPeerLink::peerGoneWithoutGoodbyeShowsDisconnected()
+{
+    QFETCH(bool, reset);
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(peer.connectTo(seat.port()));
+    QTRY_COMPARE(seat.status(), QStringLiteral("Connected"));
+    peer.send("013");
+    if (reset)
+        peer.socket->abort();
+    else
+        peer.socket->disconnectFromHost();
+    QTRY_COMPARE(seat.status(), QStringLiteral("Disconnected"));
+    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+}
+
+void TestPeerLink::plainPeerReceivesOnlyTheTable()
+{
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(peer.connectTo(seat.port()));
+    QTRY_COMPARE(peer.received, QByteArray("18Connected"));
+    QTest::qWait(PeerSocket::GreetingWaitMs / 4);
+    QCOMPARE(peer.received, QByteArray("18Connected"));
+
+    peer.send("19caf\xE9 \x80 5");
+    QTRY_COMPARE(seat.platform.announcements.size(), 1);
+    QCOMPARE(seat.platform.announcements.first().first, QStringLiteral("caf\u00E9 \u20AC 5"));
+
+    QVERIFY(seat.socket()->SendData(QStringLiteral("19\u00DCber \u20AC \u65E5")));
+    seat.window->close();
+    QTRY_VERIFY(peer.ended);
+    QCOMPARE(peer.received, QByteArray("18Connected"
+                                       "19\xDC"
+                                       "ber \x80 ?"
+                                       "18Disconnected"));
+    QVERIFY(!peer.received.contains('\0'));
+}
+
+void TestPeerLink::connectingToPlainPeerSendsPlainText()
+{
+    QTcpServer plainListener;
+    QVERIFY(plainListener.listen(QHostAddress::LocalHost, 0));
+    Seat seat;
+    seat.socket()->Close();
+    seat.socket()->Connect(QStringLiteral("127.0.0.1"), plainListener.serverPort());
+    QVERIFY(plainListener.waitForNewConnection(LinkTimeoutMs));
+    PlainPeer peer(plainListener.nextPendingConnection());
+    peer.send("18Connected");
+    QTRY_COMPARE(seat.status(), QStringLiteral("Connected"));
+
+    // Sent before the peer could have answered the greeting: held, then sent plain.
+    QVERIFY(seat.socket()->SendData(QStringLiteral("19Voil\u00E0")));
+    QTRY_VERIFY_WITH_TIMEOUT(peer.received.endsWith("19Voil\xE0"), PeerSocket::GreetingWaitMs * 2);
+    // The peer saw our greeting, which its table drops, and nothing else framed.
+    QCOMPARE(peer.received, QByteArray("20skarnet/1\0"
+                                       "19Voil\xE0",
+                                       19));
+    QVERIFY(!seat.socket()->sendsFrames());
+
+    peer.send("19d\xE9j\xE0");
+    QTRY_COMPARE(seat.platform.announcements.size(), 1);
+    QCOMPARE(seat.platform.announcements.first().first, QStringLiteral("d\u00E9j\u00E0"));
+}
+
+void TestPeerLink::closeDeliversGoodbyeWhilePeerSends()
+{
+    for (int run = 0; run < 20; ++run) {
+        Seat seat;
+        PlainPeer peer;
+        QVERIFY(peer.connectTo(seat.port()));
+        QTRY_COMPARE(peer.received, QByteArray("18Connected"));
+        // Data that reaches the window but is still unread when it closes.
+        peer.send(QByteArray("17") + QByteArray(200000, 'x'));
+        seat.window->close();
+        peer.send(QByteArray("17") + QByteArray(50000, 'y'));
+        QTRY_VERIFY(peer.ended);
+        QCOMPARE(peer.received, QByteArray("18Connected18Disconnected"));
+    }
+}
+
+void TestPeerLink::closeAtProgramEndDeliversGoodbye()
+{
+    auto seat = std::make_unique<Seat>();
+    PlainPeer peer;
+    QVERIFY(peer.connectTo(seat->port()));
+    QTRY_COMPARE(peer.received, QByteArray("18Connected"));
+    peer.send(QByteArray("17") + QByteArray(100000, 'x'));
+    seat->window->close();
+    seat.reset(); // the process ends right after the close: no event loop runs for the socket
+    QTRY_VERIFY(peer.ended);
+    QCOMPARE(peer.received, QByteArray("18Connected18Disconnected"));
+}
+
+void TestPeerLink::oversizedFrameEndsLinkWithReason()
+{
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(peer.connectTo(seat.port()));
+    QTRY_VERIFY(peer.received.startsWith("18Connected"));
+    peer.send(QByteArray("20skarnet/1\0"
+                         "19ok\0",
+                         17));
+    QTRY_COMPARE(seat.platform.announcements.size(), 1);
+    peer.send(QByteArray("17") + QByteArray(MessageReader::MaxFrameBytes, 'z'));
+    QTRY_VERIFY(seat.status().contains(QStringLiteral("over 1 MiB")));
+    QVERIFY(seat.status().startsWith(QStringLiteral("Disconnected")));
+    QTRY_VERIFY(peer.ended);
+    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(seat.platform.announcements.size(), 1);
+}
+
+void TestPeerLink::failedListenKeepsProgramUsable()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any, 0));
+    const int port = occupant.serverPort();
+    Seat blocked(port);
+    QCOMPARE(blocked.status(),
+             QStringLiteral("Cannot listen on port %1: the port is in use").arg(port));
+    QCOMPARE(blocked.socket()->State(), PeerSocket::Closed);
+
+    Seat other;
+    QVERIFY(link(blocked, other));
+}
+
+void TestPeerLink::secondClientIsRefusedWithoutTouchingLink()
+{
+    Seat listening, connecting;
+    QVERIFY(link(connecting, listening));
+    for (int attempt = 0; attempt < 3; ++attempt)
+        QVERIFY(!canConnect(listening.port()));
+    QVERIFY(connecting.socket()->SendData(QStringLiteral("19still here")));
+    QTRY_COMPARE(listening.platform.announcements.size(), 1);
+    QCOMPARE(listening.status(), QStringLiteral("Connected"));
+}
+
+QTEST_MAIN(TestPeerLink)
+#include "tst_peerlink.moc"
