@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs from Debian's packages whatever building and running Skarnet needs and is missing.
+# With --tests it also installs what the test suite needs (virtual display, input driver).
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+          fonts-liberation fonts-comic-neue fonts-dejavu-core)
+if [[ ${1:-} == --tests ]]; then
+    packages+=(xvfb xauth xdotool x11-utils iproute2 netcat-openbsd)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+        missing+=("$package")
+    fi
+done
+((${#missing[@]} == 0)) && exit 0
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+    as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

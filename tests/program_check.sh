@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Runs the real program on a virtual X display and talks to it as a plain TCP peer that knows
+# only the message table: the thanks box comes first and nothing listens until it is
+# dismissed; then port 123 greets the peer with exactly "18Connected"; closing the main window
+# sends "18Disconnected" followed by the end of the stream.
+#
+# usage: program_check.sh PROGRAM X11_CLOSE_TOOL
+# Exits 77 (skipped) where port 123 cannot be used or there is no virtual display.
+set -uo pipefail
+
+program=$1
+close_tool=$2
+port=123
+
+skip() { echo "SKIP: $*"; exit 77; }
+fail() { echo "FAIL: $*"; exit 1; }
+
+command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+command -v xdotool >/dev/null || skip "xdotool is not installed"
+if [[ $(id -u) -ne 0 ]] && (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > port)); then
+    skip "port $port needs root or a lower net.ipv4.ip_unprivileged_port_start"
+fi
+if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
+    skip "something else already listens on port $port"
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+display=:$((70 + RANDOM % 200))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || fail "the virtual display did not start"
+
+wait_for_window() {
+    local title=$1 id=""
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
+        [[ -n $id ]] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
+app=$!
+pids+=($app)
+
+box=$(wait_for_window Thanks) || fail "the thanks box did not appear"
+sleep 0.5
+if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
+    fail "port $port accepted a connection before the thanks box was dismissed"
+fi
+xdotool windowfocus --sync "$box" key Return
+wait_for_window Skarnet >/dev/null || fail "the main window did not appear"
+
+connected=0
+for _ in $(seq 50); do
+    if exec 3<>/dev/tcp/127.0.0.1/$port; then connected=1; break; fi 2>/dev/null
+    sleep 0.1
+done
+((connected)) || fail "nothing listens on port $port after the thanks box"
+timeout 1 cat <&3 >"$work/greeting"
+greeting=$(cat "$work/greeting")
+[[ $greeting == "18Connected" ]] || fail "greeted with '$greeting' instead of '18Connected'"
+
+"$close_tool" Skarnet || fail "could not ask the main window to close"
+timeout 5 cat <&3 >"$work/goodbye"
+status=$?
+exec 3<&-
+((status == 0)) || fail "the stream did not end after the window closed"
+goodbye=$(cat "$work/goodbye")
+[[ $goodbye == "18Disconnected" ]] || fail "said '$goodbye' instead of '18Disconnected' at close"
+for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && fail "the program still runs after its main window closed"
+echo "program check passed"
