@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core)
 if [[ ${1:-} == --tests ]]; then
-    packages+=(xvfb xauth xdotool x11-utils iproute2 netcat-openbsd)
+    packages+=(xvfb xauth xdotool x11-utils iproute2)
 fi
 
 missing=()
