@@ -3,7 +3,7 @@
 # With --tests it also installs what the test suite needs (virtual display, input driver).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth xdotool x11-utils iproute2)
