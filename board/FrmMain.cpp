@@ -1,5 +1,6 @@
 #include "FrmMain.h"
 
+#include "board/BoardLayout.h"
 #include "board/ZoneTable.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
@@ -7,7 +8,9 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 
 namespace {
 
@@ -18,22 +21,68 @@ const QString StatusWaiting = QStringLiteral("Waiting for connection");
 } // namespace
 
 FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint)
     , W1(new PeerSocket(this))
-    , lblStatus(new QLabel(StatusDisconnected, this))
     , m_platform(platform)
     , m_port(port)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Skarnet"));
+    setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     W1->setObjectName(QStringLiteral("W1"));
-    lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    lblStatus->setTextFormat(Qt::PlainText);
+    BoardLayout::build(this);
+    lblStatus = findChild<QLabel *>(QStringLiteral("lblStatus"));
+    m_opponentGrave = findChild<QPlainTextEdit *>(QStringLiteral("lblP2Grave"));
+    m_chat = findChild<QPlainTextEdit *>(QStringLiteral("txtChat"));
+    connect(m_opponentGrave, &QPlainTextEdit::textChanged, this, &FrmMain::lblP2Grave_Change);
+    connect(m_chat, &QPlainTextEdit::textChanged, this, &FrmMain::txtChat_Change);
+    connectZoneEditors();
+    findChild<QWidget *>(QStringLiteral("cmdConnections"))->setFocus();
 
     connect(W1, &PeerSocket::ConnectionRequest, this, &FrmMain::W1_ConnectionRequest);
     connect(W1, &PeerSocket::DataArrival, this, &FrmMain::W1_DataArrival);
     connect(W1, &PeerSocket::CloseEvent, this, &FrmMain::W1_Close);
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
+}
+
+void FrmMain::connectZoneEditors()
+{
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        m_displaysByCode.insert(zone.code, findChild<QWidget *>(zone.displayName));
+        QWidget *editor = findChild<QWidget *>(zone.editorName);
+        const auto changed = [this, &zone, editor] {
+            ZoneEditor_Change(zone, editor);
+        };
+        if (auto *line = qobject_cast<QLineEdit *>(editor))
+            connect(line, &QLineEdit::textChanged, this, changed);
+        else
+            connect(qobject_cast<QPlainTextEdit *>(editor), &QPlainTextEdit::textChanged, this,
+                    changed);
+    }
+}
+
+// Every change of a local zone, typed or set by the program, goes to the peer at once, whole.
+void FrmMain::ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor)
+{
+    if (W1->State() != PeerSocket::Connected)
+        return;
+    const auto *line = qobject_cast<QLineEdit *>(editor);
+    const QString text = line ? line->text() : static_cast<QPlainTextEdit *>(editor)->toPlainText();
+    W1->SendData(WireMessage::build(zone.code, WireMessage::toWireLineBreaks(text)));
+}
+
+void FrmMain::lblP2Grave_Change()
+{
+    m_opponentGrave->moveCursor(QTextCursor::End);
+    m_opponentGrave->ensureCursorVisible();
+}
+
+void FrmMain::txtChat_Change()
+{
+    m_chat->moveCursor(QTextCursor::End);
+    m_chat->ensureCursorVisible();
 }
 
 FrmMain::~FrmMain()
@@ -109,17 +158,28 @@ void FrmMain::GetAll()
 
 void FrmMain::apply(const WireMessage &message)
 {
-    if (const ZoneMirror *zone = ZoneTable::byCode(message.code)) {
+    // The peer's text is shown as it is, never read as markup: every display is plain text.
+    if (QWidget *display = m_displaysByCode.value(message.code)) {
         const QString text = WireMessage::fromWireLineBreaks(message.payload);
-        QWidget *display = findChild<QWidget *>(zone->displayName);
-        if (auto *label = qobject_cast<QLabel *>(display)) {
+        if (auto *label = qobject_cast<QLabel *>(display))
             label->setText(text);
-        } else if (auto *box = qobject_cast<QPlainTextEdit *>(display)) {
-            box->setPlainText(text);
-        }
+        else
+            static_cast<QPlainTextEdit *>(display)->setPlainText(text);
+    } else if (message.code == WireCode::Chat) {
+        appendToChat(WireMessage::fromWireLineBreaks(message.payload));
+        m_platform.beep();
     } else if (message.code == WireCode::Status) {
         lblStatus->setText(message.payload);
     } else if (message.code == WireCode::Announcement) {
         m_platform.announce(this, message.payload, QStringLiteral("Skarnet"));
     }
+}
+
+// Adds an entry and an empty line at the end of the log without rebuilding the text before
+// it, so a long conversation costs no more per line than a short one.
+void FrmMain::appendToChat(const QString &entry)
+{
+    QTextCursor end(m_chat->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(entry + QStringLiteral("\n\n"));
 }

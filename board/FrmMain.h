@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QHash>
 #include <QWidget>
 
 class PeerSocket;
 class PlatformServices;
 class QLabel;
+class QPlainTextEdit;
 struct WireMessage;
+struct ZoneMirror;
 
-// The duel board: the one main window of a run. It owns the peer socket and the status line.
+// The duel board: the one main window of a run. It owns the peer socket and the status line,
+// publishes every edit of the local half and applies what the peer sends to the opponent half.
 class FrmMain : public QWidget
 {
     Q_OBJECT
@@ -24,12 +28,16 @@ public:
     void GetAll();
 
     PeerSocket *const W1;
-    QLabel *const lblStatus;
+    QLabel *lblStatus = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void connectZoneEditors();
+    void ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor);
+    void lblP2Grave_Change();
+    void txtChat_Change();
     void Form_Unload();
     void sayGoodbyeAndClose();
     void W1_ConnectionRequest(int requestId);
@@ -37,7 +45,11 @@ private:
     void W1_Close();
     void W1_Error(const QString &description);
     void apply(const WireMessage &message);
+    void appendToChat(const QString &entry);
 
     PlatformServices &m_platform;
     const int m_port;
+    QHash<QString, QWidget *> m_displaysByCode;
+    QPlainTextEdit *m_opponentGrave = nullptr;
+    QPlainTextEdit *m_chat = nullptr;
 };

@@ -1,0 +1,425 @@
+#include "BoardLayout.h"
+
+#include "PictureButton.h"
+#include "ZoneFrameBox.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+#include <array>
+
+namespace {
+
+// Positions are written in twips, as the board was drawn; 15 twips make one pixel at 96 dpi.
+constexpr int TwipsPerPixel = 15;
+
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+            height / TwipsPerPixel};
+}
+
+enum class Face
+{
+    Default,
+    SerifSmall,
+    SansMedium,
+    SansLarge,
+    ComicLarge
+};
+
+QFont fontFor(Face face, const QFont &windowFont)
+{
+    QFont font = windowFont;
+    switch (face) {
+    case Face::Default:
+        break;
+    case Face::SerifSmall:
+        font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")});
+        font.setPointSizeF(8.25);
+        break;
+    case Face::SansMedium:
+        font.setPointSizeF(9.75);
+        break;
+    case Face::SansLarge:
+        font.setPointSizeF(24);
+        break;
+    case Face::ComicLarge:
+        font.setFamilies({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue")});
+        font.setPointSizeF(24);
+        break;
+    }
+    return font;
+}
+
+const QColor White(0xFF, 0xFF, 0xFF);
+const QColor Black(0x00, 0x00, 0x00);
+const QColor OpponentRed(0xFF, 0x00, 0x00);
+const QColor PlayerBlue(0x80, 0x80, 0xFF);
+
+enum class ZoneKind
+{
+    Monster,
+    Trap,
+    Field,
+    Graveyard,
+    FusionDeck,
+    Deck
+};
+
+QColor zoneColour(ZoneKind kind)
+{
+    switch (kind) {
+    case ZoneKind::Monster:
+        return {0x80, 0x40, 0x00};
+    case ZoneKind::Trap:
+        return {0x00, 0x40, 0x40};
+    case ZoneKind::Field:
+        return {0x00, 0x40, 0x00};
+    case ZoneKind::Graveyard:
+        return {0x40, 0x40, 0x40};
+    case ZoneKind::FusionDeck:
+        return {0x40, 0x00, 0x40};
+    case ZoneKind::Deck:
+        break;
+    }
+    return {};
+}
+
+// One zone frame and what lies in it. Frames stand in a grid of 7 columns and 4 rows;
+// `nested` editors are children of their frame, the others are window-level editors that lie
+// over it.
+struct ZoneFrame
+{
+    const char *frameName;
+    int index; // the two "frmGY" frames share a name and are told apart by index
+    int column;
+    int top;
+    const char *caption;
+    const char *content;
+    ZoneKind kind;
+    bool nested;
+};
+
+constexpr int OpponentBack = 720, OpponentFront = 3000, LocalFront = 5280, LocalBack = 7560;
+
+// clang-format off
+constexpr std::array<ZoneFrame, 28> Frames = {{
+    {"Frame14", -1, 0, OpponentBack, "Deck Zone", "lblP2Deck", ZoneKind::Deck, true},
+    {"Frame18", -1, 1, OpponentBack, "Magic/Trap Zone 1", "lblP2Trap1", ZoneKind::Trap, true},
+    {"Frame19", -1, 2, OpponentBack, "Magic/Trap Zone 2", "lblP2Trap2", ZoneKind::Trap, true},
+    {"Frame17", -1, 3, OpponentBack, "Magic/Trap Zone 3", "lblP2Trap3", ZoneKind::Trap, true},
+    {"Frame16", -1, 4, OpponentBack, "Magic/Trap Zone 4", "lblP2Trap4", ZoneKind::Trap, true},
+    {"Frame15", -1, 5, OpponentBack, "Magic/Trap Zone 5", "lblP2Trap5", ZoneKind::Trap, true},
+    {"frmGY", 1, 6, OpponentBack, "Fusion Deck Zone", "lblP2FusionDeck", ZoneKind::FusionDeck, true},
+    {"Frame26", -1, 0, OpponentFront, "Graveyard", "lblP2Grave", ZoneKind::Graveyard, true},
+    {"Frame21", -1, 1, OpponentFront, "Monster Card Zone 1", "lblP2Monster1", ZoneKind::Monster, true},
+    {"Frame22", -1, 2, OpponentFront, "Monster Card Zone 2", "lblP2Monster2", ZoneKind::Monster, true},
+    {"Frame23", -1, 3, OpponentFront, "Monster Card Zone 3", "lblP2Monster3", ZoneKind::Monster, true},
+    {"Frame24", -1, 4, OpponentFront, "Monster Card Zone 4", "lblP2Monster4", ZoneKind::Monster, true},
+    {"Frame25", -1, 5, OpponentFront, "Monster Card Zone 5", "lblP2Monster5", ZoneKind::Monster, true},
+    {"Frame20", -1, 6, OpponentFront, "Field Card Zone", "lblP2FieldZone", ZoneKind::Field, true},
+    {"Frame7", -1, 0, LocalFront, "Field Card Zone", "txtP1FieldCard", ZoneKind::Field, false},
+    {"Frame8", -1, 1, LocalFront, "Monster Card Zone 5", "txtP1Monster1", ZoneKind::Monster, false},
+    {"Frame9", -1, 2, LocalFront, "Monster Card Zone 4", "txtP1Monster2", ZoneKind::Monster, false},
+    {"Frame10", -1, 3, LocalFront, "Monster Card Zone 3", "txtP1Monster3", ZoneKind::Monster, false},
+    {"Frame11", -1, 4, LocalFront, "Monster Card Zone 2", "txtP1Monster4", ZoneKind::Monster, false},
+    {"Frame12", -1, 5, LocalFront, "Monster Card Zone 1", "txtP1Monster5", ZoneKind::Monster, false},
+    {"Frame13", -1, 6, LocalFront, "Graveyard", "txtP1Grave", ZoneKind::Graveyard, false},
+    {"frmGY", 0, 0, LocalBack, "Fusion Deck Zone", "txtP1FusionDeck", ZoneKind::FusionDeck, true},
+    {"Frame1", -1, 1, LocalBack, "Magic/Trap Zone 5", "txtP1Trap1", ZoneKind::Trap, true},
+    {"Frame2", -1, 2, LocalBack, "Magic/Trap Zone 4", "txtP1Trap2", ZoneKind::Trap, false},
+    {"Frame3", -1, 3, LocalBack, "Magic/Trap Zone 3", "txtP1Trap3", ZoneKind::Trap, false},
+    {"Frame4", -1, 4, LocalBack, "Magic/Trap Zone 2", "txtP1Trap4", ZoneKind::Trap, false},
+    {"Frame5", -1, 5, LocalBack, "Magic/Trap Zone 1", "txtP1Trap5", ZoneKind::Trap, false},
+    {"Frame6", -1, 6, LocalBack, "Deck Zone", "txtP1Deck", ZoneKind::Deck, true},
+}};
+
+// Only text boxes and buttons take the focus; Tab walks this list and wraps around.
+constexpr std::array<const char *, 27> TabOrder = {
+    "cmdConnections", "lblP2FusionDeck", "lblP2Grave", "txtP1FieldCard", "txtP1Monster1",
+    "txtP1Monster2", "txtP1Monster3", "txtP1Monster4", "txtP1Grave", "txtP1FusionDeck",
+    "txtP1Trap1", "txtP1Trap2", "txtP1Trap3", "txtP1Trap4", "txtP1Trap5", "txtP1Deck",
+    "txtName", "txtMessage", "txtValue", "txtP1Monster5", "txtP1LP", "txtP1Hand", "txtChat",
+    "cmdSubtract", "cmdAdd", "cmdSend", "cmdProb",
+};
+// clang-format on
+
+const QString ListCards = QStringLiteral("List cards\n");
+
+class Builder
+{
+public:
+    explicit Builder(QWidget *window)
+        : m_window(window)
+    {
+    }
+
+    void zoneFrame(const ZoneFrame &spec)
+    {
+        auto *frame = new ZoneFrameBox(QString::fromLatin1(spec.caption), m_window);
+        name(frame, spec.frameName);
+        if (spec.index >= 0)
+            frame->setProperty("index", spec.index);
+        frame->setGeometry(twips(1920 * spec.column, spec.top, 1935, 2295));
+        colour(frame, White, Black);
+        QPalette etched = frame->palette();
+        etched.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
+        etched.setColor(QPalette::Light, White);
+        frame->setPalette(etched);
+
+        const bool opponent = spec.top < LocalFront;
+        if (spec.kind == ZoneKind::Deck) {
+            deckContents(frame, opponent);
+            return;
+        }
+        QWidget *parent = spec.nested ? frame : m_window;
+        const QRect area = spec.nested
+                               ? twips(120, 240, 1695, 1935)
+                               : twips(1920 * spec.column + 120, spec.top + 240, 1695, 1935);
+        const QColor background = zoneColour(spec.kind);
+        if (!opponent) {
+            const QString initial =
+                (spec.kind == ZoneKind::Graveyard || spec.kind == ZoneKind::FusionDeck) ? ListCards
+                                                                                        : QString();
+            textBox(spec.content, parent, area, initial, White, background, Face::Default, true);
+        } else if (spec.kind == ZoneKind::Graveyard || spec.kind == ZoneKind::FusionDeck) {
+            const Face face = spec.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
+            QPlainTextEdit *box =
+                textBox(spec.content, parent, area, {}, White, background, face, true);
+            box->setReadOnly(true);
+        } else {
+            QLabel *display = label(spec.content, parent, area, {}, White, Face::SerifSmall,
+                                    Qt::AlignHCenter | Qt::AlignTop);
+            display->setWordWrap(true);
+            opaque(display, background);
+        }
+    }
+
+    QLabel *label(const char *objectName, QWidget *parent, const QRect &area, const QString &text,
+                  const QColor &textColour, Face face, Qt::Alignment alignment = Qt::AlignLeft)
+    {
+        auto *label = new QLabel(text, parent);
+        name(label, objectName);
+        label->setTextFormat(Qt::PlainText);
+        label->setGeometry(area);
+        label->setAlignment(alignment | Qt::AlignTop);
+        label->setWordWrap(true);
+        label->setFont(fontFor(face, m_window->font()));
+        colour(label, textColour, {});
+        return label;
+    }
+
+    QLineEdit *lineEdit(const char *objectName, const QRect &area, const QString &text,
+                        int maxLength = 0, Face face = Face::Default, QWidget *parent = nullptr)
+    {
+        auto *edit = new QLineEdit(text, parent ? parent : m_window);
+        name(edit, objectName);
+        edit->setGeometry(area);
+        edit->setFont(fontFor(face, m_window->font()));
+        if (maxLength > 0)
+            edit->setMaxLength(maxLength);
+        return edit;
+    }
+
+    QPlainTextEdit *textBox(const char *objectName, QWidget *parent, const QRect &area,
+                            const QString &text, const QColor &textColour, const QColor &background,
+                            Face face, bool scrollBar)
+    {
+        auto *box = new QPlainTextEdit(text, parent);
+        name(box, objectName);
+        box->setGeometry(area);
+        box->setFont(fontFor(face, m_window->font()));
+        box->setTabChangesFocus(true);
+        box->setVerticalScrollBarPolicy(scrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        box->verticalScrollBar()->setPalette(QPalette());
+        if (textColour.isValid()) {
+            QPalette palette = box->palette();
+            palette.setColor(QPalette::Text, textColour);
+            palette.setColor(QPalette::Base, background);
+            box->setPalette(palette);
+        }
+        return box;
+    }
+
+    QPushButton *button(const char *objectName, const QRect &area, const QString &caption,
+                        const QColor &face = {})
+    {
+        auto *button = new QPushButton(caption, m_window);
+        name(button, objectName);
+        button->setGeometry(area);
+        if (face.isValid()) {
+            QPalette palette = button->palette();
+            palette.setColor(QPalette::Button, face);
+            button->setPalette(palette);
+        }
+        return button;
+    }
+
+    void pictureButton(const char *objectName, const QRect &area, const QString &picture,
+                       const QString &caption)
+    {
+        auto *button = new PictureButton(QPixmap(picture), caption, m_window);
+        name(button, objectName);
+        button->setGeometry(area);
+    }
+
+    void image(const char *objectName, int left, int top, const QString &picture)
+    {
+        auto *image = new QLabel(m_window);
+        name(image, objectName);
+        const QPixmap pixmap(picture);
+        image->setPixmap(pixmap);
+        image->setGeometry(QRect(QPoint(left / TwipsPerPixel, top / TwipsPerPixel), pixmap.size()));
+    }
+
+    void opaque(QWidget *widget, const QColor &background)
+    {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Window, background);
+        widget->setPalette(palette);
+        widget->setAutoFillBackground(true);
+    }
+
+    QWidget *window() const { return m_window; }
+
+private:
+    void deckContents(QGroupBox *frame, bool opponent)
+    {
+        const QColor highlightText = frame->palette().color(QPalette::HighlightedText);
+        if (opponent) {
+            label("Label2", frame, twips(120, 240, 1335, 255), tr("Number of cards"), highlightText,
+                  Face::Default);
+            label("lblP2Deck", frame, twips(480, 720, 615, 495), {}, White, Face::SansLarge);
+            return;
+        }
+        label("Label1", frame, twips(360, 360, 1215, 255), tr("Number of cards"), highlightText,
+              Face::Default);
+        QLineEdit *count =
+            lineEdit("txtP1Deck", twips(600, 1080, 735, 495), {}, 3, Face::SansLarge, frame);
+        QPalette palette = count->palette();
+        palette.setColor(QPalette::Text, Black);
+        count->setPalette(palette);
+    }
+
+    static QString tr(const char *text) { return QString::fromLatin1(text); }
+
+    static void name(QObject *object, const char *objectName)
+    {
+        object->setObjectName(QString::fromLatin1(objectName));
+    }
+
+    static void colour(QWidget *widget, const QColor &text, const QColor &window)
+    {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::WindowText, text);
+        if (window.isValid())
+            palette.setColor(QPalette::Window, window);
+        widget->setPalette(palette);
+    }
+
+    QWidget *m_window;
+};
+
+void buildTopStrip(Builder &board)
+{
+    QWidget *w = board.window();
+    board.label("Label6", w, twips(4800, 0, 3840, 675), QStringLiteral("Opponent's Field"),
+                OpponentRed, Face::ComicLarge, Qt::AlignHCenter);
+    board.label("label33", w, twips(120, 240, 735, 255), QStringLiteral("Life Points"), OpponentRed,
+                Face::Default);
+    board.label("lblP2LP", w, twips(1320, 240, 615, 255), QStringLiteral("8000"), OpponentRed,
+                Face::SansMedium);
+    board.label("Label3", w, twips(2040, 240, 1095, 255), QStringLiteral("Cards in Hand"),
+                OpponentRed, Face::Default);
+    board.label("lblP2Hand", w, twips(3240, 120, 615, 495), QStringLiteral("0"), OpponentRed,
+                Face::SansLarge);
+}
+
+void buildBottomStrip(Builder &board)
+{
+    QWidget *w = board.window();
+    board.label("Label5", w, twips(5520, 9840, 2310, 675), QStringLiteral("Your Field"), PlayerBlue,
+                Face::ComicLarge, Qt::AlignHCenter);
+    board.pictureButton("cmdConnections", twips(120, 9960, 1695, 615),
+                        QStringLiteral(":/assets/connections_button.jpg"),
+                        QStringLiteral("Connections Window"));
+    board.label("Label7", w, twips(1920, 9960, 735, 255), QStringLiteral("Status   :"), PlayerBlue,
+                Face::Default);
+    board.label("lblStatus", w, twips(1920, 10200, 3495, 375), QStringLiteral("Disconnected"),
+                PlayerBlue, Face::Default);
+    board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));
+    board.button("cmdAdd", twips(9600, 10320, 1095, 255), QStringLiteral("&Add LP"));
+    board.lineEdit("txtValue", twips(10800, 10080, 735, 285), {});
+    board.label("label22", w, twips(11640, 9960, 1095, 255), QStringLiteral("Life Points"),
+                PlayerBlue, Face::Default);
+    board.lineEdit("txtP1LP", twips(12480, 9960, 855, 285), QStringLiteral("8000"));
+    board.label("Label4", w, twips(11640, 10320, 1095, 255), QStringLiteral("Cards in Hand"),
+                PlayerBlue, Face::Default);
+    board.lineEdit("txtP1Hand", twips(12840, 10320, 495, 285), QStringLiteral("0"), 1);
+}
+
+void buildSidePanel(Builder &board)
+{
+    QWidget *w = board.window();
+    // The picture is wider than the room left of the window's edge and is cut off there.
+    board.image("Image2", 13440, 840, QStringLiteral(":/assets/decor.bmp"));
+    board.button("cmdProb", twips(13560, 5040, 1575, 255), QStringLiteral("COIN / DICE"), White);
+    QLabel *nameCaption = board.label("Label8", w, twips(13560, 5400, 975, 255),
+                                      QStringLiteral("Your Name :"), White, Face::Default);
+    board.opaque(nameCaption, Black);
+    board.lineEdit("txtName", twips(14520, 5400, 615, 285), {}, 5);
+    QPlainTextEdit *chat = board.textBox("txtChat", w, twips(13440, 5760, 1815, 4095), {}, {}, {},
+                                         Face::Default, false);
+    chat->setReadOnly(true);
+    board.lineEdit("txtMessage", twips(13440, 9960, 1815, 285), {});
+    board.button("cmdSend", twips(13440, 10320, 1815, 300), QStringLiteral("Send Message"), White);
+}
+
+void applyTabOrder(QWidget *window)
+{
+    QWidget *previous = nullptr;
+    for (const char *objectName : TabOrder) {
+        auto *widget = window->findChild<QWidget *>(QString::fromLatin1(objectName));
+        Q_ASSERT(widget);
+        widget->setFocusPolicy(widget->focusPolicy() == Qt::NoFocus ? Qt::StrongFocus
+                                                                    : widget->focusPolicy());
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+} // namespace
+
+namespace BoardLayout {
+
+void build(QWidget *window)
+{
+    QFont font({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, -1);
+    font.setPointSizeF(8.25);
+    // The faces that stand in for the small sans face the board was laid out with run a few
+    // percent wider; tighter spacing keeps captions such as "Life Points" within their labels.
+    font.setLetterSpacing(QFont::PercentageSpacing, 94);
+    window->setFont(font);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, Black);
+    palette.setColor(QPalette::WindowText, Black);
+    window->setPalette(palette);
+    window->setAutoFillBackground(true);
+    window->setFixedSize(ClientWidth, ClientHeight);
+
+    Builder board(window);
+    buildTopStrip(board);
+    for (const ZoneFrame &frame : Frames)
+        board.zoneFrame(frame);
+    buildBottomStrip(board);
+    buildSidePanel(board);
+    applyTabOrder(window);
+}
+
+} // namespace BoardLayout
