@@ -188,9 +188,7 @@ public:
             textBox(spec.content, parent, area, initial, White, background, Face::Default, true);
         } else if (spec.kind == ZoneKind::Graveyard || spec.kind == ZoneKind::FusionDeck) {
             const Face face = spec.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
-            QPlainTextEdit *box =
-                textBox(spec.content, parent, area, {}, White, background, face, true);
-            box->setReadOnly(true);
+            readOnly(textBox(spec.content, parent, area, {}, White, background, face, true));
         } else {
             QLabel *display = label(spec.content, parent, area, {}, White, Face::SerifSmall,
                                     Qt::AlignHCenter | Qt::AlignTop);
@@ -275,6 +273,13 @@ public:
         const QPixmap pixmap(picture);
         image->setPixmap(pixmap);
         image->setGeometry(QRect(QPoint(left / TwipsPerPixel, top / TwipsPerPixel), pixmap.size()));
+    }
+
+    // The player can scroll, select and copy, but not type.
+    void readOnly(QPlainTextEdit *box)
+    {
+        box->setReadOnly(true);
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }
 
     void opaque(QWidget *widget, const QColor &background)
@@ -375,7 +380,7 @@ void buildSidePanel(Builder &board)
     board.lineEdit("txtName", twips(14520, 5400, 615, 285), {}, 5);
     QPlainTextEdit *chat = board.textBox("txtChat", w, twips(13440, 5760, 1815, 4095), {}, {}, {},
                                          Face::Default, false);
-    chat->setReadOnly(true);
+    board.readOnly(chat);
     board.lineEdit("txtMessage", twips(13440, 9960, 1815, 285), {});
     board.button("cmdSend", twips(13440, 10320, 1815, 300), QStringLiteral("Send Message"), White);
 }

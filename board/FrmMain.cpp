@@ -31,6 +31,8 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Skarnet"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
+    // The window opens with its outer corner at the screen's top-left corner.
+    move(0, 0);
     W1->setObjectName(QStringLiteral("W1"));
     BoardLayout::build(this);
     lblStatus = findChild<QLabel *>(QStringLiteral("lblStatus"));
