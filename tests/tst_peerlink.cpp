@@ -1,5 +1,6 @@
 // Two main windows, and plain TCP peers that speak only the message table, linked over
 // loopback with real sockets.
+#include "LinkHarness.h"
 #include "RecordingPlatform.h"
 #include "board/FrmMain.h"
 #include "link/PeerSocket.h"
@@ -11,84 +12,7 @@
 
 #include <memory>
 
-namespace {
-
-constexpr int LinkTimeoutMs = 5000;
-
-// A peer that knows nothing of framing: it records every byte it receives and whether the
-// stream has ended.
-class PlainPeer : public QObject
-{
-public:
-    explicit PlainPeer(QTcpSocket *socket = new QTcpSocket)
-        : socket(socket)
-    {
-        socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this,
-                [this] { received += this->socket->readAll(); });
-        connect(socket, &QTcpSocket::disconnected, this, [this] { ended = true; });
-    }
-    bool connectTo(int port)
-    {
-        socket->connectToHost(QHostAddress::LocalHost, quint16(port));
-        return socket->waitForConnected(LinkTimeoutMs);
-    }
-    void send(const QByteArray &bytes)
-    {
-        socket->write(bytes);
-        socket->flush();
-    }
-
-    QTcpSocket *socket;
-    QByteArray received;
-    bool ended = false;
-};
-
-struct Seat
-{
-    RecordingPlatform platform;
-    std::unique_ptr<FrmMain> window;
-
-    explicit Seat(int port = 0)
-        : window(std::make_unique<FrmMain>(platform, port))
-    {
-        window->Form_Load();
-    }
-    QString status() const { return window->lblStatus->text(); }
-    int port() const { return window->W1->LocalPort(); }
-    PeerSocket *socket() const { return window->W1; }
-};
-
-// Links `connecting` to `listening` the way the connections window does, and waits until
-// both sides report the link and frames are agreed.
-bool link(Seat &connecting, Seat &listening)
-{
-    connecting.socket()->Close();
-    connecting.socket()->Connect(QStringLiteral("127.0.0.1"), listening.port());
-    return QTest::qWaitFor(
-        [&] {
-            return connecting.status() == QLatin1String("Connected") &&
-                   listening.status() == QLatin1String("Connected") &&
-                   connecting.socket()->sendsFrames() && listening.socket()->sendsFrames();
-        },
-        LinkTimeoutMs);
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
-}
-
-bool canConnect(int port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
-    return socket.waitForConnected(1000);
-}
-
-} // namespace
+using namespace LinkHarness;
 
 class TestPeerLink : public QObject
 {

@@ -1,0 +1,158 @@
+#pragma once
+
+// Two windows of one process linked as two players would be, and plain TCP peers that speak
+// only the message table, all on loopback with real sockets.
+#include "RecordingPlatform.h"
+#include "board/FrmMain.h"
+#include "board/ZoneTable.h"
+#include "link/PeerSocket.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QPlainTextEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace LinkHarness {
+
+constexpr int LinkTimeoutMs = 5000;
+// Long enough for a message written on loopback to be read and applied by the other side.
+constexpr int SettleMs = 300;
+
+// A peer that knows nothing of framing: it records every byte it receives and whether the
+// stream has ended.
+class PlainPeer : public QObject
+{
+public:
+    explicit PlainPeer(QTcpSocket *accepted = nullptr)
+        : socket(accepted ? accepted : new QTcpSocket)
+    {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this] { received += socket->readAll(); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { ended = true; });
+    }
+    bool connectTo(int port)
+    {
+        socket->connectToHost(QHostAddress::LocalHost, quint16(port));
+        return socket->waitForConnected(LinkTimeoutMs);
+    }
+    // One message in one write, as a peer without framing sends it.
+    void send(const QByteArray &bytes)
+    {
+        socket->write(bytes);
+        socket->flush();
+    }
+
+    QTcpSocket *socket;
+    QByteArray received;
+    bool ended = false;
+};
+
+QString textOf(const QWidget *widget)
+{
+    if (!widget)
+        return QStringLiteral("<missing control>");
+    if (const auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (const auto *line = qobject_cast<const QLineEdit *>(widget))
+        return line->text();
+    if (const auto *box = qobject_cast<const QPlainTextEdit *>(widget))
+        return box->toPlainText();
+    return QStringLiteral("<%1 is not a text control>").arg(widget->objectName());
+}
+
+struct Seat
+{
+    RecordingPlatform platform;
+    std::unique_ptr<FrmMain> window;
+
+    explicit Seat(int port = 0)
+        : window(std::make_unique<FrmMain>(platform, port))
+    {
+        window->Form_Load();
+    }
+    QString status() const { return window->lblStatus->text(); }
+    int port() const { return window->W1->LocalPort(); }
+    PeerSocket *socket() const { return window->W1; }
+
+    template <typename T = QWidget> T *control(const QString &name) const
+    {
+        return window->findChild<T *>(name);
+    }
+    QString text(const QString &name) const { return textOf(control(name)); }
+
+    // Shown and active, so that focus, Tab and access keys behave as for the player.
+    bool showActive() const
+    {
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return false;
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window.get());
+    }
+
+    QMap<QString, QString> displayTexts() const
+    {
+        QMap<QString, QString> texts;
+        for (const ZoneMirror &zone : ZoneTable::all())
+            texts.insert(zone.displayName, text(zone.displayName));
+        return texts;
+    }
+};
+
+// Links `connecting` to `listening` the way the connections window does, and waits until
+// both sides report the link and frames are agreed.
+bool link(Seat &connecting, Seat &listening)
+{
+    connecting.socket()->Close();
+    connecting.socket()->Connect(QStringLiteral("127.0.0.1"), listening.port());
+    return QTest::qWaitFor(
+        [&] {
+            return connecting.status() == QLatin1String("Connected") &&
+                   listening.status() == QLatin1String("Connected") &&
+                   connecting.socket()->sendsFrames() && listening.socket()->sendsFrames();
+        },
+        LinkTimeoutMs);
+}
+
+// Ends a link between two windows of this process while the event loop runs. Left to the
+// destructors, each would wait for a goodbye from a window that cannot run meanwhile.
+void unlink(Seat &closing, Seat &other)
+{
+    closing.window->close();
+    (void)QTest::qWaitFor([&] { return other.socket()->State() == PeerSocket::Closed; },
+                          LinkTimeoutMs);
+    QTest::qWait(20);
+}
+
+// Connects a plain peer to a listening seat; the seat keeps speaking the plain table to it.
+bool plainLink(Seat &seat, PlainPeer &peer)
+{
+    if (!peer.connectTo(seat.port()))
+        return false;
+    return QTest::qWaitFor(
+        [&] {
+            return peer.received == "18Connected" && seat.status() == QLatin1String("Connected");
+        },
+        LinkTimeoutMs);
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::Any, 0);
+    return probe.serverPort();
+}
+
+bool canConnect(int port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    return socket.waitForConnected(1000);
+}
+
+} // namespace LinkHarness

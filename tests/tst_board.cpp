@@ -1,0 +1,900 @@
+// The duel board window: its controls and their layout, keyboard handling, and how the zones
+// travel between two copies over real loopback sockets. Two windows in one process link as
+// two players would; plain TCP peers that speak only the message table show the exact bytes
+// the board sends and let the tests feed it any message they like.
+#include "LinkHarness.h"
+#include "RecordingPlatform.h"
+#include "board/FrmMain.h"
+#include "board/ZoneTable.h"
+#include "link/PeerSocket.h"
+#include "platform/QtPlatformServices.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+using namespace LinkHarness;
+
+QString focusName()
+{
+    const QWidget *focus = QApplication::focusWidget();
+    return focus ? focus->objectName() : QStringLiteral("<no focus>");
+}
+
+// Select all, then Backspace: what a player does to empty a box.
+void clearByKeyboard(QWidget *editor)
+{
+    QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(editor, Qt::Key_Backspace);
+}
+
+bool isMultiLineEditor(const QString &editorName)
+{
+    return editorName != QLatin1String("txtP1Hand") && editorName != QLatin1String("txtP1LP") &&
+           editorName != QLatin1String("txtP1Deck");
+}
+
+// What a player would type into each zone editor: a single digit for the hand count, at most
+// three characters for the deck count.
+QString sampleText(const QString &editorName)
+{
+    if (editorName == QLatin1String("txtP1Hand"))
+        return QStringLiteral("7");
+    if (editorName == QLatin1String("txtP1Deck"))
+        return QStringLiteral("40");
+    if (editorName == QLatin1String("txtP1LP"))
+        return QStringLiteral("7500");
+    return QStringLiteral("Dark Magician");
+}
+
+QGroupBox *frame(const FrmMain &window, const QString &name, int index)
+{
+    const QList<QGroupBox *> frames = window.findChildren<QGroupBox *>(name);
+    if (index < 0)
+        return frames.size() == 1 ? frames.first() : nullptr;
+    for (QGroupBox *candidate : frames) {
+        if (candidate->property("index").isValid() && candidate->property("index").toInt() == index)
+            return candidate;
+    }
+    return nullptr;
+}
+
+QRect rectIn(const QWidget *window, const QWidget *widget)
+{
+    return {widget->mapTo(window, QPoint(0, 0)), widget->size()};
+}
+
+// Whether the player sees (and clicks) `widget` at its centre, not something lying over it.
+bool isOnTop(const QWidget *window, const QWidget *widget)
+{
+    const QWidget *hit = window->childAt(rectIn(window, widget).center());
+    return hit && (hit == widget || widget->isAncestorOf(hit));
+}
+
+QByteArray typedStream(const QByteArray &code, const QByteArray &base, const QByteArray &typed)
+{
+    QByteArray stream;
+    for (int length = 1; length <= typed.size(); ++length)
+        stream += code + base + typed.left(length);
+    return stream;
+}
+
+const QStringList TabOrder = {
+    "cmdConnections", "lblP2FusionDeck", "lblP2Grave",    "txtP1FieldCard", "txtP1Monster1",
+    "txtP1Monster2",  "txtP1Monster3",   "txtP1Monster4", "txtP1Grave",     "txtP1FusionDeck",
+    "txtP1Trap1",     "txtP1Trap2",      "txtP1Trap3",    "txtP1Trap4",     "txtP1Trap5",
+    "txtP1Deck",      "txtName",         "txtMessage",    "txtValue",       "txtP1Monster5",
+    "txtP1LP",        "txtP1Hand",       "txtChat",       "cmdSubtract",    "cmdAdd",
+    "cmdSend",        "cmdProb"};
+
+// One message from a plain peer and the control whose text shows that it was applied.
+struct Step
+{
+    QByteArray message;
+    QString control;
+    QString expected;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Step>)
+
+class TestBoard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void zoneEditsAppearOnlyInMatchingPeerDisplay_data();
+    void zoneEditsAppearOnlyInMatchingPeerDisplay();
+
+    void zoneFramesMirrorAcrossTheBoard_data();
+    void zoneFramesMirrorAcrossTheBoard();
+    void everyCaptionOnceInEachHalf();
+    void windowClientArea();
+
+    void initialValues_data();
+    void initialValues();
+    void controlKinds_data();
+    void controlKinds();
+    void lengthLimits_data();
+    void lengthLimits();
+    void readOnlyBoxesIgnoreTyping_data();
+    void readOnlyBoxesIgnoreTyping();
+    void focusStartsOnConnectionsButton();
+    void tabWalksTheOrderAndWraps();
+    void accessKeysPressButtons_data();
+    void accessKeysPressButtons();
+
+    void peerMarkupShownLiterally_data();
+    void peerMarkupShownLiterally();
+    void announcementBoxIsPlainAndDoesNotBlock();
+
+    void receivedMessagesApply_data();
+    void receivedMessagesApply();
+    void announcementIsShownWithProgramTitle();
+    void disconnectedStatusKeepsLinkUp();
+    void unknownCodesChangeNothing_data();
+    void unknownCodesChangeNothing();
+    void longListScrolling_data();
+    void longListScrolling();
+
+    void editsWhileDisconnectedAreNeverSent();
+    void typedEditsArePublished_data();
+    void typedEditsArePublished();
+    void programChangesArePublished_data();
+    void programChangesArePublished();
+};
+
+void TestBoard::cleanup()
+{
+    // An announcement box left open by a failed check would block input to later windows.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox *>(widget))
+            delete widget;
+    }
+}
+
+// --- Mirroring between two copies ---------------------------------------------------------
+
+void TestBoard::zoneEditsAppearOnlyInMatchingPeerDisplay_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QTestEventList>("keys");
+    QTest::addColumn<QString>("shown");
+
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        const QString text = sampleText(zone.editorName);
+        QTestEventList keys;
+        keys.addKeyClicks(text);
+        QTest::addRow("%s typed", qPrintable(zone.editorName))
+            << zone.editorName << zone.displayName << keys << text;
+    }
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        if (!isMultiLineEditor(zone.editorName))
+            continue;
+        QTestEventList keys;
+        keys.addKeyClicks(QStringLiteral("Line one"));
+        keys.addKeyClick(Qt::Key_Return);
+        keys.addKeyClicks(QStringLiteral("Line two"));
+        QTest::addRow("%s two lines", qPrintable(zone.editorName))
+            << zone.editorName << zone.displayName << keys << QStringLiteral("Line one\nLine two");
+    }
+}
+
+// Typing into a local zone shows the text in the zone of the same caption on the other copy
+// and nowhere else; emptying the editor empties the peer's display again.
+void TestBoard::zoneEditsAppearOnlyInMatchingPeerDisplay()
+{
+    QFETCH(QString, editor);
+    QFETCH(QString, display);
+    QFETCH(QTestEventList, keys);
+    QFETCH(QString, shown);
+
+    Seat typing, watching;
+    QVERIFY(link(typing, watching));
+    const auto endLink = qScopeGuard([&] { unlink(typing, watching); });
+    QVERIFY(typing.showActive());
+    QWidget *box = typing.control(editor);
+    QVERIFY(box);
+    box->setFocus();
+    QTRY_VERIFY(box->hasFocus());
+
+    QMap<QString, QString> before = watching.displayTexts();
+    clearByKeyboard(box);
+    QCOMPARE(typing.text(editor), QString());
+    QTRY_COMPARE(watching.text(display), QString());
+
+    keys.simulate(box);
+    QCOMPARE(typing.text(editor), shown);
+    QTRY_COMPARE(watching.text(display), shown);
+
+    clearByKeyboard(box);
+    QTRY_COMPARE(watching.text(display), QString());
+
+    QMap<QString, QString> after = watching.displayTexts();
+    before.remove(display);
+    after.remove(display);
+    QCOMPARE(after, before);
+}
+
+// --- Layout of the two halves -------------------------------------------------------------
+
+void TestBoard::zoneFramesMirrorAcrossTheBoard_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("localFrame");
+    QTest::addColumn<int>("localIndex");
+    QTest::addColumn<QString>("opponentFrame");
+    QTest::addColumn<int>("opponentIndex");
+    QTest::addColumn<QPoint>("localTopLeft");
+
+    struct Row
+    {
+        const char *caption;
+        const char *local;
+        int localIndex;
+        const char *opponent;
+        int opponentIndex;
+        QPoint topLeft;
+    };
+    // The local half: front row at 352 px, back row at 504 px, columns every 128 px.
+    const Row rows[] = {
+        {"Field Card Zone", "Frame7", -1, "Frame20", -1, {0, 352}},
+        {"Monster Card Zone 5", "Frame8", -1, "Frame25", -1, {128, 352}},
+        {"Monster Card Zone 4", "Frame9", -1, "Frame24", -1, {256, 352}},
+        {"Monster Card Zone 3", "Frame10", -1, "Frame23", -1, {384, 352}},
+        {"Monster Card Zone 2", "Frame11", -1, "Frame22", -1, {512, 352}},
+        {"Monster Card Zone 1", "Frame12", -1, "Frame21", -1, {640, 352}},
+        {"Graveyard", "Frame13", -1, "Frame26", -1, {768, 352}},
+        {"Fusion Deck Zone", "frmGY", 0, "frmGY", 1, {0, 504}},
+        {"Magic/Trap Zone 5", "Frame1", -1, "Frame15", -1, {128, 504}},
+        {"Magic/Trap Zone 4", "Frame2", -1, "Frame16", -1, {256, 504}},
+        {"Magic/Trap Zone 3", "Frame3", -1, "Frame17", -1, {384, 504}},
+        {"Magic/Trap Zone 2", "Frame4", -1, "Frame19", -1, {512, 504}},
+        {"Magic/Trap Zone 1", "Frame5", -1, "Frame18", -1, {640, 504}},
+        {"Deck Zone", "Frame6", -1, "Frame14", -1, {768, 504}},
+    };
+    for (const Row &row : rows) {
+        QTest::newRow(row.caption)
+            << QString::fromLatin1(row.caption) << QString::fromLatin1(row.local) << row.localIndex
+            << QString::fromLatin1(row.opponent) << row.opponentIndex << row.topLeft;
+    }
+}
+
+// The opponent half is the local half turned by half a circle: the frame of a caption at
+// (x, y) on the local half stands at (768 - x, 552 - y) on the opponent half. The zone's
+// editor lies in the local frame and its display in the opponent frame, both visible, so
+// that what a player types under a caption appears on the other seat under the same caption.
+void TestBoard::zoneFramesMirrorAcrossTheBoard()
+{
+    QFETCH(QString, caption);
+    QFETCH(QString, localFrame);
+    QFETCH(int, localIndex);
+    QFETCH(QString, opponentFrame);
+    QFETCH(int, opponentIndex);
+    QFETCH(QPoint, localTopLeft);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    const FrmMain *window = seat.window.get();
+    QGroupBox *local = frame(*window, localFrame, localIndex);
+    QGroupBox *opponent = frame(*window, opponentFrame, opponentIndex);
+    QVERIFY2(local, qPrintable(localFrame));
+    QVERIFY2(opponent, qPrintable(opponentFrame));
+    QCOMPARE(local->title(), caption);
+    QCOMPARE(opponent->title(), caption);
+    QCOMPARE(local->size(), QSize(129, 153));
+    QCOMPARE(opponent->size(), QSize(129, 153));
+    QCOMPARE(local->mapTo(window, QPoint(0, 0)), localTopLeft);
+    QCOMPARE(opponent->mapTo(window, QPoint(0, 0)),
+             QPoint(768 - localTopLeft.x(), 552 - localTopLeft.y()));
+
+    const ZoneMirror *zone = nullptr;
+    for (const ZoneMirror &candidate : ZoneTable::all()) {
+        if (candidate.caption == caption)
+            zone = &candidate;
+    }
+    QVERIFY(zone);
+    QWidget *editor = seat.control(zone->editorName);
+    QWidget *display = seat.control(zone->displayName);
+    QVERIFY(editor);
+    QVERIFY(display);
+    QVERIFY2(rectIn(window, local).contains(rectIn(window, editor)), qPrintable(zone->editorName));
+    QVERIFY2(rectIn(window, opponent).contains(rectIn(window, display)),
+             qPrintable(zone->displayName));
+    QVERIFY2(isOnTop(window, editor), qPrintable(zone->editorName));
+    QVERIFY2(isOnTop(window, display), qPrintable(zone->displayName));
+}
+
+void TestBoard::everyCaptionOnceInEachHalf()
+{
+    Seat seat;
+    const FrmMain *window = seat.window.get();
+    const QList<QGroupBox *> frames = window->findChildren<QGroupBox *>();
+    QCOMPARE(frames.size(), 28);
+
+    QMap<QString, int> upper, lower;
+    for (const QGroupBox *box : frames) {
+        QCOMPARE(box->size(), QSize(129, 153));
+        if (box->mapTo(window, QPoint(0, 0)).y() < 352)
+            ++upper[box->title()];
+        else
+            ++lower[box->title()];
+    }
+    QCOMPARE(upper.size(), 14);
+    QCOMPARE(upper.keys(), lower.keys());
+    for (auto it = upper.cbegin(); it != upper.cend(); ++it) {
+        QVERIFY2(it.value() == 1, qPrintable(it.key()));
+        QVERIFY2(lower.value(it.key()) == 1, qPrintable(it.key()));
+    }
+}
+
+void TestBoard::windowClientArea()
+{
+    Seat seat;
+    QVERIFY(seat.showActive());
+    QCOMPARE(seat.window->size(), QSize(1018, 714));
+    // The board cannot be resized.
+    QCOMPARE(seat.window->minimumSize(), QSize(1018, 714));
+    QCOMPARE(seat.window->maximumSize(), QSize(1018, 714));
+}
+
+// --- Controls when the window opens, and the keyboard -------------------------------------
+
+void TestBoard::initialValues_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("expected");
+
+    const QMap<QString, QString> filled = {
+        {"txtP1LP", "8000"},
+        {"lblP2LP", "8000"},
+        {"txtP1Hand", "0"},
+        {"lblP2Hand", "0"},
+        {"txtP1Grave", "List cards\n"},
+        {"txtP1FusionDeck", "List cards\n"},
+        {"lblStatus", "Waiting for connection"},
+    };
+    QStringList names = {"txtChat", "txtMessage", "txtName", "txtValue", "lblStatus"};
+    for (const ZoneMirror &zone : ZoneTable::all())
+        names << zone.editorName << zone.displayName;
+    for (const QString &name : names)
+        QTest::newRow(qPrintable(name)) << name << filled.value(name, QString());
+}
+
+void TestBoard::initialValues()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, expected);
+    Seat seat;
+    QCOMPARE(seat.text(control), expected);
+}
+
+void TestBoard::controlKinds_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("kind");
+
+    for (const char *name :
+         {"txtP1Hand", "txtP1Deck", "txtP1LP", "txtName", "txtValue", "txtMessage"})
+        QTest::newRow(name) << QString::fromLatin1(name) << QStringLiteral("QLineEdit");
+    QTest::newRow("txtChat") << QStringLiteral("txtChat") << QStringLiteral("QPlainTextEdit");
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        if (isMultiLineEditor(zone.editorName))
+            QTest::newRow(qPrintable(zone.editorName))
+                << zone.editorName << QStringLiteral("QPlainTextEdit");
+        QTest::newRow(qPrintable(zone.displayName))
+            << zone.displayName
+            << QString::fromLatin1(zone.displayIsTextBox ? "QPlainTextEdit" : "QLabel");
+    }
+}
+
+// Which kind of control each name is decides how the player can use it: a single line, a
+// list with line breaks and a scroll bar, or a label that shows text and takes no focus.
+void TestBoard::controlKinds()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, kind);
+    Seat seat;
+    QWidget *widget = seat.control(control);
+    QVERIFY(widget);
+    QCOMPARE(widget->metaObject()->className(), kind);
+}
+
+void TestBoard::lengthLimits_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+
+    const QString longLine(300, QLatin1Char('m'));
+    const struct
+    {
+        const char *row, *control;
+        QString typed, kept;
+    } rows[] = {
+        {"hand takes one character", "txtP1Hand", "12", "1"},
+        {"deck takes three", "txtP1Deck", "1234", "123"},
+        {"name takes five", "txtName", "abcdef", "abcde"},
+        {"life points unlimited", "txtP1LP", "123456789012", "123456789012"},
+        {"value unlimited", "txtValue", "123456789012", "123456789012"},
+        {"message unlimited", "txtMessage", longLine, longLine},
+        {"monster zone unlimited", "txtP1Monster1", longLine, longLine},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.row) << QString::fromLatin1(row.control) << row.typed << row.kept;
+}
+
+void TestBoard::lengthLimits()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    QWidget *box = seat.control(control);
+    QVERIFY(box);
+    box->setFocus();
+    clearByKeyboard(box);
+    QTest::keyClicks(box, typed);
+    QCOMPARE(seat.text(control), kept);
+}
+
+void TestBoard::readOnlyBoxesIgnoreTyping_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::newRow("opponent graveyard") << "lblP2Grave";
+    QTest::newRow("opponent fusion deck") << "lblP2FusionDeck";
+    QTest::newRow("chat log") << "txtChat";
+}
+
+void TestBoard::readOnlyBoxesIgnoreTyping()
+{
+    QFETCH(QString, control);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    auto *box = seat.control<QPlainTextEdit>(control);
+    QVERIFY(box);
+    QVERIFY(box->isReadOnly());
+    box->setPlainText(QStringLiteral("kept\nas is"));
+    box->setFocus();
+    QTest::keyClicks(box, QStringLiteral("typed"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClick(box, Qt::Key_Home);
+    QTest::keyClick(box, Qt::Key_Delete);
+    clearByKeyboard(box);
+    QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(seat.text(control), QStringLiteral("kept\nas is"));
+}
+
+void TestBoard::focusStartsOnConnectionsButton()
+{
+    Seat seat;
+    QVERIFY(seat.showActive());
+    QTRY_COMPARE(focusName(), QStringLiteral("cmdConnections"));
+}
+
+// Tab walks the controls in the board's own order (not their screen order) and wraps; Shift+Tab
+// walks back. Tab in a list editor moves on instead of typing a tab, so no text changes.
+void TestBoard::tabWalksTheOrderAndWraps()
+{
+    Seat seat;
+    QVERIFY(seat.showActive());
+    seat.control(TabOrder.first())->setFocus();
+    QTRY_COMPARE(focusName(), TabOrder.first());
+
+    QMap<QString, QString> texts;
+    for (const QString &name : TabOrder) {
+        if (!name.startsWith(QLatin1String("cmd")))
+            texts.insert(name, seat.text(name));
+    }
+
+    const int count = int(TabOrder.size());
+    for (int step = 1; step <= count; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(focusName(), TabOrder.at(step % count));
+    }
+    for (int step = count - 1; step >= 0; --step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focusName(), TabOrder.at(step));
+    }
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it)
+        QCOMPARE(seat.text(it.key()), it.value());
+}
+
+void TestBoard::accessKeysPressButtons_data()
+{
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<QString>("pressed");
+    QTest::addColumn<QString>("untouched");
+    QTest::newRow("Alt+A") << Qt::Key_A << "cmdAdd"
+                           << "cmdSubtract";
+    QTest::newRow("Alt+S") << Qt::Key_S << "cmdSubtract"
+                           << "cmdAdd";
+}
+
+void TestBoard::accessKeysPressButtons()
+{
+    QFETCH(Qt::Key, key);
+    QFETCH(QString, pressed);
+    QFETCH(QString, untouched);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    auto *pressedButton = seat.control<QAbstractButton>(pressed);
+    auto *otherButton = seat.control<QAbstractButton>(untouched);
+    QVERIFY(pressedButton);
+    QVERIFY(otherButton);
+    QSignalSpy pressedSpy(pressedButton, &QAbstractButton::clicked);
+    QSignalSpy otherSpy(otherButton, &QAbstractButton::clicked);
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : seat.window.get();
+    QTest::keyClick(target, key, Qt::AltModifier);
+    QTRY_COMPARE(pressedSpy.count(), 1);
+    QCOMPARE(otherSpy.count(), 0);
+}
+
+// --- What the peer sends is text, never markup ----------------------------------------------
+
+void TestBoard::peerMarkupShownLiterally_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("image") << R"(<img src="/dev/zero">)";
+    QTest::newRow("bold") << "<b>bold</b>";
+    QTest::newRow("entity") << "&amp;";
+    QTest::newRow("italic") << "<i>x</i>";
+}
+
+void TestBoard::peerMarkupShownLiterally()
+{
+    QFETCH(QString, text);
+
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        peer.send(zone.code.toLatin1() + text.toLatin1());
+        QTRY_COMPARE(seat.text(zone.displayName), text);
+        if (auto *label = seat.control<QLabel>(zone.displayName))
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+    }
+    peer.send("17" + text.toLatin1());
+    QTRY_COMPARE(seat.text("txtChat"), text + "\n\n");
+    peer.send("18" + text.toLatin1());
+    QTRY_COMPARE(seat.status(), text);
+    QCOMPARE(seat.window->lblStatus->textFormat(), Qt::PlainText);
+}
+
+// The desktop announcement box of a real run: shown as plain text, and the call returns at
+// once so that the messages behind it are still applied while the box is up.
+void TestBoard::announcementBoxIsPlainAndDoesNotBlock()
+{
+    const QString markup = QStringLiteral(R"(<img src="/dev/zero">)");
+    bool closedByWatchdog = false;
+    // Should the call wait for the box to be dismissed, this dismisses it so the test ends.
+    QTimer::singleShot(3000, [&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {
+                closedByWatchdog = true;
+                box->done(0);
+            }
+        }
+    });
+
+    QtPlatformServices services;
+    QElapsedTimer clock;
+    clock.start();
+    services.announce(nullptr, markup, QStringLiteral("Skarnet"));
+    QVERIFY2(clock.elapsed() < 1000, "announce waited for the box to be dismissed");
+    QVERIFY(!closedByWatchdog);
+
+    QPointer<QMessageBox> shown;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            shown = box;
+    }
+    QVERIFY(shown);
+    QCOMPARE(shown->textFormat(), Qt::PlainText);
+    QCOMPARE(shown->text(), markup);
+    QCOMPARE(shown->windowTitle(), QStringLiteral("Skarnet"));
+    shown->close();
+    QTRY_VERIFY(!shown || !shown->isVisible());
+}
+
+// --- Messages from the peer ---------------------------------------------------------------
+
+void TestBoard::receivedMessagesApply_data()
+{
+    QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<int>("beeps");
+
+    QTest::newRow("empty deck payload empties the count")
+        << QList<Step>{{"0340", "lblP2Deck", "40"}, {"03", "lblP2Deck", ""}} << 0;
+    QTest::newRow("life points") << QList<Step>{{"0215", "lblP2LP", "15"}} << 0;
+    QTest::newRow("blank belongs to the payload") << QList<Step>{{"02 15", "lblP2LP", " 15"}} << 0;
+    QTest::newRow("payload starting with digits")
+        << QList<Step>{{"111213", "lblP2Monster1", "1213"}} << 0;
+    QTest::newRow("chat digits") << QList<Step>{{"1740", "txtChat", "40\n\n"}} << 1;
+    QTest::newRow("two chat lines")
+        << QList<Step>{{"17a: x", "txtChat", "a: x\n\n"}, {"17b: y", "txtChat", "a: x\n\nb: y\n\n"}}
+        << 2;
+    QTest::newRow("CR LF in a label") << QList<Step>{{"16a\r\nb", "lblP2FieldZone", "a\nb"}} << 0;
+    QTest::newRow("CR LF in the graveyard")
+        << QList<Step>{{"10Card one\r\nCard two", "lblP2Grave", "Card one\nCard two"}} << 0;
+    QTest::newRow("CR LF in the fusion deck")
+        << QList<Step>{{"09Fusion one\r\nFusion two", "lblP2FusionDeck", "Fusion one\nFusion two"}}
+        << 0;
+    QTest::newRow("hand replaced")
+        << QList<Step>{{"015", "lblP2Hand", "5"}, {"016", "lblP2Hand", "6"}} << 0;
+    QTest::newRow("status") << QList<Step>{{"18Connected", "lblStatus", "Connected"}} << 0;
+}
+
+void TestBoard::receivedMessagesApply()
+{
+    QFETCH(QList<Step>, steps);
+    QFETCH(int, beeps);
+
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    for (const Step &step : steps) {
+        peer.send(step.message);
+        QTRY_COMPARE(seat.text(step.control), step.expected);
+    }
+    QCOMPARE(seat.platform.beeps, beeps);
+}
+
+void TestBoard::announcementIsShownWithProgramTitle()
+{
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    peer.send("19Your opponent: Rolled dice to 4");
+    QTRY_COMPARE(seat.platform.announcements.size(), 1);
+    QCOMPARE(seat.platform.announcements.first(),
+             RecordingPlatform::Box("Your opponent: Rolled dice to 4", "Skarnet"));
+}
+
+// The peer's goodbye only changes the status line; the link ends when the peer's socket
+// closes, not before.
+void TestBoard::disconnectedStatusKeepsLinkUp()
+{
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    peer.send("18Disconnected");
+    QTRY_COMPARE(seat.status(), QStringLiteral("Disconnected"));
+    QTest::qWait(SettleMs);
+    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QVERIFY(!peer.ended);
+    peer.send("0133");
+    QTRY_COMPARE(seat.text("lblP2Hand"), QStringLiteral("33"));
+}
+
+void TestBoard::unknownCodesChangeNothing_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("code outside the table") << QByteArray("99x");
+    QTest::newRow("code 00") << QByteArray("00abc");
+    QTest::newRow("one character") << QByteArray("2");
+    QTest::newRow("one digit of a zone code") << QByteArray("1");
+    QTest::newRow("letters") << QByteArray("ab12");
+}
+
+void TestBoard::unknownCodesChangeNothing()
+{
+    QFETCH(QByteArray, message);
+
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    const QMap<QString, QString> displays = seat.displayTexts();
+    const QString chat = seat.text("txtChat");
+    const QString status = seat.status();
+
+    peer.send(message);
+    QTest::qWait(SettleMs);
+    // A message after it still arrives on its own: the link is up and the stream in step.
+    peer.send("03after");
+    QTRY_COMPARE(seat.text("lblP2Deck"), QStringLiteral("after"));
+
+    QMap<QString, QString> now = seat.displayTexts();
+    now.insert("lblP2Deck", displays.value("lblP2Deck"));
+    QCOMPARE(now, displays);
+    QCOMPARE(seat.text("txtChat"), chat);
+    QCOMPARE(seat.status(), status);
+    QCOMPARE(seat.platform.announcements.size(), 0);
+    QCOMPARE(seat.platform.beeps, 0);
+    QCOMPARE(peer.received, QByteArray("18Connected"));
+}
+
+void TestBoard::longListScrolling_data()
+{
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<bool>("showsEnd");
+    // The opponent's graveyard follows the newest cards; the fusion deck list is shown from
+    // its top, as any box whose whole text is replaced.
+    QTest::newRow("graveyard") << QByteArray("10") << "lblP2Grave" << true;
+    QTest::newRow("fusion deck") << QByteArray("09") << "lblP2FusionDeck" << false;
+}
+
+void TestBoard::longListScrolling()
+{
+    QFETCH(QByteArray, code);
+    QFETCH(QString, display);
+    QFETCH(bool, showsEnd);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    auto *box = seat.control<QPlainTextEdit>(display);
+    QVERIFY(box);
+
+    for (const int lines : {200, 120}) {
+        QStringList cards;
+        for (int card = 1; card <= lines; ++card)
+            cards << QStringLiteral("Card %1 of %2").arg(card).arg(lines);
+        peer.send(code + cards.join(QStringLiteral("\r\n")).toLatin1());
+        QTRY_COMPARE(box->toPlainText(), cards.join(QLatin1Char('\n')));
+
+        QScrollBar *bar = box->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        if (showsEnd) {
+            QTRY_COMPARE(bar->value(), bar->maximum());
+            QVERIFY(box->textCursor().atEnd());
+        } else {
+            QCOMPARE(bar->value(), 0);
+        }
+    }
+}
+
+// --- Publishing the local half ------------------------------------------------------------
+
+// Edits made before a link exists are lost, not queued: the peer that connects later hears
+// the greeting and nothing else.
+void TestBoard::editsWhileDisconnectedAreNeverSent()
+{
+    Seat seat;
+    QVERIFY(seat.showActive());
+    QWidget *lp = seat.control("txtP1LP");
+    QWidget *grave = seat.control("txtP1Grave");
+    QVERIFY(lp);
+    QVERIFY(grave);
+    clearByKeyboard(lp);
+    QTest::keyClicks(lp, QStringLiteral("150"));
+    QTest::keyClick(grave, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(grave, QStringLiteral("Dark Magician"));
+    seat.control<QLineEdit>("txtP1Hand")->setText(QStringLiteral("4"));
+
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    QTest::qWait(SettleMs);
+    QCOMPARE(peer.received, QByteArray("18Connected"));
+}
+
+void TestBoard::typedEditsArePublished_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<bool>("clearFirst");
+    QTest::addColumn<QTestEventList>("keys");
+    QTest::addColumn<QByteArray>("stream"); // after the greeting and the clearing
+
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        const QByteArray typed = zone.editorName == QLatin1String("txtP1LP")
+                                     ? QByteArray("150")
+                                     : sampleText(zone.editorName).toLatin1();
+        QTestEventList keys;
+        keys.addKeyClicks(QString::fromLatin1(typed));
+        QTest::addRow("%s", qPrintable(zone.editorName))
+            << zone.editorName << true << keys << typedStream(zone.code.toLatin1(), "", typed);
+    }
+
+    QTestEventList appendCard;
+    appendCard.addKeyClick(Qt::Key_End, Qt::ControlModifier);
+    appendCard.addKeyClicks(QStringLiteral("Dark Magician"));
+    QTest::newRow("graveyard card added under the first line")
+        << "txtP1Grave" << false << appendCard
+        << typedStream("10", "List cards\r\n", "Dark Magician");
+
+    QTestEventList twoLines;
+    twoLines.addKeyClicks(QStringLiteral("a"));
+    twoLines.addKeyClick(Qt::Key_Return);
+    twoLines.addKeyClicks(QStringLiteral("b"));
+    QTest::newRow("fusion deck line break")
+        << "txtP1FusionDeck" << true << twoLines << QByteArray("09a09a\r\n09a\r\nb");
+}
+
+// Every change of a zone editor sends its code and its whole text at once, with no merging:
+// typing 150 sends 1, 15 and 150. Line breaks travel as CR LF.
+void TestBoard::typedEditsArePublished()
+{
+    QFETCH(QString, editor);
+    QFETCH(bool, clearFirst);
+    QFETCH(QTestEventList, keys);
+    QFETCH(QByteArray, stream);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    QWidget *box = seat.control(editor);
+    QVERIFY(box);
+    box->setFocus();
+
+    QByteArray expected = "18Connected";
+    if (clearFirst) {
+        // Emptying a box that held text sends the code alone.
+        const bool hadText = !seat.text(editor).isEmpty();
+        clearByKeyboard(box);
+        if (hadText)
+            expected += ZoneTable::byEditor(editor)->code.toLatin1();
+    }
+    keys.simulate(box);
+    expected += stream;
+    QTRY_COMPARE(peer.received, expected);
+    QTest::qWait(SettleMs);
+    QCOMPARE(peer.received, expected);
+}
+
+void TestBoard::programChangesArePublished_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("life points") << "txtP1LP"
+                                 << "7000" << QByteArray("027000");
+    QTest::newRow("graveyard") << "txtP1Grave"
+                               << "a\nb" << QByteArray("10a\r\nb");
+    QTest::newRow("hand count") << "txtP1Hand"
+                                << "3" << QByteArray("013");
+}
+
+// A change the program makes itself (the life point calculator rewrites txtP1LP) goes out
+// exactly like a typed one.
+void TestBoard::programChangesArePublished()
+{
+    QFETCH(QString, editor);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, message);
+
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    QWidget *box = seat.control(editor);
+    if (auto *line = qobject_cast<QLineEdit *>(box))
+        line->setText(text);
+    else if (auto *list = qobject_cast<QPlainTextEdit *>(box))
+        list->setPlainText(text);
+    else
+        QFAIL("not an editor");
+    const QByteArray expected = QByteArray("18Connected") + message;
+    QTRY_COMPARE(peer.received, expected);
+    QTest::qWait(SettleMs);
+    QCOMPARE(peer.received, expected);
+}
+
+QTEST_MAIN(TestBoard)
+#include "tst_board.moc"
