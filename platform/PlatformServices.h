@@ -20,6 +20,8 @@ public:
     virtual QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
                              const QString &defaultAnswer) = 0;
     virtual void beep() = 0;
+    // A draw from a uniform generator on [0, 1), unpredictable from outside.
+    virtual double randomUnit() = 0;
     // Ends the program: every window closes and no further handler runs.
     virtual void endProgram() = 0;
 };

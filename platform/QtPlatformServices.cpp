@@ -48,6 +48,11 @@ void QtPlatformServices::beep()
     QApplication::beep();
 }
 
+double QtPlatformServices::randomUnit()
+{
+    return m_random.generateDouble();
+}
+
 void QtPlatformServices::endProgram()
 {
     // exit() leaves the event loop without asking the windows again whether they may close.

@@ -2,6 +2,8 @@
 
 #include "PlatformServices.h"
 
+#include <QRandomGenerator>
+
 // The desktop services of a real run, built on Qt's dialogs. Every text is shown as plain
 // text: what the opponent sends is never read as markup.
 class QtPlatformServices : public PlatformServices
@@ -12,5 +14,11 @@ public:
     QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
                      const QString &defaultAnswer) override;
     void beep() override;
+    double randomUnit() override;
     void endProgram() override;
+
+private:
+    // Seeded once from the operating system's random source: draws in quick succession are
+    // independent, and nobody can predict them from the time of the click.
+    QRandomGenerator m_random = QRandomGenerator::securelySeeded();
 };

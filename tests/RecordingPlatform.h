@@ -31,6 +31,8 @@ public:
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
     void beep() override { ++beeps; }
+    // Draws come from `draws` in order, then 0.
+    double randomUnit() override { return draws.isEmpty() ? 0.0 : draws.takeFirst(); }
     void endProgram() override { ++programEnds; }
 
     QList<Box> boxes;
@@ -38,6 +40,7 @@ public:
     QList<Box> prompts;
     QStringList defaults;
     QStringList answers;
+    QList<double> draws;
     int beeps = 0;
     int programEnds = 0;
     std::function<void()> whileBoxIsOpen;
