@@ -1,7 +1,10 @@
 #include "FrmMain.h"
 
 #include "board/BoardLayout.h"
+#include "board/LifePoints.h"
 #include "board/ZoneTable.h"
+#include "chance/FrmOutcome.h"
+#include "link/FrmConnections.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
 #include "platform/PlatformServices.h"
@@ -10,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 
 namespace {
@@ -40,6 +44,11 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     m_chat = findChild<QPlainTextEdit *>(QStringLiteral("txtChat"));
     connect(m_opponentGrave, &QPlainTextEdit::textChanged, this, &FrmMain::lblP2Grave_Change);
     connect(m_chat, &QPlainTextEdit::textChanged, this, &FrmMain::txtChat_Change);
+    m_name = findChild<QLineEdit *>(QStringLiteral("txtName"));
+    m_message = findChild<QLineEdit *>(QStringLiteral("txtMessage"));
+    m_lifePoints = findChild<QLineEdit *>(QStringLiteral("txtP1LP"));
+    m_amount = findChild<QLineEdit *>(QStringLiteral("txtValue"));
+    connectControls();
     connectZoneEditors();
     findChild<QWidget *>(QStringLiteral("cmdConnections"))->setFocus();
 
@@ -47,6 +56,19 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     connect(W1, &PeerSocket::DataArrival, this, &FrmMain::W1_DataArrival);
     connect(W1, &PeerSocket::CloseEvent, this, &FrmMain::W1_Close);
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
+}
+
+void FrmMain::connectControls()
+{
+    const auto button = [this](const char *name) {
+        return findChild<QPushButton *>(QString::fromLatin1(name));
+    };
+    connect(button("cmdConnections"), &QPushButton::clicked, this, &FrmMain::cmdConnections_Click);
+    connect(button("cmdProb"), &QPushButton::clicked, this, &FrmMain::cmdProb_Click);
+    connect(button("cmdSend"), &QPushButton::clicked, this, &FrmMain::cmdSend_Click);
+    connect(button("cmdAdd"), &QPushButton::clicked, this, &FrmMain::cmdAdd_Click);
+    connect(button("cmdSubtract"), &QPushButton::clicked, this, &FrmMain::cmdSubtract_Click);
+    connect(m_message, &QLineEdit::returnPressed, this, &FrmMain::txtMessage_KeyPress);
 }
 
 void FrmMain::connectZoneEditors()
@@ -90,12 +112,19 @@ void FrmMain::txtChat_Change()
 FrmMain::~FrmMain()
 {
     sayGoodbyeAndClose();
+    delete m_connections;
+    delete m_outcome;
 }
 
 void FrmMain::Form_Load()
 {
     m_platform.messageBox(nullptr, QStringLiteral("This program was made thanks to Tarvo"),
                           QStringLiteral("Thanks"));
+    startListening();
+}
+
+void FrmMain::startListening()
+{
     W1->Close();
     W1->SetLocalPort(m_port);
     if (W1->Listen()) {
@@ -103,6 +132,66 @@ void FrmMain::Form_Load()
     } else {
         lblStatus->setText(tr("Cannot listen on port %1: %2").arg(m_port).arg(W1->ListenError()));
     }
+}
+
+void FrmMain::cmdConnections_Click()
+{
+    if (!m_connections)
+        m_connections = new FrmConnections(*this, m_platform);
+    showSecondaryWindow(m_connections);
+}
+
+void FrmMain::cmdProb_Click()
+{
+    if (!m_outcome)
+        m_outcome = new FrmOutcome(*W1, m_platform);
+    showSecondaryWindow(m_outcome);
+}
+
+// A secondary window that is open already comes forward instead of opening again.
+void FrmMain::showSecondaryWindow(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void FrmMain::cmdSend_Click()
+{
+    m_platform.beep();
+    if (W1->State() == PeerSocket::Connected && !m_message->text().isEmpty())
+        sendChatLine();
+}
+
+void FrmMain::txtMessage_KeyPress()
+{
+    if (W1->State() == PeerSocket::Connected && !m_message->text().isEmpty())
+        sendChatLine();
+}
+
+void FrmMain::sendChatLine()
+{
+    const QString line = m_name->text() + QStringLiteral(": ") + m_message->text();
+    W1->SendData(WireMessage::build(WireCode::Chat, line));
+    appendToChat(line);
+    m_message->clear();
+}
+
+void FrmMain::cmdAdd_Click()
+{
+    if (const auto total = LifePoints::add(m_lifePoints->text(), m_amount->text())) {
+        m_lifePoints->setText(*total);
+        m_amount->clear();
+    }
+}
+
+void FrmMain::cmdSubtract_Click()
+{
+    if (const auto total = LifePoints::subtract(m_lifePoints->text(), m_amount->text())) {
+        m_lifePoints->setText(*total);
+        m_amount->clear();
+    }
+    m_platform.beep();
 }
 
 void FrmMain::closeEvent(QCloseEvent *event)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QHash>
+#include <QPointer>
 #include <QWidget>
 
 class PeerSocket;
 class PlatformServices;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 struct WireMessage;
 struct ZoneMirror;
@@ -26,6 +28,10 @@ public:
     void Form_Load();
     // Applies every message that has arrived from the peer, in order.
     void GetAll();
+    // Ends whatever the socket is doing and listens on this copy's port; the status line says
+    // whether that worked.
+    void startListening();
+    int port() const { return m_port; }
 
     PeerSocket *const W1;
     QLabel *lblStatus = nullptr;
@@ -34,7 +40,16 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void connectControls();
     void connectZoneEditors();
+    void cmdConnections_Click();
+    void cmdProb_Click();
+    void cmdSend_Click();
+    void txtMessage_KeyPress();
+    void sendChatLine();
+    void cmdAdd_Click();
+    void cmdSubtract_Click();
+    void showSecondaryWindow(QWidget *window);
     void ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor);
     void lblP2Grave_Change();
     void txtChat_Change();
@@ -52,4 +67,10 @@ private:
     QHash<QString, QWidget *> m_displaysByCode;
     QPlainTextEdit *m_opponentGrave = nullptr;
     QPlainTextEdit *m_chat = nullptr;
+    QLineEdit *m_name = nullptr;
+    QLineEdit *m_message = nullptr;
+    QLineEdit *m_lifePoints = nullptr;
+    QLineEdit *m_amount = nullptr;
+    QPointer<QWidget> m_connections;
+    QPointer<QWidget> m_outcome;
 };

@@ -31,13 +31,13 @@ QString describeConnectFailure(QAbstractSocket::SocketError error)
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
-        return QObject::tr("Cannot connect: nobody is listening there");
+        return QObject::tr("nobody is listening there");
     case QAbstractSocket::HostNotFoundError:
-        return QObject::tr("Cannot connect: the address was not found");
+        return QObject::tr("the address was not found");
     case QAbstractSocket::SocketTimeoutError:
-        return QObject::tr("Cannot connect: no answer from that address");
+        return QObject::tr("no answer from that address");
     default:
-        return QObject::tr("Cannot connect: the address cannot be reached");
+        return QObject::tr("the address cannot be reached");
     }
 }
 
@@ -71,6 +71,10 @@ PeerSocket::PeerSocket(QObject *parent)
     m_greetingWait.setSingleShot(true);
     m_greetingWait.setInterval(GreetingWaitMs);
     connect(&m_greetingWait, &QTimer::timeout, this, &PeerSocket::settleOnPlainSending);
+    m_connectWait.setSingleShot(true);
+    m_connectWait.setInterval(ConnectTimeoutMs);
+    connect(&m_connectWait, &QTimer::timeout, this,
+            [this] { failConnecting(QAbstractSocket::SocketTimeoutError); });
 }
 
 PeerSocket::~PeerSocket()
@@ -165,7 +169,9 @@ void PeerSocket::Connect(const QString &host, int port)
     m_connectFailed = false;
     auto *socket = new QTcpSocket(this);
     adopt(socket, false);
+    m_remoteHost = host;
     connect(socket, &QTcpSocket::connected, this, &PeerSocket::onConnected);
+    m_connectWait.start();
     socket->connectToHost(host, quint16(port));
 }
 
@@ -186,6 +192,7 @@ void PeerSocket::onConnected()
 {
     // Only takes effect once connected: each small message must leave at once instead of
     // waiting for the acknowledgement of the previous one.
+    m_connectWait.stop();
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_linkWasUp = true;
     m_awaitingGreeting = true;
@@ -282,7 +289,15 @@ void PeerSocket::onSocketError()
         onPeerClosed();
         return;
     }
-    const QString description = describeConnectFailure(m_socket->error());
+    failConnecting(m_socket->error());
+}
+
+void PeerSocket::failConnecting(QAbstractSocket::SocketError error)
+{
+    if (!m_socket || m_linkWasUp)
+        return;
+    const QString description =
+        tr("Cannot connect to %1: %2").arg(m_remoteHost, describeConnectFailure(error));
     dropSocket();
     m_connectFailed = true;
     emit LinkError(description);
@@ -329,6 +344,7 @@ void PeerSocket::Close()
 
 void PeerSocket::dropSocket()
 {
+    m_connectWait.stop();
     m_greetingWait.stop();
     m_awaitingGreeting = false;
     m_sendFramed = false;

@@ -2,6 +2,7 @@
 
 #include "MessageReader.h"
 
+#include <QAbstractSocket>
 #include <QMap>
 #include <QObject>
 #include <QQueue>
@@ -38,6 +39,8 @@ public:
     Q_ENUM(LinkState)
 
     static constexpr int GreetingWaitMs = 2000;
+    // An outgoing connection that has not come up by then is given up and reported.
+    static constexpr int ConnectTimeoutMs = 15000;
     static const QString GreetingTag;
 
     explicit PeerSocket(QObject *parent = nullptr);
@@ -83,6 +86,7 @@ private:
     bool writeMessage(const QString &message);
     bool writeBytes(const QByteArray &bytes);
     void onSocketError();
+    void failConnecting(QAbstractSocket::SocketError error);
     void onPeerClosed();
     void failLink(const QString &description);
     void dropSocket();
@@ -105,4 +109,6 @@ private:
     bool m_awaitingGreeting = false;
     QStringList m_heldBack;
     QTimer m_greetingWait;
+    QTimer m_connectWait;
+    QString m_remoteHost;
 };

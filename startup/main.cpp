@@ -1,8 +1,11 @@
 #include "board/FrmMain.h"
 #include "platform/QtPlatformServices.h"
+#include "startup/FrmSplash.h"
 
 #include <QApplication>
 #include <QIcon>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -12,8 +15,16 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
 
     QtPlatformServices platform;
-    FrmMain frmMain(platform);
-    frmMain.Form_Load();
-    frmMain.show();
-    return app.exec();
+    std::unique_ptr<FrmMain> frmMain;
+    auto *splash = new FrmSplash;
+    QObject::connect(splash, &FrmSplash::dismissed, [&] {
+        frmMain = std::make_unique<FrmMain>(platform);
+        frmMain->Form_Load();
+        frmMain->show();
+    });
+    splash->show();
+    const int status = app.exec();
+    // Closing the window said goodbye; the socket finishes delivering it as it goes.
+    frmMain.reset();
+    return status;
 }

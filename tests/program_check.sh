@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the real program on a virtual X display and talks to it as a plain TCP peer that knows
-# only the message table: the thanks box comes first and nothing listens until it is
-# dismissed; then port 123 greets the peer with exactly "18Connected"; closing the main window
-# sends "18Disconnected" followed by the end of the stream.
+# only the message table: the splash comes first, then the thanks box, and nothing listens
+# until both are gone; then port 123 greets the peer with exactly "18Connected"; closing the
+# main window sends "18Disconnected" followed by the end of the stream.
 #
 # usage: program_check.sh PROGRAM X11_CLOSE_TOOL
 # Exits 77 (skipped) where port 123 cannot be used or there is no virtual display.
@@ -54,11 +54,28 @@ QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
 app=$!
 pids+=($app)
 
-box=$(wait_for_window Thanks) || fail "the thanks box did not appear"
+listening() { (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; }
+
+# The splash is the only window at first: borderless, untitled, 472 x 352, centred.
+splash=""
+for _ in $(seq 100); do
+    for id in $(xdotool search --onlyvisible --classname skarnet 2>/dev/null); do
+        [[ $(xdotool getwindowgeometry "$id" 2>/dev/null) == *"Geometry: 472x352"* ]] && splash=$id
+    done
+    [[ -n $splash ]] && break
+    sleep 0.1
+done
+[[ -n $splash ]] || fail "the splash did not appear"
+xdotool search --onlyvisible --name '^(Thanks|Skarnet)$' >/dev/null 2>&1 && fail "another window opened with the splash"
+listening && fail "port $port accepted a connection while the splash was up"
+xdotool key Return Escape
+sleep 0.3
+xdotool search --onlyvisible --name '^Thanks$' >/dev/null 2>&1 && fail "a key dismissed the splash"
+xdotool mousemove --window "$splash" 236 176 click 1
+
+box=$(wait_for_window Thanks) || fail "the thanks box did not appear after a click on the splash"
 sleep 0.5
-if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
-    fail "port $port accepted a connection before the thanks box was dismissed"
-fi
+listening && fail "port $port accepted a connection before the thanks box was dismissed"
 xdotool windowfocus --sync "$box" key Return
 wait_for_window Skarnet >/dev/null || fail "the main window did not appear"
 

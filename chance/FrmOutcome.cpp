@@ -1,0 +1,106 @@
+#include "FrmOutcome.h"
+
+#include "link/PeerSocket.h"
+#include "platform/PlatformServices.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString Received = QStringLiteral(", Your opponnent has received the outcome");
+
+// One draw from the platform turned into a face from 1 to `faces`. A draw outside [0, 1) (or
+// one so close to 1 that the product rounds up) is held to the nearest face, never past it.
+int drawFace(PlatformServices &platform, int faces)
+{
+    const double r = platform.randomUnit();
+    if (!(r > 0.0))
+        return 1;
+    const double scaled = std::floor(faces * std::min(r, 1.0));
+    return std::min(faces, static_cast<int>(scaled) + 1);
+}
+
+QPushButton *whiteButton(QWidget *window, const char *objectName, const QString &caption,
+                         const QRect &area)
+{
+    auto *button = new QPushButton(caption, window);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setGeometry(area);
+    // Only the face is white; the caption keeps the system's button-text colour.
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, Qt::white);
+    button->setPalette(palette);
+    return button;
+}
+
+} // namespace
+
+FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform)
+    : CentredWindow()
+    , m_link(&link)
+    , m_platform(platform)
+{
+    setObjectName(QStringLiteral("frmOutcome"));
+    setWindowTitle(QStringLiteral("Coin / Dice Roll"));
+    setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The same small face as the board, so that a result fits on two lines of the label.
+    QFont font({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, -1);
+    font.setPointSizeF(8.25);
+    setFont(font);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+    setAutoFillBackground(true);
+    // No layout: the window may be resized, the controls stay where they are.
+    resize(ClientWidth, ClientHeight);
+
+    m_coin = whiteButton(this, "cmdCoin", QStringLiteral("Flip Coin"), {8, 8, 73, 25});
+    m_dice = whiteButton(this, "cmdDice", QStringLiteral("Roll Dice"), {104, 8, 73, 25});
+    m_outcome = new QLabel(QStringLiteral("Outcome"), this);
+    m_outcome->setObjectName(QStringLiteral("lblOutcome"));
+    m_outcome->setTextFormat(Qt::PlainText);
+    m_outcome->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_outcome->setWordWrap(true);
+    m_outcome->setGeometry(8, 40, 169, 25);
+    m_outcome->setFixedSize(m_outcome->size());
+    QPalette labelPalette = m_outcome->palette();
+    labelPalette.setColor(QPalette::Window, Qt::black);
+    labelPalette.setColor(QPalette::WindowText, Qt::white);
+    m_outcome->setPalette(labelPalette);
+    m_outcome->setAutoFillBackground(true);
+
+    setTabOrder(m_coin, m_dice);
+    m_coin->setFocus();
+    connect(m_coin, &QPushButton::clicked, this, &FrmOutcome::cmdCoin_Click);
+    connect(m_dice, &QPushButton::clicked, this, &FrmOutcome::cmdDice_Click);
+}
+
+void FrmOutcome::cmdCoin_Click()
+{
+    if (drawFace(m_platform, 2) == 1) {
+        m_outcome->setText(QStringLiteral("Heads") + Received);
+        announce(QStringLiteral("19Your opponnent: Flipped coin to HEADS"));
+    } else {
+        m_outcome->setText(QStringLiteral("Tails") + Received);
+        announce(QStringLiteral("19Your opponnent: Flipped coin to TAILS"));
+    }
+}
+
+void FrmOutcome::cmdDice_Click()
+{
+    const QString number = QString::number(drawFace(m_platform, 6));
+    m_outcome->setText(number + Received);
+    announce(QStringLiteral("19Your opponent: Rolled dice to ") + number);
+}
+
+// The label is set before this runs; the link state is read once.
+void FrmOutcome::announce(const QString &message)
+{
+    if (m_link && m_link->State() == PeerSocket::Connected)
+        m_link->SendData(message);
+}

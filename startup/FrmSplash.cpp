@@ -1,0 +1,53 @@
+#include "FrmSplash.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+
+FrmSplash::FrmSplash()
+    : CentredWindow(Qt::Window | Qt::FramelessWindowHint)
+    , m_background(QStringLiteral(":/assets/splash.bmp"))
+{
+    setObjectName(QStringLiteral("frmSPLASH"));
+    setFixedSize(472, 352);
+
+    // The labels take no mouse input of their own, so a click on them reaches the window.
+    auto *credit = new QLabel(QStringLiteral("Made by Quorvath"), this);
+    credit->setObjectName(QStringLiteral("Label1"));
+    credit->setTextFormat(Qt::PlainText);
+    credit->setGeometry(96, 0, 305, 41);
+    QFont font({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue")}, -1);
+    font.setPointSizeF(20.25);
+    credit->setFont(font);
+    QPalette palette = credit->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xC0, 0xC0, 0xC0));
+    credit->setPalette(palette);
+
+    auto *inset = new QLabel(this);
+    inset->setObjectName(QStringLiteral("Image1"));
+    const QPixmap insetPicture(QStringLiteral(":/assets/splash_inset.gif"));
+    inset->setPixmap(insetPicture);
+    inset->setGeometry(QRect(QPoint(0, 256), insetPicture.size()));
+}
+
+void FrmSplash::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().button());
+    painter.drawPixmap(0, 0, m_background);
+}
+
+void FrmSplash::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Form_Click();
+}
+
+void FrmSplash::Form_Click()
+{
+    // Hidden rather than closed first, so that the moment with no window open does not end
+    // the program; the splash is destroyed once the main window is on its way.
+    hide();
+    emit dismissed();
+    deleteLater();
+}
