@@ -2,6 +2,7 @@
 
 #include "PictureButton.h"
 #include "ZoneFrameBox.h"
+#include "platform/Fonts.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -31,28 +32,21 @@ enum class Face
     ComicLarge
 };
 
-QFont fontFor(Face face, const QFont &windowFont)
+QFont fontFor(Face face)
 {
-    QFont font = windowFont;
     switch (face) {
     case Face::Default:
         break;
     case Face::SerifSmall:
-        font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")});
-        font.setPointSizeF(8.25);
-        break;
+        return Fonts::serif(8.25);
     case Face::SansMedium:
-        font.setPointSizeF(9.75);
-        break;
+        return Fonts::sans(9.75);
     case Face::SansLarge:
-        font.setPointSizeF(24);
-        break;
+        return Fonts::sans(24);
     case Face::ComicLarge:
-        font.setFamilies({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue")});
-        font.setPointSizeF(24);
-        break;
+        return Fonts::comic(24);
     }
-    return font;
+    return Fonts::windowFont();
 }
 
 const QColor White(0xFF, 0xFF, 0xFF);
@@ -206,7 +200,7 @@ public:
         label->setGeometry(area);
         label->setAlignment(alignment | Qt::AlignTop);
         label->setWordWrap(true);
-        label->setFont(fontFor(face, m_window->font()));
+        label->setFont(fontFor(face));
         colour(label, textColour, {});
         return label;
     }
@@ -217,7 +211,7 @@ public:
         auto *edit = new QLineEdit(text, parent ? parent : m_window);
         name(edit, objectName);
         edit->setGeometry(area);
-        edit->setFont(fontFor(face, m_window->font()));
+        edit->setFont(fontFor(face));
         if (maxLength > 0)
             edit->setMaxLength(maxLength);
         return edit;
@@ -230,7 +224,7 @@ public:
         auto *box = new QPlainTextEdit(text, parent);
         name(box, objectName);
         box->setGeometry(area);
-        box->setFont(fontFor(face, m_window->font()));
+        box->setFont(fontFor(face));
         box->setTabChangesFocus(true);
         box->setVerticalScrollBarPolicy(scrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -405,12 +399,7 @@ namespace BoardLayout {
 
 void build(QWidget *window)
 {
-    QFont font({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, -1);
-    font.setPointSizeF(8.25);
-    // The faces that stand in for the small sans face the board was laid out with run a few
-    // percent wider; tighter spacing keeps captions such as "Life Points" within their labels.
-    font.setLetterSpacing(QFont::PercentageSpacing, 94);
-    window->setFont(font);
+    window->setFont(Fonts::windowFont());
     QPalette palette = window->palette();
     palette.setColor(QPalette::Window, Black);
     palette.setColor(QPalette::WindowText, Black);

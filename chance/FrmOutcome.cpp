@@ -1,6 +1,7 @@
 #include "FrmOutcome.h"
 
 #include "link/PeerSocket.h"
+#include "platform/Fonts.h"
 #include "platform/PlatformServices.h"
 
 #include <QLabel>
@@ -49,9 +50,7 @@ FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform)
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     setAttribute(Qt::WA_DeleteOnClose);
     // The same small face as the board, so that a result fits on two lines of the label.
-    QFont font({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, -1);
-    font.setPointSizeF(8.25);
-    setFont(font);
+    setFont(Fonts::windowFont());
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);

@@ -4,6 +4,7 @@
 #include "board/PictureButton.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
+#include "platform/Fonts.h"
 #include "platform/PlatformServices.h"
 
 #include <QLabel>
@@ -42,6 +43,7 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
     setObjectName(QStringLiteral("frmConnections"));
     setWindowTitle(QStringLiteral("Connections"));
     setWindowIcon(main.windowIcon());
+    setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
     resize(320, 114);
     QPalette palette = this->palette();

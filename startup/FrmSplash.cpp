@@ -1,5 +1,7 @@
 #include "FrmSplash.h"
 
+#include "platform/Fonts.h"
+
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -16,9 +18,7 @@ FrmSplash::FrmSplash()
     credit->setObjectName(QStringLiteral("Label1"));
     credit->setTextFormat(Qt::PlainText);
     credit->setGeometry(96, 0, 305, 41);
-    QFont font({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue")}, -1);
-    font.setPointSizeF(20.25);
-    credit->setFont(font);
+    credit->setFont(Fonts::comic(20.25));
     QPalette palette = credit->palette();
     palette.setColor(QPalette::WindowText, QColor(0xC0, 0xC0, 0xC0));
     credit->setPalette(palette);
