@@ -4,6 +4,7 @@
 #include "Windows1252.h"
 #include "WireMessage.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -327,19 +328,31 @@ void PeerSocket::Close()
     closeServer();
     if (!m_socket)
         return;
-    if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        // Messages still held for the handshake go out framed: a peer that reads frames
-        // needs the NUL, and one that does not stops reading at it.
-        if (m_awaitingGreeting) {
-            m_sendFramed = true;
-            settleOnPlainSending();
-        }
+    if (m_awaitingGreeting)
+        settleHandshakeBeforeClosing();
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
         QTcpSocket *socket = std::exchange(m_socket, nullptr);
         dropSocket();
         new GracefulCloser(socket, this);
         return;
     }
     dropSocket();
+}
+
+// Messages held while the handshake is undecided must go out in the form the peer reads:
+// framed to a copy that answers the greeting, plain to a peer that never will. So before
+// closing, wait (at most for what is left of the greeting wait) for the answer.
+void PeerSocket::settleHandshakeBeforeClosing()
+{
+    const QDeadlineTimer deadline(m_greetingWait.remainingTime());
+    while (m_awaitingGreeting && m_socket && m_socket->state() == QAbstractSocket::ConnectedState &&
+           !deadline.hasExpired()) {
+        if (!m_socket->waitForReadyRead(int(deadline.remainingTime())))
+            break;
+        readIncoming();
+    }
+    if (m_awaitingGreeting && m_socket)
+        settleOnPlainSending();
 }
 
 void PeerSocket::dropSocket()

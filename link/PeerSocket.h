@@ -83,6 +83,7 @@ private:
     void readIncoming();
     void onGreeting();
     void settleOnPlainSending();
+    void settleHandshakeBeforeClosing();
     bool writeMessage(const QString &message);
     bool writeBytes(const QByteArray &bytes);
     void onSocketError();

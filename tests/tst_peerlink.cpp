@@ -28,6 +28,7 @@ private slots:
     void peerGoneWithoutGoodbyeShowsDisconnected();
     void plainPeerReceivesOnlyTheTable();
     void connectingToPlainPeerSendsPlainText();
+    void closingDuringHandshakeSpeaksPlainToPlainPeer();
     void closeDeliversGoodbyeWhilePeerSends();
     void closeAtProgramEndDeliversGoodbye();
     void oversizedFrameEndsLinkWithReason();
@@ -172,6 +173,29 @@ void TestPeerLink::connectingToPlainPeerSendsPlainText()
     peer.send("19d\xE9j\xE0");
     QTRY_COMPARE(seat.platform.announcements.size(), 1);
     QCOMPARE(seat.platform.announcements.first().first, QStringLiteral("d\u00E9j\u00E0"));
+}
+
+void TestPeerLink::closingDuringHandshakeSpeaksPlainToPlainPeer()
+{
+    QTcpServer plainListener;
+    QVERIFY(plainListener.listen(QHostAddress::LocalHost, 0));
+    Seat seat;
+    seat.socket()->Close();
+    seat.socket()->Connect(QStringLiteral("127.0.0.1"), plainListener.serverPort());
+    QVERIFY(plainListener.waitForNewConnection(LinkTimeoutMs));
+    PlainPeer peer(plainListener.nextPendingConnection());
+    peer.send("18Connected");
+    QTRY_COMPARE(seat.status(), QStringLiteral("Connected"));
+
+    // Closed before the greeting wait ran out: what was held, and the goodbye, still reach a
+    // plain peer as plain messages, with no NUL after the greeting.
+    QVERIFY(seat.socket()->SendData(QStringLiteral("13Dark")));
+    seat.window->close();
+    QTRY_VERIFY(peer.ended);
+    QCOMPARE(peer.received, QByteArray("20skarnet/1\0"
+                                       "13Dark"
+                                       "18Disconnected",
+                                       32));
 }
 
 void TestPeerLink::closeDeliversGoodbyeWhilePeerSends()
