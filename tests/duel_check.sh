@@ -1,0 +1,406 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317 # the small predicates are called through check and wait_until
+# A duel played through the real program's windows, as two people would play it.
+#
+# Seats A and B are two hosts: two network namespaces joined by a veth pair (10.77.0.1 and
+# 10.77.0.2), each copy with its own virtual display, so that both can listen on port 123.
+# Everything is done with clicks and keys on the windows; what arrived on the other seat is read
+# from screen pictures: a display of the other seat has changed, or shows exactly what the
+# same display shows on the other seat after both seats made the same moves. (The copies reach
+# their displays through the socket file in /tmp/.X11-unix, which works from any namespace.)
+#
+#   1. Two copies: A connects to B; A types into a zone, chats and subtracts life points, and B
+#      shows all three in its opponent half; B makes the same moves, and A's opponent half then
+#      matches B's; A flips the coin and B shows the announcement box; A closes and B sees it.
+#   2. One copy against a bare TCP peer in B's namespace: the recorded bytes must be exactly the
+#      greeting, then the same moves in the plain message table, then the goodbye.
+#
+# usage: duel_check.sh PROGRAM X11_CLOSE_TOOL SCREENSHOT_DIR [TCP_RECORD_TOOL]
+# The recording tool defaults to tcp_record beside the close tool. Exits 77 (skipped) without
+# root, network namespaces, Xvfb, xdotool or ImageMagick.
+set -uo pipefail
+
+program=$1
+close_tool=$2
+shots=$3
+recorder=${4:-$(dirname "$close_tool")/tcp_record}
+port=123
+budget=200 # seconds; stays below the test's timeout so that cleaning up always gets to run
+
+skip() { echo "SKIP: $*"; exit 77; }
+failures=0
+pass() { echo "PASS: $*"; }
+flunk() { echo "FAIL: $*"; ((++failures)); }
+# check DESCRIPTION COMMAND...: one step, reported either way.
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        pass "$what"
+    else
+        flunk "$what"
+        return 1
+    fi
+}
+# require DESCRIPTION COMMAND...: a step the rest depends on.
+require() {
+    check "$@" || finish
+}
+die() {
+    flunk "$*"
+    finish
+}
+finish() {
+    if ((failures)); then
+        echo "duel check FAILED ($failures failed steps; logs in $work)"
+        KEEP_WORK=1
+        exit 1
+    fi
+    echo "duel check passed"
+    exit 0
+}
+
+((EUID == 0)) || skip "network namespaces need root"
+for tool in Xvfb xdotool import ip ss; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+[[ -x $recorder ]] || skip "no TCP recording tool at $recorder"
+
+# Namespaces of runs that were killed outright (and so could not clean up) are named after a
+# process that is gone.
+for stale in $(ip netns list 2>/dev/null | awk '$1 ~ /^skduel[0-9]+[ab]$/ {print $1}'); do
+    owner=${stale#skduel}
+    kill -0 "${owner%?}" 2>/dev/null || ip netns delete "$stale" 2>/dev/null
+done
+
+work=$(mktemp -d)
+declare -A ns=([a]=skduel$$a [b]=skduel$$b) address=([a]=10.77.0.1 [b]=10.77.0.2)
+declare -A display=() xvfb=() app=() main=()
+recorder_pid=""
+cleanup() {
+    local pid seat tries
+    local pids=("${app[@]}" "$recorder_pid" "${xvfb[@]}")
+    kill "${pids[@]}" 2>/dev/null
+    for pid in "${pids[@]}"; do
+        for ((tries = 30; tries > 0; tries--)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null
+    done
+    for seat in a b; do
+        # Whatever still runs in a namespace was started here.
+        for pid in $(ip netns pids "${ns[$seat]}" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+        ip netns delete "${ns[$seat]}" 2>/dev/null # takes its end of the veth pair with it
+    done
+    wait 2>/dev/null
+    [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'echo "FAIL: interrupted"; exit 1' INT TERM HUP
+
+# --- hosts and displays ----------------------------------------------------------------------
+
+ip netns add "${ns[a]}" 2>/dev/null || skip "this system does not let us create network namespaces"
+ip netns add "${ns[b]}" 2>/dev/null || skip "cannot create a second network namespace"
+# Both ends are created inside the namespaces: the pair never appears on this host's own network.
+ip link add skd$$a netns "${ns[a]}" type veth peer name skd$$b netns "${ns[b]}" 2>/dev/null ||
+    skip "cannot create a veth pair between network namespaces"
+for seat in a b; do
+    ip -n "${ns[$seat]}" link set lo up
+    ip -n "${ns[$seat]}" addr add "${address[$seat]}/24" dev "skd$$$seat"
+    ip -n "${ns[$seat]}" link set "skd$$$seat" up
+done
+
+# wait_until SECONDS COMMAND...: polls COMMAND every tenth of a second.
+wait_until() {
+    local tries=$(($1 * 10))
+    shift
+    while ((tries-- > 0 && SECONDS < budget)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+for seat in a b; do
+    # Xvfb picks a free display number itself and writes it to descriptor 3.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display_$seat" \
+        >"$work/xvfb_$seat.log" 2>&1 &
+    xvfb[$seat]=$!
+done
+display_known() { [[ -s $work/display_$1 ]] && display[$1]=$(tr -dc 0-9 <"$work/display_$1"); }
+for seat in a b; do
+    require "virtual display of seat ${seat^^} starts" wait_until 10 display_known "$seat"
+done
+
+# --- driving a seat --------------------------------------------------------------------------
+
+# Control positions inside their window's client area (there is no window manager, so a window's
+# position is its client area's position): left top width height.
+declare -A area=(
+    [cmdConnections]="8 664 113 41" [lblStatus]="128 680 233 25"
+    [txtP1Monster3]="392 368 113 129" [lblP2Monster3]="392 216 113 129"
+    [lblP2LP]="88 16 41 17" [txtValue]="720 672 49 19" [cmdSubtract]="640 664 73 17"
+    [txtName]="968 360 41 19" [txtMessage]="896 664 121 19" [txtChat]="896 384 121 273"
+    [cmdProb]="904 336 105 17"
+    [cmdConnect]="112 8 97 65" [cmdClose]="216 8 97 65"     # Connections
+    [cmdCoin]="8 8 73 25" [lblOutcome]="8 40 169 25"        # Coin / Dice Roll
+    [Image1]="0 256 269 94"                                 # the splash
+)
+
+# xdo SEAT ARGS...: xdotool on the seat's display, never waiting for long.
+xdo() {
+    local seat=$1
+    shift
+    DISPLAY=:${display[$seat]} timeout 5 xdotool "$@" 2>/dev/null
+}
+
+# geometry SEAT WINDOW: prints "left top width height".
+geometry() {
+    local key value X="" Y="" WIDTH="" HEIGHT=""
+    while IFS='=' read -r key value; do
+        case $key in X | Y | WIDTH | HEIGHT) printf -v "$key" %s "$value" ;; esac
+    done < <(xdo "$1" getwindowgeometry --shell "$2")
+    [[ -n $X ]] && echo "$X $Y $WIDTH $HEIGHT"
+}
+
+# windows SEAT TITLE: the shown windows with that exact title.
+windows() { xdo "$1" search --onlyvisible --name "^$2\$"; }
+
+# find_window SEAT TITLE [WIDTHxHEIGHT]: prints the first shown window that fits.
+find_window() {
+    local id left top width height
+    for id in $(windows "$1" "$2"); do
+        read -r left top width height < <(geometry "$1" "$id") || continue
+        [[ -z ${3:-} || ${width}x$height == "$3" ]] && { echo "$id"; return 0; }
+    done
+    return 1
+}
+
+# wait_window SEAT TITLE [WIDTHxHEIGHT]: like find_window, waiting up to 10 seconds.
+wait_window() { wait_until 10 find_window "$@"; }
+
+gone() { [[ -z $(windows "$1" "$2") ]]; }
+
+# spot SEAT WINDOW CONTROL: the control's rectangle on the seat's screen, as "WxH+X+Y".
+spot() {
+    local left top width height x y w h
+    read -r left top width height < <(geometry "$1" "$2") || return 1
+    read -r x y w h <<<"${area[$3]}"
+    echo "${w}x$h+$((left + x))+$((top + y))"
+}
+
+click() {
+    local rect
+    rect=$(spot "$@") || return 1
+    [[ $rect =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]]
+    local -a r=("${BASH_REMATCH[@]}")
+    xdo "$1" mousemove --sync $((r[3] + r[1] / 2)) $((r[4] + r[2] / 2)) click 1
+}
+
+# type_into SEAT WINDOW CONTROL TEXT: clicks the control and types the text.
+type_into() {
+    click "$1" "$2" "$3" && xdo "$1" type --delay 20 "$4"
+}
+
+# picture SEAT WINDOW CONTROL|"" [FILE]: the pixels of a control, or of the whole window, as a
+# checksum, or saved as FILE.
+picture() {
+    local crop
+    if [[ -n $3 ]]; then
+        crop=$(spot "$1" "$2" "$3") || return 1
+    else
+        local left top width height
+        read -r left top width height < <(geometry "$1" "$2") || return 1
+        crop=${width}x$height+$left+$top
+    fi
+    if [[ -n ${4:-} ]]; then
+        DISPLAY=:${display[$1]} timeout 10 import -silent -window root -crop "$crop" +repage "$4"
+    else
+        DISPLAY=:${display[$1]} timeout 10 import -silent -window root -crop "$crop" rgb:- | md5sum
+    fi
+}
+save() { mkdir -p "$shots" && picture "$@" && echo "saved $4"; }
+
+# changed SEAT CONTROL BEFORE: the control on the main window no longer looks as it did.
+changed() { changed_in "$1" "${main[$1]}" "$2" "$3"; }
+changed_in() {
+    local now
+    now=$(picture "$1" "$2" "$3") && [[ $now != "$4" ]]
+}
+# same SEAT1 SEAT2 CONTROL: the control looks the same on both seats.
+same() {
+    local one two
+    one=$(picture "$1" "${main[$1]}" "$3") && two=$(picture "$2" "${main[$2]}" "$3") &&
+        [[ $one == "$two" ]]
+}
+ended() { ! kill -0 "$1" 2>/dev/null; }
+listening() { [[ -n $(ip netns exec "${ns[$1]}" ss -Htln "sport = :$port") ]]; }
+
+# start_seat SEAT: launches a copy on the seat and takes it past the splash and the thanks box.
+start_seat() {
+    local seat=$1 splash box Seat=${1^^}
+    DISPLAY=:${display[$seat]} QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work \
+        ip netns exec "${ns[$seat]}" "$program" >>"$work/seat_$seat.log" 2>&1 &
+    app[$seat]=$!
+    splash=$(wait_window "$seat" '.*' 472x352)
+    require "seat $Seat: the splash (472x352) comes up first" test -n "$splash"
+    check "seat $Seat: the splash is centred" \
+        test "$(geometry "$seat" "$splash")" == "276 208 472 352"
+    click "$seat" "$splash" Image1 # any point inside it will do, the pictures included
+    box=$(wait_window "$seat" Thanks)
+    require "seat $Seat: a click on the splash leads to the thanks box" test -n "$box"
+    xdo "$seat" windowfocus --sync "$box" key Return
+    main[$seat]=$(wait_window "$seat" Skarnet 1018x714)
+    require "seat $Seat: the main window opens after the thanks box" test -n "${main[$seat]}"
+    check "seat $Seat: the main window sits at the screen's top-left corner" \
+        test "$(geometry "$seat" "${main[$seat]}")" == "0 0 1018 714"
+    check "seat $Seat: listens on port $port" wait_until 5 listening "$seat"
+}
+
+# connect_seat SEAT ADDRESS: connects through the connections window, which stays open as
+# $connections.
+connections=""
+connect_seat() {
+    local seat=$1 Seat=${1^^} box
+    click "$seat" "${main[$seat]}" cmdConnections
+    connections=$(wait_window "$seat" Connections 320x114)
+    require "seat $Seat: \"Connections Window\" opens the connections window" test -n "$connections"
+    check "seat $Seat: the connections window is centred" \
+        test "$(geometry "$seat" "$connections")" == "352 327 320 114"
+    click "$seat" "$connections" cmdConnect
+    box=$(wait_window "$seat" Connect)
+    require "seat $Seat: \"Connect to IP\" asks for an address" test -n "$box"
+    xdo "$seat" windowfocus --sync "$box" key ctrl+a type "$2"
+    xdo "$seat" key Return
+    check "seat $Seat: the address box closes on Return" wait_until 5 gone "$seat" Connect
+}
+
+# close_window SEAT TITLE: closes a window as its close button would.
+close_window() {
+    DISPLAY=:${display[$1]} timeout 5 "$close_tool" "$2" && wait_until 5 gone "$1" "$2"
+}
+
+# play_moves SEAT: a zone, a chat line and a life-point subtraction, as the player would.
+zone_text="Dragon 2400"
+play_moves() {
+    local seat=$1
+    type_into "$seat" "${main[$seat]}" txtP1Monster3 "$zone_text"
+    type_into "$seat" "${main[$seat]}" txtName Kai
+    type_into "$seat" "${main[$seat]}" txtMessage "your move"
+    xdo "$seat" key Return
+    type_into "$seat" "${main[$seat]}" txtValue 500
+    click "$seat" "${main[$seat]}" cmdSubtract
+}
+
+# flip_coin SEAT: opens the coin window, flips, and checks the window's own answer.
+coin=""
+flip_coin() {
+    local seat=$1 Seat=${1^^} before
+    click "$seat" "${main[$seat]}" cmdProb
+    coin=$(wait_window "$seat" 'Coin / Dice Roll' 185x70)
+    require "seat $Seat: \"COIN / DICE\" opens the coin window" test -n "$coin"
+    before=$(picture "$seat" "$coin" lblOutcome) || die "no picture of the coin window"
+    click "$seat" "$coin" cmdCoin
+    check "seat $Seat: the coin window shows the outcome" \
+        wait_until 5 changed_in "$seat" "$coin" lblOutcome "$before"
+}
+
+announced() { [[ $(windows "$1" Skarnet | wc -l) -eq 2 ]]; }
+
+# --- 1. two copies ---------------------------------------------------------------------------
+
+echo "== two copies: seat A at ${address[a]}, seat B at ${address[b]}"
+start_seat a
+start_seat b
+declare -A initial=()
+for control in lblStatus lblP2Monster3 txtChat lblP2LP; do
+    initial[$control]=$(picture b "${main[b]}" $control) || die "no picture of B's $control"
+done
+
+connect_seat a "${address[b]}"
+both_connected() { changed b lblStatus "${initial[lblStatus]}" && same a b lblStatus; }
+require "both status lines change to the same text (Connected)" wait_until 10 both_connected
+save a "$connections" "" "$shots/connections_window.png"
+# It lies over the middle of the board; the link stays up without it.
+check "seat A: the connections window closes" close_window a Connections
+
+play_moves a
+check "B shows A's zone text in the opponent zone of the same caption" \
+    wait_until 5 changed b lblP2Monster3 "${initial[lblP2Monster3]}"
+check "B's chat log shows A's line" wait_until 5 changed b txtChat "${initial[txtChat]}"
+check "B shows A's lowered life points" wait_until 5 changed b lblP2LP "${initial[lblP2LP]}"
+save a "${main[a]}" "" "$shots/board_seat_a.png"
+save b "${main[b]}" "" "$shots/board_seat_b.png"
+
+play_moves b
+check "after the same moves on B, A's opponent zone shows what B's shows" \
+    wait_until 5 same a b lblP2Monster3
+check "after the same moves on B, the two chat logs are alike" wait_until 5 same a b txtChat
+check "after the same moves on B, the opponent life points look alike (7500)" \
+    wait_until 5 same a b lblP2LP
+
+flip_coin a
+save a "$coin" "" "$shots/coin_window.png"
+check "B shows a message box titled \"Skarnet\" with A's coin flip" wait_until 5 announced b
+save b "${main[b]}" "" "$shots/coin_announcement_seat_b.png"
+
+connected_look=$(picture b "${main[b]}" lblStatus) || die "no picture of B's status line"
+DISPLAY=:${display[a]} timeout 5 "$close_tool" Skarnet
+check "closing A's main window ends seat A's program" wait_until 5 ended "${app[a]}"
+check "B's status line changes when A leaves (Disconnected)" \
+    wait_until 5 changed b lblStatus "$connected_look"
+kill "${app[b]}" 2>/dev/null
+require "seat B's program ends, freeing port $port in B's namespace" wait_until 5 ended "${app[b]}"
+app=()
+
+# --- 2. one copy against a plain peer --------------------------------------------------------
+
+echo "== plain peer: seat A against a bare TCP peer at ${address[b]}"
+ip netns exec "${ns[b]}" "$recorder" "${address[b]}" $port "$work/stream" 60 18Connected \
+    >"$work/recorder.out" 2>&1 &
+recorder_pid=$!
+require "the bare peer listens in B's namespace" wait_until 5 grep -qs listening "$work/recorder.out"
+
+start_seat a
+connect_seat a "${address[b]}"
+close_window a Connections
+# What the peer received, as cat -v shows it: ^@ is a NUL.
+stream() { cat -v "$work/stream"; }
+sent=""
+# extends ADDITION...: the stream is what was seen so far followed by one of the additions.
+extends() {
+    local addition
+    for addition; do [[ $(stream) == "$sent$addition" ]] && return 0; done
+    return 1
+}
+expect_stream() { # DESCRIPTION ADDITION...
+    local what=$1 now
+    shift
+    if wait_until 5 extends "$@"; then
+        now=$(stream)
+        pass "$what: ${now#"$sent"}"
+        sent=$now
+        return 0
+    fi
+    flunk "$what; the stream is: $(stream)"
+    echo "      expected after '$sent': $*"
+    sent=$(stream) # the next steps look only at what comes after this
+    return 1
+}
+expect_stream "A, connecting, greets first" '20skarnet/1^@' || finish
+# Without a greeting in reply A takes the peer for a plain one after two seconds, and from then
+# on every message goes out plain, without a NUL.
+play_moves a
+typed="" # every key sends the zone's whole text again
+for ((i = 1; i <= ${#zone_text}; i++)); do typed+=13${zone_text:0:i}; done
+expect_stream "A sends the moves in the plain table" "${typed}17Kai: your move027500"
+flip_coin a
+expect_stream "A announces the flip plain" '19Your opponnent: Flipped coin to '{HEADS,TAILS}
+# Ending the link from the connections window says goodbye; the peer then sees the stream end.
+check "seat A: the coin window closes" close_window a 'Coin / Dice Roll'
+click a "${main[a]}" cmdConnections
+connections=$(wait_window a Connections 320x114)
+click a "$connections" cmdClose
+expect_stream "\"Disconnect\" says goodbye" 18Disconnected
+check "the stream ends after the goodbye" wait_until 10 ended "$recorder_pid"
+
+finish
