@@ -274,6 +274,9 @@ public:
     {
         box->setReadOnly(true);
         box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        // Only the program changes these boxes; keeping undo steps for every received line
+        // would only grow memory through a long game.
+        box->setUndoRedoEnabled(false);
     }
 
     void opaque(QWidget *widget, const QColor &background)
