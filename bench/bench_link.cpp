@@ -1,0 +1,1167 @@
+// Link benchmark: two duel boards in one process, linked over loopback as two players would
+// be, measured for
+//   latency  - how long an edit on one board takes to show on the other, against a bare pair
+//              of TCP sockets in the same event loop;
+//   burst    - how many messages per second go across without loss;
+//   lists    - the cost of one keystroke in a long graveyard list;
+//   chat     - the cost of appending to a long chat log.
+//
+// Both boards run in this one thread, as the window tests link them: while one seat edits or
+// repaints, the other cannot read, so every figure holds the work of both seats. Two machines
+// would do the two halves side by side.
+//
+// Every figure is printed as "RESULT <benchmark> <figure> <value> <unit>", followed by a
+// readable table; "--markdown FILE" appends the table to FILE as Markdown rows. Targets are
+// reported as met or missed and never make the run fail; only a failed correctness check
+// (a lost or garbled message, a link that does not come up) gives a non-zero exit status.
+//
+// Usage: bench_link [--markdown FILE] [--only latency,burst,lists,chat] [--quick] [--hidden]
+//   --quick   a tenth of the samples (for profiling under callgrind)
+//   --hidden  leave the windows unshown (by default they are shown, as in the program, so
+//             that their repainting takes its share of the event loop)
+
+#include "bench_link_platform.h"
+#include "bench_link_report.h"
+
+#include "board/FrmMain.h"
+#include "board/ZoneTable.h"
+#include "link/PeerSocket.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTextDocument>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Clock, event loop and statistics
+
+QElapsedTimer g_clock;
+
+qint64 nowNs()
+{
+    return g_clock.nsecsElapsed();
+}
+
+constexpr qint64 NsPerUs = 1000;
+constexpr qint64 NsPerMs = 1000 * 1000;
+
+// Runs the event loop without ever blocking until `done` holds; false if `timeoutMs` passed
+// first. This is the poll that stops every clock: the moment it returns is the moment the
+// condition was first seen after an event-loop pass.
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    const qint64 deadline = nowNs() + qint64(timeoutMs) * NsPerMs;
+    while (!done()) {
+        if (nowNs() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    return true;
+}
+
+// Keeps the event loop running for a while: the pause between two measured edits, during which
+// repaints and other deferred work of the previous edit are done.
+void pumpFor(qint64 ns)
+{
+    const qint64 end = nowNs() + ns;
+    while (nowNs() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+struct Stats
+{
+    int count = 0;
+    double medianUs = 0;
+    double p99Us = 0;
+    double maxUs = 0;
+};
+
+// Nearest-rank percentiles of durations in nanoseconds, reported in microseconds.
+Stats statsOf(QVector<qint64> ns)
+{
+    Stats s;
+    s.count = int(ns.size());
+    if (ns.isEmpty())
+        return s;
+    std::sort(ns.begin(), ns.end());
+    const auto rank = [&](double p) {
+        const qsizetype index = qsizetype(std::ceil(p * double(ns.size()))) - 1;
+        return double(ns[std::clamp<qsizetype>(index, 0, ns.size() - 1)]) / NsPerUs;
+    };
+    s.medianUs = rank(0.5);
+    s.p99Us = rank(0.99);
+    s.maxUs = double(ns.last()) / NsPerUs;
+    return s;
+}
+
+struct Options
+{
+    QString markdown;
+    QStringList only;
+    bool quick = false;
+    bool show = true;
+
+    bool wants(const char *name) const
+    {
+        return only.isEmpty() || only.contains(QString::fromLatin1(name));
+    }
+    // Sample counts shrink tenfold in a quick run.
+    int scaled(int count) const { return quick ? std::max(1, count / 10) : count; }
+};
+
+// Stamps the moment the event loop tells a watched socket that bytes have arrived, before the
+// socket reads them: the arrival of a message, as the receiving program first learns of it.
+class ArrivalStamp : public QObject
+{
+public:
+    const QObject *watched = nullptr;
+    qint64 first = -1;
+
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        if (watched && first < 0 && event->type() == QEvent::SockAct) {
+            const auto *notifier = qobject_cast<QSocketNotifier *>(receiver);
+            if (notifier && notifier->type() == QSocketNotifier::Read) {
+                for (const QObject *o = receiver; o; o = o->parent()) {
+                    if (o == watched) {
+                        first = nowNs();
+                        break;
+                    }
+                }
+            }
+        }
+        return false;
+    }
+};
+
+// Counts the paint events the windows receive while installed, to show how much repainting
+// a run of messages causes; scroll bars are counted apart because the style draws them at
+// a much higher cost than a label.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    int scrollBarPaints = 0;
+
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            if (qobject_cast<QScrollBar *>(receiver))
+                ++scrollBarPaints;
+        }
+        return false;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Two linked boards
+
+QString textOf(const QWidget *widget)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (const auto *line = qobject_cast<const QLineEdit *>(widget))
+        return line->text();
+    if (const auto *box = qobject_cast<const QPlainTextEdit *>(widget))
+        return box->toPlainText();
+    return {};
+}
+
+void setTextOf(QWidget *editor, const QString &text)
+{
+    if (auto *line = qobject_cast<QLineEdit *>(editor))
+        line->setText(text);
+    else
+        static_cast<QPlainTextEdit *>(editor)->setPlainText(text);
+}
+
+struct Seat
+{
+    BenchPlatform platform;
+    std::unique_ptr<FrmMain> window;
+
+    Seat()
+        : window(std::make_unique<FrmMain>(platform, 0))
+    {
+        window->Form_Load();
+    }
+
+    template <typename T = QWidget> T *control(const QString &name) const
+    {
+        T *widget = window->findChild<T *>(name);
+        if (!widget)
+            qFatal("the board has no control %s", qPrintable(name));
+        return widget;
+    }
+
+    // The socket that carries the link (closed sockets still finishing their goodbye belong
+    // to a closer object, not directly to the peer socket).
+    QTcpSocket *linkSocket() const
+    {
+        const auto sockets = window->W1->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly);
+        for (QTcpSocket *socket : sockets) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                return socket;
+        }
+        return nullptr;
+    }
+
+    QString status() const { return window->lblStatus->text(); }
+};
+
+// Seat B connects to seat A as the connections window does. Unlinks on destruction with the
+// event loop running, so neither side waits out a goodbye from a window that cannot answer.
+class Table
+{
+public:
+    Seat a;
+    Seat b;
+
+    explicit Table(bool show)
+    {
+        if (show) {
+            a.window->show();
+            b.window->show();
+            (void)QTest::qWaitForWindowExposed(a.window.get(), 5000);
+            (void)QTest::qWaitForWindowExposed(b.window.get(), 5000);
+        }
+    }
+
+    bool link()
+    {
+        b.window->W1->Close();
+        b.window->W1->Connect(QStringLiteral("127.0.0.1"), a.window->W1->LocalPort());
+        m_linked = pumpUntil(
+            [&] {
+                return a.status() == QLatin1String("Connected") &&
+                       b.status() == QLatin1String("Connected") && a.window->W1->sendsFrames() &&
+                       b.window->W1->sendsFrames();
+            },
+            5000);
+        return m_linked;
+    }
+
+    ~Table()
+    {
+        if (m_linked) {
+            b.window->close();
+            (void)pumpUntil([&] { return a.window->W1->State() == PeerSocket::Closed; }, 5000);
+            pumpFor(20 * NsPerMs);
+        }
+        a.window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+private:
+    bool m_linked = false;
+};
+
+int tcpNoDelay(const QTcpSocket *socket)
+{
+    if (!socket)
+        return -1;
+    int value = 0;
+    socklen_t size = sizeof value;
+    if (::getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &value, &size) != 0)
+        return -1;
+    return value != 0 ? 1 : 0;
+}
+
+// A bare pair of connected sockets on loopback, the floor any link in this event loop can reach.
+class BarePair
+{
+public:
+    bool open()
+    {
+        if (!m_server.listen(QHostAddress::LocalHost, 0))
+            return false;
+        m_writer.connectToHost(QHostAddress::LocalHost, m_server.serverPort());
+        if (!pumpUntil(
+                [&] {
+                    return m_writer.state() == QAbstractSocket::ConnectedState &&
+                           m_server.hasPendingConnections();
+                },
+                5000))
+            return false;
+        m_reader = m_server.nextPendingConnection();
+        m_writer.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_reader->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        QObject::connect(m_reader, &QTcpSocket::readyRead, m_reader,
+                         [this] { received += m_reader->readAll().size(); });
+        return true;
+    }
+    void write(const QByteArray &bytes) { m_writer.write(bytes); }
+    const QTcpSocket *writer() const { return &m_writer; }
+    const QTcpSocket *reader() const { return m_reader; }
+
+    qint64 received = 0;
+
+private:
+    QTcpServer m_server;
+    QTcpSocket m_writer;
+    QTcpSocket *m_reader = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// 1. Edit-to-screen latency
+
+// The stages of one measured edit, each a list of durations in nanoseconds.
+struct Stages
+{
+    QVector<qint64> editCall;  // the edit itself, until the call that made it returns
+    QVector<qint64> untilSent; // until the sending socket has written the bytes
+    QVector<qint64> wire;      // until the receiving socket is told that bytes arrived
+    QVector<qint64> readApply; // reading them, and on a board applying them
+    QVector<qint64> untilSeen; // until the poll that stops the clock sees the result
+
+    // Medians of each stage, against the same stages of the bare socket pair.
+    void report(BenchReport &out, const QString &name, const Stages &bare) const
+    {
+        const auto row = [&](const char *figure, const QVector<qint64> &mine,
+                             const QVector<qint64> &theirs) {
+            out.add({name,
+                     QString::fromLatin1(figure),
+                     statsOf(mine).medianUs,
+                     QStringLiteral("us"),
+                     statsOf(theirs).medianUs,
+                     {},
+                     std::nullopt});
+        };
+        row("edit_call_median", editCall, bare.editCall);
+        row("edit_to_sent_median", untilSent, bare.untilSent);
+        row("sent_to_arrival_median", wire, bare.wire);
+        row("arrival_to_applied_median", readApply, bare.readApply);
+        row("applied_to_seen_median", untilSeen, bare.untilSeen);
+    }
+};
+
+// Stamps the stages of one edit on a link from `sender` to `receiver`.
+class StageClock
+{
+public:
+    StageClock(const QTcpSocket *sender, const QTcpSocket *receiver)
+    {
+        m_arrival.watched = receiver;
+        qApp->installEventFilter(&m_arrival);
+        if (sender) {
+            m_connections.append(
+                QObject::connect(sender, &QTcpSocket::bytesWritten, sender, [this] {
+                    if (m_sent < 0)
+                        m_sent = nowNs();
+                }));
+        }
+        // Connected after the reader's own handler, so this runs once the bytes are read and
+        // applied.
+        if (receiver) {
+            m_connections.append(
+                QObject::connect(receiver, &QTcpSocket::readyRead, receiver, [this] {
+                    if (m_applied < 0)
+                        m_applied = nowNs();
+                }));
+        }
+    }
+    ~StageClock()
+    {
+        qApp->removeEventFilter(&m_arrival);
+        for (const auto &connection : std::as_const(m_connections))
+            QObject::disconnect(connection);
+    }
+
+    void reset()
+    {
+        editReturned = m_sent = m_applied = -1;
+        m_arrival.first = -1;
+    }
+    void addTo(Stages &stages, qint64 start, qint64 seen) const
+    {
+        if (editReturned < 0 || m_sent < 0 || m_arrival.first < 0 || m_applied < 0)
+            return;
+        stages.editCall.append(editReturned - start);
+        stages.untilSent.append(m_sent - editReturned);
+        stages.wire.append(m_arrival.first - m_sent);
+        stages.readApply.append(m_applied - m_arrival.first);
+        stages.untilSeen.append(seen - m_applied);
+    }
+
+    qint64 editReturned = -1;
+
+private:
+    ArrivalStamp m_arrival;
+    qint64 m_sent = -1;
+    qint64 m_applied = -1;
+    QVector<QMetaObject::Connection> m_connections;
+};
+
+// One burst of edits sent on a schedule (`gapNs` apart, 0 = back to back without the event
+// loop running in between); each edit is timed from just before it is made to the first
+// event-loop pass after which its own arrival is seen.
+QVector<qint64> timedBurst(int edits, qint64 gapNs, const std::function<void(int)> &send,
+                           const std::function<bool(int)> &arrived, bool *complete)
+{
+    QVector<qint64> sentAt(edits, -1);
+    QVector<qint64> latency(edits, -1);
+    int sent = 0;
+    int seen = 0;
+    const qint64 start = nowNs();
+    const qint64 deadline = start + 5000 * NsPerMs;
+    while (seen < edits && nowNs() < deadline) {
+        while (sent < edits && nowNs() >= start + sent * gapNs) {
+            sentAt[sent] = nowNs();
+            send(sent);
+            ++sent;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        const qint64 now = nowNs();
+        for (int k = 0; k < sent; ++k) {
+            if (latency[k] < 0 && arrived(k)) {
+                latency[k] = now - sentAt[k];
+                ++seen;
+            }
+        }
+    }
+    *complete = seen == edits;
+    latency.removeAll(-1);
+    return latency;
+}
+
+void reportLatency(BenchReport &report, const QString &name, const Stats &program,
+                   const Stats &bare)
+{
+    report.add({name, QStringLiteral("median"), program.medianUs, QStringLiteral("us"),
+                bare.medianUs, QStringLiteral("<= 2x bare socket"),
+                program.medianUs <= 2.0 * bare.medianUs});
+    report.add({name, QStringLiteral("p99"), program.p99Us, QStringLiteral("us"), bare.p99Us,
+                QStringLiteral("< 1000 us"), program.p99Us < 1000.0});
+    // Linux holds a delayed acknowledgement at least 40 ms; an edit stuck behind one shows
+    // up as a maximum of 40 ms or more.
+    report.add({name, QStringLiteral("max"), program.maxUs, QStringLiteral("us"), bare.maxUs,
+                QStringLiteral("< 40000 us (no delayed ACK)"), program.maxUs < 40000.0});
+    report.add({name,
+                QStringLiteral("samples"),
+                double(program.count),
+                QStringLiteral("edits"),
+                double(bare.count),
+                {},
+                std::nullopt});
+}
+
+// Edits one zone editor on seat A `samples` times, 1 ms apart, each timed until seat B's
+// display holds the new text; bare-socket samples of the same bytes alternate with them, so
+// that both see the same machine state.
+void singleEdits(BenchReport &report, const Options &options, Table &table, BarePair &bare,
+                 const QString &editorName, const QString &name,
+                 const std::function<QString(int)> &textFor)
+{
+    const ZoneMirror *zone = ZoneTable::byEditor(editorName);
+    QWidget *editor = table.a.control(editorName);
+    QWidget *display = table.b.control(zone->displayName);
+    const auto shown = [display](const QString &text) {
+        const auto *label = qobject_cast<const QLabel *>(display);
+        return label ? label->text() == text : textOf(display) == text;
+    };
+    const int samples = options.scaled(2000);
+    const int warmUp = 100;
+    QVector<qint64> programNs;
+    QVector<qint64> bareNs;
+    int lost = 0;
+
+    // Where an edit's time goes: stamps when the edit call returns, when the sending socket
+    // has handed the bytes to the system, when the receiving socket is told of them, and when
+    // the receiver has read (and, for the board, applied) them.
+    Stages programStages;
+    Stages bareStages;
+    StageClock programClock(table.a.linkSocket(), table.b.linkSocket());
+    StageClock bareClock(bare.writer(), bare.reader());
+    for (int i = -warmUp; i < samples; ++i) {
+        const QString text = textFor(i + warmUp);
+        // The same bytes on both links: code, text and the frame's NUL.
+        const QByteArray wire = zone->code.toUtf8() + text.toUtf8() + '\0';
+        const auto measureBare = [&] {
+            const qint64 expected = bare.received + wire.size();
+            bareClock.reset();
+            const qint64 t0 = nowNs();
+            bare.write(wire);
+            bareClock.editReturned = nowNs();
+            const bool ok = pumpUntil([&] { return bare.received >= expected; }, 2000);
+            const qint64 t1 = nowNs();
+            if (!ok) {
+                ++lost;
+            } else if (i >= 0) {
+                bareNs.append(t1 - t0);
+                bareClock.addTo(bareStages, t0, t1);
+            }
+            pumpFor(NsPerMs);
+        };
+        const auto measureProgram = [&] {
+            programClock.reset();
+            const qint64 t0 = nowNs();
+            setTextOf(editor, text);
+            programClock.editReturned = nowNs();
+            const bool ok = pumpUntil([&] { return shown(text); }, 2000);
+            const qint64 t1 = nowNs();
+            if (!ok) {
+                ++lost;
+            } else if (i >= 0) {
+                programNs.append(t1 - t0);
+                programClock.addTo(programStages, t0, t1);
+            }
+            pumpFor(NsPerMs);
+        };
+        if (i % 2 == 0) {
+            measureBare();
+            measureProgram();
+        } else {
+            measureProgram();
+            measureBare();
+        }
+    }
+    if (lost)
+        report.checkFailed(name + QStringLiteral(": %1 edits never arrived").arg(lost));
+    reportLatency(report, name, statsOf(programNs), statsOf(bareNs));
+    programStages.report(report, name + QStringLiteral("_stages"), bareStages);
+}
+
+void benchLatency(BenchReport &report, const Options &options)
+{
+    Table table(options.show);
+    if (!table.link()) {
+        report.checkFailed(QStringLiteral("latency: the two boards did not link"));
+        return;
+    }
+    BarePair bare;
+    if (!bare.open()) {
+        report.checkFailed(QStringLiteral("latency: the bare socket pair did not connect"));
+        return;
+    }
+
+    const int noDelayA = tcpNoDelay(table.a.linkSocket());
+    const int noDelayB = tcpNoDelay(table.b.linkSocket());
+    report.add({QStringLiteral("latency"), QStringLiteral("tcp_nodelay_both_seats"),
+                double(noDelayA == 1 && noDelayB == 1), QStringLiteral("flag"), std::nullopt,
+                QStringLiteral("1"), noDelayA == 1 && noDelayB == 1});
+
+    // Single edits, 1 ms apart: a multi-line zone editor (QPlainTextEdit) to a label, and the
+    // life points (QLineEdit) to a label.
+    singleEdits(report, options, table, bare, QStringLiteral("txtP1Monster3"),
+                QStringLiteral("latency_single"),
+                [](int i) { return QStringLiteral("Card %1").arg(i, 5, 10, QLatin1Char('0')); });
+    singleEdits(report, options, table, bare, QStringLiteral("txtP1LP"),
+                QStringLiteral("latency_single_lp"),
+                [](int i) { return QString::number(10000 + i % 80000); });
+
+    // Bursts of ten edits to ten zones, each timed to its own arrival.
+    const QStringList burstEditors = {
+        QStringLiteral("txtP1Trap1"),    QStringLiteral("txtP1Trap2"),
+        QStringLiteral("txtP1Trap3"),    QStringLiteral("txtP1Trap4"),
+        QStringLiteral("txtP1Trap5"),    QStringLiteral("txtP1Monster1"),
+        QStringLiteral("txtP1Monster2"), QStringLiteral("txtP1Monster3"),
+        QStringLiteral("txtP1Monster4"), QStringLiteral("txtP1Monster5"),
+    };
+    QVector<QWidget *> editors;
+    QVector<QLabel *> displays;
+    for (const QString &name : burstEditors) {
+        editors.append(table.a.control(name));
+        displays.append(table.b.control<QLabel>(ZoneTable::byEditor(name)->displayName));
+    }
+    const int burstSize = int(editors.size());
+    struct Variant
+    {
+        const char *name;
+        qint64 gapNs;
+    };
+    const Variant variants[] = {{"latency_burst_b2b", 0}, {"latency_burst_250us", 250 * NsPerUs}};
+    int burstNumber = 0;
+    for (const Variant &variant : variants) {
+        const int bursts = options.scaled(200);
+        const int warmUp = 10;
+        QVector<qint64> programNs;
+        QVector<qint64> bareNs;
+        // From the start of a burst's first edit to the return of its last one.
+        QVector<qint64> programSpans;
+        QVector<qint64> bareSpans;
+        qint64 spanStart = 0;
+        const auto timeSpan = [&](int k, QVector<qint64> &spans, bool keep,
+                                  const std::function<void()> &edit) {
+            if (k == 0)
+                spanStart = nowNs();
+            edit();
+            if (k == burstSize - 1 && keep)
+                spans.append(nowNs() - spanStart);
+        };
+        int incomplete = 0;
+        for (int round = -warmUp; round < bursts; ++round) {
+            const int id = burstNumber++;
+            QStringList texts;
+            for (int k = 0; k < burstSize; ++k)
+                texts.append(QStringLiteral("B%1 z%2").arg(id, 5, 10, QLatin1Char('0')).arg(k));
+            const QByteArray bareMessage =
+                QByteArrayLiteral("13") + texts.first().toUtf8() + '\0'; // all the same size
+            const auto runBare = [&] {
+                const qint64 base = bare.received;
+                bool complete = false;
+                const auto ns = timedBurst(
+                    burstSize, variant.gapNs,
+                    [&](int k) {
+                        timeSpan(k, bareSpans, round >= 0, [&] { bare.write(bareMessage); });
+                    },
+                    [&](int k) { return bare.received >= base + (k + 1) * bareMessage.size(); },
+                    &complete);
+                if (!complete)
+                    ++incomplete;
+                else if (round >= 0)
+                    bareNs += ns;
+                pumpFor(NsPerMs);
+            };
+            const auto runProgram = [&] {
+                bool complete = false;
+                const auto ns = timedBurst(
+                    burstSize, variant.gapNs,
+                    [&](int k) {
+                        timeSpan(k, programSpans, round >= 0,
+                                 [&] { setTextOf(editors[k], texts[k]); });
+                    },
+                    [&](int k) { return displays[k]->text() == texts[k]; }, &complete);
+                if (!complete)
+                    ++incomplete;
+                else if (round >= 0)
+                    programNs += ns;
+                pumpFor(NsPerMs);
+            };
+            if (round % 2 == 0) {
+                runBare();
+                runProgram();
+            } else {
+                runProgram();
+                runBare();
+            }
+        }
+        if (incomplete)
+            report.checkFailed(QStringLiteral("%1: %2 bursts did not arrive whole")
+                                   .arg(QString::fromLatin1(variant.name))
+                                   .arg(incomplete));
+        reportLatency(report, QString::fromLatin1(variant.name), statsOf(programNs),
+                      statsOf(bareNs));
+        if (variant.gapNs == 0) {
+            // Nothing is sent before the last edit returns, so this is the part of every
+            // edit's wait spent making the edits themselves.
+            report.add({QString::fromLatin1(variant.name),
+                        QStringLiteral("making_all_edits_median"),
+                        statsOf(programSpans).medianUs,
+                        QStringLiteral("us"),
+                        statsOf(bareSpans).medianUs,
+                        {},
+                        std::nullopt});
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// 2. Burst without loss
+
+struct Edit
+{
+    QWidget *editor;
+    QString text;
+};
+
+// Runs 10,000 edits over all sixteen zones and 1,000 chat lines (one after every tenth edit)
+// through seat A. `yieldEvery` is how many messages are sent between two event-loop passes;
+// 0 sends all of them before the event loop runs at all.
+void runBurst(BenchReport &report, const Options &options, const QString &name, int yieldEvery)
+{
+    Table table(options.show);
+    if (!table.link()) {
+        report.checkFailed(name + QStringLiteral(": the two boards did not link"));
+        return;
+    }
+    const auto zones = ZoneTable::all();
+    const int zoneCount = int(zones.size());
+    const int editCount = options.scaled(10000);
+    const int chatCount = editCount / 10;
+
+    // Every edit changes its zone's text (an unchanged line edit would send nothing): a zone
+    // comes round every 16 edits and its value follows its visit number.
+    QVector<Edit> edits;
+    edits.reserve(editCount);
+    QVector<QString> finalText(zoneCount);
+    for (int e = 0; e < editCount; ++e) {
+        const int z = (e * 5) % zoneCount; // 5 is prime to 16: each round visits every zone
+        const int visit = e / zoneCount;
+        const ZoneMirror &zone = zones[z];
+        QString text;
+        if (zone.editorName == QLatin1String("txtP1Hand"))
+            text = QString::number(visit % 10);
+        else if (zone.editorName == QLatin1String("txtP1Deck"))
+            text = QString::number(visit % 1000);
+        else if (zone.editorName == QLatin1String("txtP1LP"))
+            text = QString::number(8000 - visit);
+        else if (visit % 4 == 0)
+            text = QStringLiteral("Card %1\nCard %2 (set)").arg(e).arg(e + 1);
+        else
+            text = QStringLiteral("Card %1").arg(e);
+        edits.append({table.a.control(zone.editorName), text});
+        finalText[z] = text;
+    }
+    QVector<QWidget *> displays;
+    for (const ZoneMirror &zone : zones)
+        displays.append(table.b.control(zone.displayName));
+
+    auto *nameBox = table.a.control<QLineEdit>(QStringLiteral("txtName"));
+    auto *messageBox = table.a.control<QLineEdit>(QStringLiteral("txtMessage"));
+    auto *sendButton = table.a.control<QPushButton>(QStringLiteral("cmdSend"));
+    auto *chatB = table.b.control<QPlainTextEdit>(QStringLiteral("txtChat"));
+    nameBox->setText(QStringLiteral("Ann"));
+    QStringList chatLines;
+    for (int c = 0; c < chatCount; ++c)
+        chatLines.append(
+            QStringLiteral("Ann: line %1 of the burst").arg(c, 4, 10, QLatin1Char('0')));
+    pumpFor(20 * NsPerMs);
+    table.b.platform.beeps = 0;
+    const int chatBlocksBefore = chatB->document()->blockCount();
+
+    PaintCounter paintCounter;
+    qApp->installEventFilter(&paintCounter);
+    qint64 inEventLoop = 0;
+    const auto yieldIfDue = [&](int sentSoFar) {
+        if (yieldEvery > 0 && sentSoFar % yieldEvery == 0) {
+            const qint64 t = nowNs();
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            inEventLoop += nowNs() - t;
+        }
+    };
+
+    const qint64 start = nowNs();
+    int sent = 0;
+    int chatSent = 0;
+    for (int e = 0; e < editCount; ++e) {
+        setTextOf(edits[e].editor, edits[e].text);
+        yieldIfDue(++sent);
+        if (e % 10 == 9 && chatSent < chatCount) {
+            messageBox->setText(chatLines[chatSent].mid(5)); // without the "Ann: " prefix
+            sendButton->click();
+            ++chatSent;
+            yieldIfDue(++sent);
+        }
+    }
+    const qint64 sendsDone = nowNs();
+    // Each chat entry adds two blocks (the line and an empty line after it).
+    const int chatBlocksExpected = chatBlocksBefore + 2 * chatSent;
+    const bool arrived = pumpUntil(
+        [&] {
+            if (chatB->document()->blockCount() < chatBlocksExpected)
+                return false;
+            for (int z = 0; z < zoneCount; ++z) {
+                if (textOf(displays[z]) != finalText[z])
+                    return false;
+            }
+            return true;
+        },
+        30000);
+    const qint64 end = nowNs();
+    qApp->removeEventFilter(&paintCounter);
+    if (!arrived)
+        report.checkFailed(name + QStringLiteral(": B never showed every final value"));
+
+    // Correctness: every zone as A has it, every chat line once and in order.
+    int zonesWrong = 0;
+    for (int z = 0; z < zoneCount; ++z) {
+        const QString onA = textOf(table.a.control(zones[z].editorName));
+        if (textOf(displays[z]) != onA || onA != finalText[z]) {
+            ++zonesWrong;
+            report.note(QStringLiteral("%1: zone %2 shows \"%3\" on B, \"%4\" on A")
+                            .arg(name, zones[z].displayName, textOf(displays[z]), onA));
+        }
+    }
+    QStringList chatOnB = chatB->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const bool chatInOrder = chatOnB == chatLines.mid(0, chatSent);
+    if (zonesWrong)
+        report.checkFailed(name + QStringLiteral(": %1 zones differ").arg(zonesWrong));
+    if (!chatInOrder)
+        report.checkFailed(name + QStringLiteral(": B's chat holds %1 lines, %2 expected in order")
+                                      .arg(chatOnB.size())
+                                      .arg(chatSent));
+    if (table.b.platform.beeps != chatSent)
+        report.checkFailed(name + QStringLiteral(": B beeped %1 times for %2 chat lines")
+                                      .arg(table.b.platform.beeps)
+                                      .arg(chatSent));
+
+    const double seconds = double(end - start) / 1e9;
+    const double rate = double(sent) / seconds;
+    report.add({name, QStringLiteral("messages_per_second"), rate, QStringLiteral("msg/s"),
+                std::nullopt, QStringLiteral(">= 20000 msg/s"), rate >= 20000.0});
+    report.add({name,
+                QStringLiteral("messages"),
+                double(sent),
+                QStringLiteral("msg"),
+                std::nullopt,
+                {},
+                std::nullopt});
+    report.add({name,
+                QStringLiteral("sending_time"),
+                double(sendsDone - start) / NsPerMs,
+                QStringLiteral("ms"),
+                std::nullopt,
+                {},
+                std::nullopt});
+    report.add({name,
+                QStringLiteral("first_send_to_last_applied"),
+                seconds * 1000.0,
+                QStringLiteral("ms"),
+                std::nullopt,
+                {},
+                std::nullopt});
+    // Where the sending phase went: the calls that make the edits and send them, against the
+    // event-loop passes between them (reading, applying and repainting on both seats).
+    report.add({name,
+                QStringLiteral("event_loop_time_while_sending"),
+                double(inEventLoop) / NsPerMs,
+                QStringLiteral("ms"),
+                std::nullopt,
+                {},
+                std::nullopt});
+    report.add({name,
+                QStringLiteral("paints_per_message"),
+                double(paintCounter.paints) / sent,
+                QStringLiteral("paints"),
+                std::nullopt,
+                {},
+                std::nullopt});
+    report.add({name,
+                QStringLiteral("scroll_bar_paints_per_message"),
+                double(paintCounter.scrollBarPaints) / sent,
+                QStringLiteral("paints"),
+                std::nullopt,
+                {},
+                std::nullopt});
+    report.add({name, QStringLiteral("all_arrived_intact"),
+                double(arrived && zonesWrong == 0 && chatInOrder), QStringLiteral("flag"),
+                std::nullopt, QStringLiteral("1"), arrived && zonesWrong == 0 && chatInOrder});
+}
+
+void benchBurst(BenchReport &report, const Options &options)
+{
+    // As a player types: the event loop runs after every message.
+    runBurst(report, options, QStringLiteral("burst_loop_each"), 1);
+    // As fast as the sending code alone allows: nothing runs until every message is queued.
+    runBurst(report, options, QStringLiteral("burst_tight"), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// 3. Long lists
+
+void benchLists(BenchReport &report, const Options &options)
+{
+    Table table(options.show);
+    if (!table.link()) {
+        report.checkFailed(QStringLiteral("lists: the two boards did not link"));
+        return;
+    }
+    auto *editor = table.a.control<QPlainTextEdit>(QStringLiteral("txtP1Grave"));
+    auto *display = table.b.control<QPlainTextEdit>(QStringLiteral("lblP2Grave"));
+    QScrollBar *bar = display->verticalScrollBar();
+    // A hidden box is never laid out, so its scroll bar has no range to be at the end of.
+    const auto atEnd = [&] {
+        return !options.show || (bar->maximum() > 0 && bar->value() == bar->maximum());
+    };
+
+    const int sizes[] = {100, 500, 1000, 2000};
+    const int keystrokes = options.scaled(200);
+    QMap<int, Stats> bySize;
+    for (const int lines : sizes) {
+        QStringList list;
+        for (int k = 1; k <= lines; ++k)
+            list.append(
+                QStringLiteral("Card %1 sent to the graveyard").arg(k, 4, 10, QLatin1Char('0')));
+        editor->setPlainText(list.join(QLatin1Char('\n')));
+        if (!pumpUntil([&] { return display->toPlainText() == editor->toPlainText() && atEnd(); },
+                       10000)) {
+            report.checkFailed(
+                QStringLiteral("lists: the %1-line list never arrived whole").arg(lines));
+            return;
+        }
+        editor->moveCursor(QTextCursor::End);
+        pumpFor(5 * NsPerMs);
+
+        // Typing card names at the end of the list: twenty letters, then Enter for the next.
+        QVector<qint64> ns;
+        int wrong = 0;
+        int lost = 0;
+        const int warmUp = 10;
+        for (int k = -warmUp; k < keystrokes; ++k) {
+            const int step = k + warmUp;
+            const int expected = editor->document()->characterCount() + 1;
+            const qint64 t0 = nowNs();
+            if (step % 21 == 20)
+                QTest::keyClick(editor, Qt::Key_Return);
+            else
+                QTest::keyClick(editor, char('a' + step % 21));
+            const bool ok = pumpUntil(
+                [&] { return display->document()->characterCount() == expected && atEnd(); }, 5000);
+            const qint64 t1 = nowNs();
+            if (editor->document()->characterCount() != expected) {
+                report.checkFailed(QStringLiteral("lists: a keystroke did not reach the editor"));
+                return;
+            }
+            if (!ok)
+                ++lost;
+            else if (k >= 0)
+                ns.append(t1 - t0);
+            if (display->toPlainText() != editor->toPlainText())
+                ++wrong;
+            pumpFor(NsPerMs);
+        }
+        if (lost || wrong)
+            report.checkFailed(QStringLiteral("lists at %1 lines: %2 keystrokes never shown, %3 "
+                                              "shown with different text")
+                                   .arg(lines)
+                                   .arg(lost)
+                                   .arg(wrong));
+        const Stats s = statsOf(ns);
+        bySize.insert(lines, s);
+        const QString name = QStringLiteral("lists_%1_lines").arg(lines);
+        const bool target = lines == 2000;
+        report.add({name, QStringLiteral("keystroke_median"), s.medianUs, QStringLiteral("us"),
+                    std::nullopt, target ? QStringLiteral("< 5000 us") : QString(),
+                    target ? std::optional<bool>(s.medianUs < 5000.0) : std::nullopt});
+        report.add({name, QStringLiteral("keystroke_p99"), s.p99Us, QStringLiteral("us"),
+                    std::nullopt, target ? QStringLiteral("< 5000 us") : QString(),
+                    target ? std::optional<bool>(s.p99Us < 5000.0) : std::nullopt});
+    }
+    const double at1000 = bySize.value(1000).medianUs;
+    const double at2000 = bySize.value(2000).medianUs;
+    // The list doubles from 1,000 to 2,000 lines; a keystroke's cost should at most double.
+    const double growth = at1000 > 0 ? at2000 / at1000 : std::nan("");
+    report.add({QStringLiteral("lists_growth"), QStringLiteral("median_2000_to_1000_lines"), growth,
+                QStringLiteral("x"), std::nullopt, QStringLiteral("<= 2.0x"), growth <= 2.0});
+}
+
+// ---------------------------------------------------------------------------------------------
+// 4. Long chat
+
+struct Around
+{
+    int n;
+    int from;
+    int to;
+};
+// The entries sampled around each N: the medians are taken over these.
+const Around ChatPoints[] = {{10, 5, 15}, {1000, 980, 1020}, {10000, 9980, 10020}};
+
+struct ChatSamples
+{
+    QMap<int, QVector<qint64>> local;
+    QMap<int, QVector<qint64>> repaint;
+    QMap<int, QVector<qint64>> received;
+};
+
+// Fills a fresh pair of chat logs to just over 10,000 entries, sending every line from seat
+// A, and times the sampled entries: the send on A (which appends to A's log) and, on B, the
+// time from the line's arrival to its being applied.
+void chatSeries(BenchReport &report, const Options &options, ChatSamples &samples)
+{
+    Table table(options.show);
+    if (!table.link()) {
+        report.checkFailed(QStringLiteral("chat: the two boards did not link"));
+        return;
+    }
+    auto *nameBox = table.a.control<QLineEdit>(QStringLiteral("txtName"));
+    auto *messageBox = table.a.control<QLineEdit>(QStringLiteral("txtMessage"));
+    auto *sendButton = table.a.control<QPushButton>(QStringLiteral("cmdSend"));
+    auto *chatA = table.a.control<QPlainTextEdit>(QStringLiteral("txtChat"));
+    auto *chatB = table.b.control<QPlainTextEdit>(QStringLiteral("txtChat"));
+    QTcpSocket *socketB = table.b.linkSocket();
+    if (!socketB) {
+        report.checkFailed(QStringLiteral("chat: seat B has no link socket"));
+        return;
+    }
+    nameBox->setText(QStringLiteral("Ann"));
+
+    // Connected after the peer socket's own reader, so this runs once B has applied what the
+    // read brought.
+    qint64 appliedOnB = -1;
+    QObject::connect(socketB, &QTcpSocket::readyRead, socketB, [&] { appliedOnB = nowNs(); });
+    ArrivalStamp arrival;
+    arrival.watched = socketB;
+    qApp->installEventFilter(&arrival);
+
+    const auto &points = ChatPoints;
+    QMap<int, QVector<qint64>> &localNs = samples.local;
+    QMap<int, QVector<qint64>> &paintNs = samples.repaint;
+    QMap<int, QVector<qint64>> &receivedNs = samples.received;
+    const int lastEntry = points[2].to;
+    int lost = 0;
+    table.b.platform.beeps = 0;
+    const auto bCaughtUp = [&](int entries) {
+        return table.b.platform.beeps >= entries;
+    };
+
+    for (int entry = 1; entry <= lastEntry; ++entry) {
+        messageBox->setText(QStringLiteral("entry %1 of the long chat").arg(entry));
+        const Around *point = nullptr;
+        for (const Around &p : points) {
+            if (entry >= p.from && entry <= p.to)
+                point = &p;
+        }
+        if (!point) {
+            sendButton->click();
+            if (entry % 10 == 0)
+                QCoreApplication::processEvents(QEventLoop::AllEvents);
+            continue;
+        }
+        // A sampled entry: both logs hold exactly entry - 1 entries and nothing is in flight.
+        if (!pumpUntil([&] { return bCaughtUp(entry - 1); }, 10000)) {
+            report.checkFailed(QStringLiteral("chat: B fell behind before entry %1").arg(entry));
+            break;
+        }
+        pumpFor(NsPerMs);
+        arrival.first = -1;
+        appliedOnB = -1;
+        const qint64 t0 = nowNs();
+        sendButton->click();
+        const qint64 t1 = nowNs();
+        localNs[point->n].append(t1 - t0);
+        if (options.show) {
+            const qint64 p0 = nowNs();
+            chatA->viewport()->repaint();
+            paintNs[point->n].append(nowNs() - p0);
+        }
+        if (!pumpUntil([&] { return bCaughtUp(entry) && appliedOnB >= 0; }, 5000) ||
+            arrival.first < 0) {
+            ++lost;
+            continue;
+        }
+        receivedNs[point->n].append(appliedOnB - arrival.first);
+    }
+    qApp->removeEventFilter(&arrival);
+    (void)pumpUntil([&] { return bCaughtUp(lastEntry); }, 10000);
+    if (lost)
+        report.checkFailed(QStringLiteral("chat: %1 sampled entries not timed on B").arg(lost));
+    const int entriesOnA = (chatA->document()->blockCount() - 1) / 2;
+    const int entriesOnB = (chatB->document()->blockCount() - 1) / 2;
+    if (entriesOnA != lastEntry || entriesOnB != lastEntry)
+        report.checkFailed(QStringLiteral("chat: logs hold %1 (A) and %2 (B) entries, %3 sent")
+                               .arg(entriesOnA)
+                               .arg(entriesOnB)
+                               .arg(lastEntry));
+}
+
+void benchChat(BenchReport &report, const Options &options)
+{
+    // Several fresh series, so that each median is taken over enough appends.
+    ChatSamples samples;
+    const int series = options.quick ? 1 : 4;
+    for (int i = 0; i < series; ++i)
+        chatSeries(report, options, samples);
+    const auto &points = ChatPoints;
+    const auto reportSide = [&](const QString &name, const QMap<int, QVector<qint64>> &samples,
+                                bool withTarget) {
+        const double at10 = statsOf(samples.value(10)).medianUs;
+        for (const Around &p : points) {
+            const double median = statsOf(samples.value(p.n)).medianUs;
+            report.add({name,
+                        QStringLiteral("append_%1_median").arg(p.n),
+                        median,
+                        QStringLiteral("us"),
+                        p.n == 10 ? std::nullopt : std::optional<double>(at10),
+                        {},
+                        std::nullopt});
+        }
+        const double at10000 = statsOf(samples.value(10000)).medianUs;
+        const double growth = at10 > 0 ? at10000 / at10 : std::nan("");
+        report.add({name, QStringLiteral("append_10000th_to_10th"), growth, QStringLiteral("x"),
+                    std::nullopt, withTarget ? QStringLiteral("<= 1.5x") : QString(),
+                    withTarget ? std::optional<bool>(growth <= 1.5) : std::nullopt});
+        report.add({name,
+                    QStringLiteral("samples_per_point"),
+                    double(samples.value(10000).size()),
+                    QStringLiteral("appends"),
+                    std::nullopt,
+                    {},
+                    std::nullopt});
+    };
+    reportSide(QStringLiteral("chat_local"), samples.local, true);
+    reportSide(QStringLiteral("chat_received"), samples.received, true);
+    if (options.show)
+        reportSide(QStringLiteral("chat_local_repaint"), samples.repaint, false);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    Options options;
+    const QStringList args = QCoreApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (arg == QLatin1String("--markdown") && i + 1 < args.size()) {
+            options.markdown = args[++i];
+        } else if (arg == QLatin1String("--only") && i + 1 < args.size()) {
+            options.only = args[++i].split(QLatin1Char(','), Qt::SkipEmptyParts);
+        } else if (arg == QLatin1String("--quick")) {
+            options.quick = true;
+        } else if (arg == QLatin1String("--hidden")) {
+            options.show = false;
+        } else {
+            std::fprintf(stderr,
+                         "usage: bench_link [--markdown FILE] [--only latency,burst,lists,chat] "
+                         "[--quick] [--hidden]\n");
+            return 2;
+        }
+    }
+
+    g_clock.start();
+    BenchReport report;
+    struct Bench
+    {
+        const char *name;
+        void (*run)(BenchReport &, const Options &);
+    };
+    const Bench benches[] = {{"latency", benchLatency},
+                             {"burst", benchBurst},
+                             {"lists", benchLists},
+                             {"chat", benchChat}};
+    for (const Bench &bench : benches) {
+        if (!options.wants(bench.name))
+            continue;
+        const qint64 start = nowNs();
+        std::printf("== %s\n", bench.name);
+        std::fflush(stdout);
+        bench.run(report, options);
+        std::printf("== %s took %.1f s\n", bench.name, double(nowNs() - start) / 1e9);
+        std::fflush(stdout);
+    }
+    std::printf("\nbench_link: %s run, windows %s, total %.1f s\n",
+                options.quick ? "quick" : "full", options.show ? "shown" : "hidden",
+                double(nowNs()) / 1e9);
+    report.printSummary();
+    if (!options.markdown.isEmpty() && !report.appendMarkdown(options.markdown)) {
+        std::fprintf(stderr, "bench_link: cannot append to %s\n", qPrintable(options.markdown));
+        return 2;
+    }
+    return report.checksFailed() ? 1 : 0;
+}
