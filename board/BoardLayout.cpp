@@ -226,6 +226,9 @@ public:
         box->setGeometry(area);
         box->setFont(fontFor(face));
         box->setTabChangesFocus(true);
+        // The box covers its whole rectangle, so a change in it need not repaint the zone
+        // frame beneath.
+        box->setAttribute(Qt::WA_OpaquePaintEvent);
         box->setVerticalScrollBarPolicy(scrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         box->verticalScrollBar()->setPalette(QPalette());

@@ -22,6 +22,34 @@ const QString StatusConnected = QStringLiteral("Connected");
 const QString StatusDisconnected = QStringLiteral("Disconnected");
 const QString StatusWaiting = QStringLiteral("Waiting for connection");
 
+// Gives a read-only list box `text` by replacing only the part that differs from what it shows.
+// Each keystroke of the opponent resends the whole list; replacing it all would lay out every
+// line again, so a long graveyard would get slower with every card.
+void replaceChangedText(QPlainTextEdit *box, const QString &text)
+{
+    const QString shown = box->toPlainText();
+    if (shown == text)
+        return;
+    const qsizetype limit = std::min(shown.size(), text.size());
+    qsizetype prefix = 0;
+    while (prefix < limit && shown[prefix] == text[prefix])
+        ++prefix;
+    if (prefix > 0 && shown[prefix - 1].isHighSurrogate())
+        --prefix; // never split a character in two
+    qsizetype suffix = 0;
+    while (suffix < limit - prefix &&
+           shown[shown.size() - 1 - suffix] == text[text.size() - 1 - suffix])
+        ++suffix;
+    if (suffix > 0 && shown[shown.size() - suffix].isLowSurrogate())
+        --suffix;
+    QTextCursor cursor(box->document());
+    cursor.beginEditBlock();
+    cursor.setPosition(int(prefix));
+    cursor.setPosition(int(shown.size() - suffix), QTextCursor::KeepAnchor);
+    cursor.insertText(text.mid(prefix, text.size() - prefix - suffix));
+    cursor.endEditBlock();
+}
+
 } // namespace
 
 FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
@@ -255,7 +283,7 @@ void FrmMain::apply(const WireMessage &message)
         if (auto *label = qobject_cast<QLabel *>(display))
             label->setText(text);
         else
-            static_cast<QPlainTextEdit *>(display)->setPlainText(text);
+            replaceChangedText(static_cast<QPlainTextEdit *>(display), text);
     } else if (message.code == WireCode::Chat) {
         appendToChat(WireMessage::fromWireLineBreaks(message.payload));
         m_platform.beep();

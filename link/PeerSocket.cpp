@@ -219,8 +219,14 @@ bool PeerSocket::writeMessage(const QString &message)
 
 bool PeerSocket::writeBytes(const QByteArray &bytes)
 {
-    if (!m_socket || m_socket->write(bytes) == bytes.size())
-        return m_socket != nullptr;
+    if (!m_socket)
+        return false;
+    if (m_socket->write(bytes) == bytes.size()) {
+        // Hand the bytes to the system now rather than on the next pass of the event loop,
+        // which would first repaint the window the player just typed into.
+        m_socket->flush();
+        return true;
+    }
     failLink(tr("Disconnected: a message could not be sent"));
     return false;
 }

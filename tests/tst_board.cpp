@@ -645,6 +645,29 @@ void TestBoard::receivedMessagesApply_data()
     QTest::newRow("CR LF in the fusion deck")
         << QList<Step>{{"09Fusion one\r\nFusion two", "lblP2FusionDeck", "Fusion one\nFusion two"}}
         << 0;
+    // Each message resends the whole list; the box must end up holding exactly the new one
+    // whatever changed: an added line, a change inside, a removal, everything.
+    QTest::newRow("graveyard edited in place")
+        << QList<Step>{{"10Kuriboh\r\nMirror Force", "lblP2Grave", "Kuriboh\nMirror Force"},
+                       {"10Kuriboh\r\nMirror Force\r\nRaigeki", "lblP2Grave",
+                        "Kuriboh\nMirror Force\nRaigeki"},
+                       {"10Kuriboh\r\nMagic Cylinder\r\nRaigeki", "lblP2Grave",
+                        "Kuriboh\nMagic Cylinder\nRaigeki"},
+                       {"10Kuriboh\r\nRaigeki", "lblP2Grave", "Kuriboh\nRaigeki"},
+                       {"10Raigeki", "lblP2Grave", "Raigeki"},
+                       {"10", "lblP2Grave", ""},
+                       {"10aa", "lblP2Grave", "aa"}}
+        << 0;
+    QTest::newRow("characters beyond 16 bits changed in place")
+        << QList<Step>{{QByteArray("20skarnet/1\0"
+                                   "10a\xF0\x9F\x82\xA1z\0",
+                                   21),
+                        "lblP2Grave", QStringLiteral("a\U0001F0A1z")},
+                       {QByteArray("10a\xF0\x9F\x82\xA2z\0", 9), "lblP2Grave",
+                        QStringLiteral("a\U0001F0A2z")},
+                       {QByteArray("10a\xF0\x9F\x83\x81z\0", 9), "lblP2Grave",
+                        QStringLiteral("a\U0001F0C1z")}}
+        << 0;
     QTest::newRow("hand replaced")
         << QList<Step>{{"015", "lblP2Hand", "5"}, {"016", "lblP2Hand", "6"}} << 0;
     QTest::newRow("status") << QList<Step>{{"18Connected", "lblStatus", "Connected"}} << 0;
