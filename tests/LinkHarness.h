@@ -52,7 +52,7 @@ public:
     bool ended = false;
 };
 
-QString textOf(const QWidget *widget)
+inline QString textOf(const QWidget *widget)
 {
     if (!widget)
         return QStringLiteral("<missing control>");
@@ -106,7 +106,7 @@ struct Seat
 
 // Links `connecting` to `listening` the way the connections window does, and waits until
 // both sides report the link and frames are agreed.
-bool link(Seat &connecting, Seat &listening)
+inline bool link(Seat &connecting, Seat &listening)
 {
     connecting.socket()->Close();
     connecting.socket()->Connect(QStringLiteral("127.0.0.1"), listening.port());
@@ -121,7 +121,7 @@ bool link(Seat &connecting, Seat &listening)
 
 // Ends a link between two windows of this process while the event loop runs. Left to the
 // destructors, each would wait for a goodbye from a window that cannot run meanwhile.
-void unlink(Seat &closing, Seat &other)
+inline void unlink(Seat &closing, Seat &other)
 {
     closing.window->close();
     (void)QTest::qWaitFor([&] { return other.socket()->State() == PeerSocket::Closed; },
@@ -130,7 +130,7 @@ void unlink(Seat &closing, Seat &other)
 }
 
 // Connects a plain peer to a listening seat; the seat keeps speaking the plain table to it.
-bool plainLink(Seat &seat, PlainPeer &peer)
+inline bool plainLink(Seat &seat, PlainPeer &peer)
 {
     if (!peer.connectTo(seat.port()))
         return false;
@@ -141,14 +141,32 @@ bool plainLink(Seat &seat, PlainPeer &peer)
         LinkTimeoutMs);
 }
 
-int freePort()
+// Has `seat` connect out to a plain peer listening on `listener`, which greets it with
+// "18Connected" as such a peer does; null when the link does not come up.
+inline std::unique_ptr<PlainPeer> dialPlainPeer(Seat &seat, QTcpServer &listener)
+{
+    if (!listener.isListening() && !listener.listen(QHostAddress::LocalHost, 0))
+        return nullptr;
+    seat.socket()->Close();
+    seat.socket()->Connect(QStringLiteral("127.0.0.1"), listener.serverPort());
+    if (!listener.waitForNewConnection(LinkTimeoutMs))
+        return nullptr;
+    auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());
+    peer->send("18Connected");
+    if (!QTest::qWaitFor([&] { return seat.status() == QLatin1String("Connected"); },
+                         LinkTimeoutMs))
+        return nullptr;
+    return peer;
+}
+
+inline int freePort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::Any, 0);
     return probe.serverPort();
 }
 
-bool canConnect(int port)
+inline bool canConnect(int port)
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, quint16(port));

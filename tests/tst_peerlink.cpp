@@ -152,14 +152,10 @@ void TestPeerLink::plainPeerReceivesOnlyTheTable()
 void TestPeerLink::connectingToPlainPeerSendsPlainText()
 {
     QTcpServer plainListener;
-    QVERIFY(plainListener.listen(QHostAddress::LocalHost, 0));
     Seat seat;
-    seat.socket()->Close();
-    seat.socket()->Connect(QStringLiteral("127.0.0.1"), plainListener.serverPort());
-    QVERIFY(plainListener.waitForNewConnection(LinkTimeoutMs));
-    PlainPeer peer(plainListener.nextPendingConnection());
-    peer.send("18Connected");
-    QTRY_COMPARE(seat.status(), QStringLiteral("Connected"));
+    const std::unique_ptr<PlainPeer> dialed = dialPlainPeer(seat, plainListener);
+    QVERIFY(dialed);
+    PlainPeer &peer = *dialed;
 
     // Sent before the peer could have answered the greeting: held, then sent plain.
     QVERIFY(seat.socket()->SendData(QStringLiteral("19Voil\u00E0")));
@@ -178,14 +174,10 @@ void TestPeerLink::connectingToPlainPeerSendsPlainText()
 void TestPeerLink::closingDuringHandshakeSpeaksPlainToPlainPeer()
 {
     QTcpServer plainListener;
-    QVERIFY(plainListener.listen(QHostAddress::LocalHost, 0));
     Seat seat;
-    seat.socket()->Close();
-    seat.socket()->Connect(QStringLiteral("127.0.0.1"), plainListener.serverPort());
-    QVERIFY(plainListener.waitForNewConnection(LinkTimeoutMs));
-    PlainPeer peer(plainListener.nextPendingConnection());
-    peer.send("18Connected");
-    QTRY_COMPARE(seat.status(), QStringLiteral("Connected"));
+    const std::unique_ptr<PlainPeer> dialed = dialPlainPeer(seat, plainListener);
+    QVERIFY(dialed);
+    PlainPeer &peer = *dialed;
 
     // Closed before the greeting wait ran out: what was held, and the goodbye, still reach a
     // plain peer as plain messages, with no NUL after the greeting.
