@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds an optimised Skarnet with its benchmarks, runs every
+# benchmark and writes the figures, their baselines and targets to BENCHMARKS.md.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/deps.sh --tests
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKARNET_BENCH=ON >/dev/null
+cmake --build build-bench --target skarnet bench_link minimal_window window_timer
+
+table=$(mktemp)
+trap 'rm -f "$table"' EXIT
+echo "== Two linked boards: latency, bursts, long lists, long chat =="
+QT_QPA_PLATFORM=offscreen build-bench/bench/bench_link --markdown "$table"
+echo "== Start-up and memory of the real program on a virtual display =="
+bench/startup_bench.sh build-bench/skarnet build-bench/bench/minimal_window 10 --markdown "$table" ||
+    echo "(start-up benchmark could not run: $?)"
+
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+{
+    echo "# Benchmarks"
+    echo
+    echo "Measured on $(date -u '+%Y-%m-%d %H:%M UTC'): ${cpu:-unknown processor}, $(nproc) cores,"
+    echo "$(free -g | awk '/^Mem:/ {print $2}') GiB of memory, $(uname -sr), Qt $(qmake6 -query QT_VERSION 2>/dev/null || pkg-config --modversion Qt6Core)."
+    echo "The machine is shared and noisy: ratios against the baseline measured in the same run are"
+    echo "what counts; absolute times are given for reference."
+    echo
+    echo "Reproduce with \`./bench.sh\` (about three minutes; the start-up part needs root for port 123)."
+    echo
+    cat "$table"
+} >BENCHMARKS.md
+echo "Wrote BENCHMARKS.md"
