@@ -152,39 +152,39 @@ public:
     {
     }
 
-    void zoneFrame(const ZoneFrame &spec)
+    void zoneFrame(const ZoneFrame &zone)
     {
-        auto *frame = new ZoneFrameBox(QString::fromLatin1(spec.caption), m_window);
-        name(frame, spec.frameName);
-        if (spec.index >= 0)
-            frame->setProperty("index", spec.index);
-        frame->setGeometry(twips(1920 * spec.column, spec.top, 1935, 2295));
+        auto *frame = new ZoneFrameBox(QString::fromLatin1(zone.caption), m_window);
+        name(frame, zone.frameName);
+        if (zone.index >= 0)
+            frame->setProperty("index", zone.index);
+        frame->setGeometry(twips(1920 * zone.column, zone.top, 1935, 2295));
         colour(frame, White, Black);
         QPalette etched = frame->palette();
         etched.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
         etched.setColor(QPalette::Light, White);
         frame->setPalette(etched);
 
-        const bool opponent = spec.top < LocalFront;
-        if (spec.kind == ZoneKind::Deck) {
+        const bool opponent = zone.top < LocalFront;
+        if (zone.kind == ZoneKind::Deck) {
             deckContents(frame, opponent);
             return;
         }
-        QWidget *parent = spec.nested ? frame : m_window;
-        const QRect area = spec.nested
+        QWidget *parent = zone.nested ? frame : m_window;
+        const QRect area = zone.nested
                                ? twips(120, 240, 1695, 1935)
-                               : twips(1920 * spec.column + 120, spec.top + 240, 1695, 1935);
-        const QColor background = zoneColour(spec.kind);
+                               : twips(1920 * zone.column + 120, zone.top + 240, 1695, 1935);
+        const QColor background = zoneColour(zone.kind);
         if (!opponent) {
             const QString initial =
-                (spec.kind == ZoneKind::Graveyard || spec.kind == ZoneKind::FusionDeck) ? ListCards
+                (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) ? ListCards
                                                                                         : QString();
-            textBox(spec.content, parent, area, initial, White, background, Face::Default, true);
-        } else if (spec.kind == ZoneKind::Graveyard || spec.kind == ZoneKind::FusionDeck) {
-            const Face face = spec.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
-            readOnly(textBox(spec.content, parent, area, {}, White, background, face, true));
+            textBox(zone.content, parent, area, initial, White, background, Face::Default, true);
+        } else if (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) {
+            const Face face = zone.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
+            readOnly(textBox(zone.content, parent, area, {}, White, background, face, true));
         } else {
-            QLabel *display = label(spec.content, parent, area, {}, White, Face::SerifSmall,
+            QLabel *display = label(zone.content, parent, area, {}, White, Face::SerifSmall,
                                     Qt::AlignHCenter | Qt::AlignTop);
             display->setWordWrap(true);
             opaque(display, background);

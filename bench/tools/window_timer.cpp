@@ -397,14 +397,16 @@ bool parseMatch(int argc, char **argv, int &index, Match &match)
     return match.any();
 }
 
-// Prints "window WINDOW ms MS drawn_ms MS" (the second "-" when no drawing was seen in time).
-void reportShown(XConnection &display, Window window, Clock::time_point from,
-                 Clock::time_point mappedAt, Clock::time_point deadline)
+// Prints "PREFIXwindow WINDOW ms MS drawn_ms MS" as one line, the second "-" when no drawing was
+// seen in time.
+void reportShown(XConnection &display, const std::string &prefix, Window window,
+                 Clock::time_point from, Clock::time_point mappedAt, Clock::time_point deadline)
 {
     Clock::time_point drawnAt;
     const auto drawingDeadline = std::min(deadline, mappedAt + std::chrono::seconds(5));
     const bool drawn = display.waitForDrawing(window, drawingDeadline, drawnAt);
-    std::printf("window 0x%lx ms %.3f drawn_ms ", window, millisecondsBetween(from, mappedAt));
+    std::printf("%swindow 0x%lx ms %.3f drawn_ms ", prefix.c_str(), window,
+                millisecondsBetween(from, mappedAt));
     if (drawn)
         std::printf("%.3f\n", millisecondsBetween(from, drawnAt));
     else
@@ -434,9 +436,8 @@ int exitStatusOf(pid_t pid)
 
 int launch(XConnection &display, const Match &match, char **program, Clock::time_point deadline)
 {
-    struct sigaction forward
-    {
-    };
+    using SignalAction = struct sigaction;
+    SignalAction forward{};
     forward.sa_handler = passSignalOn;
     sigemptyset(&forward.sa_mask);
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
@@ -477,8 +478,7 @@ int launch(XConnection &display, const Match &match, char **program, Clock::time
         }
         return 1;
     }
-    std::printf("pid %d ", int(pid));
-    reportShown(display, window, started, mappedAt, deadline);
+    reportShown(display, "pid " + std::to_string(pid) + " ", window, started, mappedAt, deadline);
     display.close();
     return exitStatusOf(pid);
 }
@@ -578,6 +578,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "window_timer: no matching window was mapped in time\n");
         return 1;
     }
-    reportShown(display, mapped, acted, mappedAt, deadline);
+    reportShown(display, "", mapped, acted, mappedAt, deadline);
     return 0;
 }
