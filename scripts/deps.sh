@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core)
 if [[ ${1:-} == --tests ]]; then
-    packages+=(xvfb xauth xdotool x11-utils iproute2 imagemagick)
+    packages+=(xvfb xauth xdotool x11-utils iproute2 libxdamage1 imagemagick)
 fi
 
 missing=()
