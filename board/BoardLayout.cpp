@@ -2,6 +2,7 @@
 
 #include "PictureButton.h"
 #include "ZoneFrameBox.h"
+#include "link/WireMessage.h"
 #include "platform/Fonts.h"
 
 #include <QGroupBox>
@@ -355,8 +356,8 @@ void buildBottomStrip(Builder &board)
                         QStringLiteral("Connections Window"));
     board.label("Label7", w, twips(1920, 9960, 735, 255), QStringLiteral("Status   :"), PlayerBlue,
                 Face::Default);
-    board.label("lblStatus", w, twips(1920, 10200, 3495, 375), QStringLiteral("Disconnected"),
-                PlayerBlue, Face::Default);
+    board.label("lblStatus", w, twips(1920, 10200, 3495, 375), StatusText::Disconnected, PlayerBlue,
+                Face::Default);
     board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));
     board.button("cmdAdd", twips(9600, 10320, 1095, 255), QStringLiteral("&Add LP"));
     board.lineEdit("txtValue", twips(10800, 10080, 735, 285), {});

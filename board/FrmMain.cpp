@@ -18,10 +18,6 @@
 
 namespace {
 
-const QString StatusConnected = QStringLiteral("Connected");
-const QString StatusDisconnected = QStringLiteral("Disconnected");
-const QString StatusWaiting = QStringLiteral("Waiting for connection");
-
 // Gives a read-only list box `text` by replacing only the part that differs from what it shows.
 // Each keystroke of the opponent resends the whole list; replacing it all would lay out every
 // line again, so a long graveyard would get slower with every card.
@@ -156,7 +152,7 @@ void FrmMain::startListening()
     W1->Close();
     W1->SetLocalPort(m_port);
     if (W1->Listen()) {
-        lblStatus->setText(StatusWaiting);
+        lblStatus->setText(StatusText::WaitingForConnection);
     } else {
         lblStatus->setText(tr("Cannot listen on port %1: %2").arg(m_port).arg(W1->ListenError()));
     }
@@ -238,7 +234,7 @@ void FrmMain::sayGoodbyeAndClose()
 {
     if (W1->State() != PeerSocket::Connected)
         return;
-    W1->SendData(WireMessage::build(WireCode::Status, StatusDisconnected));
+    W1->SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
     W1->Close();
 }
 
@@ -246,8 +242,8 @@ void FrmMain::W1_ConnectionRequest(int requestId)
 {
     W1->Close();
     W1->Accept(requestId);
-    W1->SendData(WireMessage::build(WireCode::Status, StatusConnected));
-    lblStatus->setText(StatusConnected);
+    W1->SendData(WireMessage::build(WireCode::Status, StatusText::Connected));
+    lblStatus->setText(StatusText::Connected);
 }
 
 void FrmMain::W1_DataArrival(qint64 bytesTotal)
@@ -260,7 +256,7 @@ void FrmMain::W1_Close()
 {
     W1->Close();
     // The peer may have gone without saying goodbye; the link is down either way.
-    lblStatus->setText(StatusDisconnected);
+    lblStatus->setText(StatusText::Disconnected);
 }
 
 void FrmMain::W1_Error(const QString &description)

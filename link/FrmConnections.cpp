@@ -92,7 +92,7 @@ void FrmConnections::cmdConnect_Click()
     if (answer.isEmpty())
         return;
     link.SetRemotePort(m_main.port());
-    m_main.lblStatus->setText(QStringLiteral("Waiting for response"));
+    m_main.lblStatus->setText(StatusText::WaitingForResponse);
     // The address is used exactly as the player typed it.
     link.Connect(answer, link.RemotePort());
 }
@@ -101,9 +101,9 @@ void FrmConnections::cmdClose_Click()
 {
     PeerSocket &link = *m_main.W1;
     // Fails, and is skipped, when nothing is connected.
-    link.SendData(WireMessage::build(WireCode::Status, QStringLiteral("Disconnected")));
+    link.SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
     link.Close();
-    m_main.lblStatus->setText(QStringLiteral("Disconnected"));
+    m_main.lblStatus->setText(StatusText::Disconnected);
 }
 
 // Ends whatever the link is doing and listens again, so a copy whose link ended can be
@@ -112,6 +112,6 @@ void FrmConnections::cmdWait_Click()
 {
     PeerSocket &link = *m_main.W1;
     if (link.State() == PeerSocket::Connected)
-        link.SendData(WireMessage::build(WireCode::Status, QStringLiteral("Disconnected")));
+        link.SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
     m_main.startListening();
 }

@@ -166,8 +166,6 @@ void PeerSocket::Accept(int requestId)
 
 void PeerSocket::Connect(const QString &host, int port)
 {
-    dropSocket();
-    m_connectFailed = false;
     auto *socket = new QTcpSocket(this);
     adopt(socket, false);
     m_remoteHost = host;
@@ -176,6 +174,7 @@ void PeerSocket::Connect(const QString &host, int port)
     socket->connectToHost(host, quint16(port));
 }
 
+// Drops whatever connection there was (and any earlier failure) and takes `socket` on.
 void PeerSocket::adopt(QTcpSocket *socket, bool accepted)
 {
     dropSocket();

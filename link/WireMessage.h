@@ -29,3 +29,11 @@ inline const QString Announcement = QStringLiteral("19");
 // Not in the message table, so a peer without framing drops it silently.
 inline const QString Greeting = QStringLiteral("20");
 } // namespace WireCode
+
+// The texts of the status line; the first two also travel as the payload of code 18.
+namespace StatusText {
+inline const QString Connected = QStringLiteral("Connected");
+inline const QString Disconnected = QStringLiteral("Disconnected");
+inline const QString WaitingForConnection = QStringLiteral("Waiting for connection");
+inline const QString WaitingForResponse = QStringLiteral("Waiting for response");
+} // namespace StatusText
