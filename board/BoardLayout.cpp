@@ -4,6 +4,7 @@
 #include "ZoneFrameBox.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
+#include "platform/SquareTextBoxStyle.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -150,6 +151,7 @@ class Builder
 public:
     explicit Builder(QWidget *window)
         : m_window(window)
+        , m_lineEditStyle(new SquareTextBoxStyle(window))
     {
     }
 
@@ -211,10 +213,14 @@ public:
     {
         auto *edit = new QLineEdit(text, parent ? parent : m_window);
         name(edit, objectName);
+        edit->setStyle(m_lineEditStyle);
         edit->setGeometry(area);
         edit->setFont(fontFor(face));
         if (maxLength > 0)
             edit->setMaxLength(maxLength);
+        // The square frame style fills the whole box, so a change in it need not repaint what
+        // lies beneath (the window, or a caption the box overlaps).
+        edit->setAttribute(Qt::WA_OpaquePaintEvent);
         return edit;
     }
 
@@ -329,6 +335,7 @@ private:
     }
 
     QWidget *m_window;
+    SquareTextBoxStyle *m_lineEditStyle;
 };
 
 void buildTopStrip(Builder &board)

@@ -129,6 +129,7 @@ private slots:
     void zoneFramesMirrorAcrossTheBoard();
     void everyCaptionOnceInEachHalf();
     void windowClientArea();
+    void oneLineBoxesRepaintOnlyThemselves();
 
     void initialValues_data();
     void initialValues();
@@ -356,6 +357,39 @@ void TestBoard::windowClientArea()
     // The board cannot be resized.
     QCOMPARE(seat.window->minimumSize(), QSize(1018, 714));
     QCOMPARE(seat.window->maximumSize(), QSize(1018, 714));
+}
+
+// Every one-line box is redrawn on each keystroke and each received edit; it must cover its
+// own rectangle, so the window and any caption it overlaps (the life-point box overlaps its
+// "Life Points" label) are not redrawn with it.
+void TestBoard::oneLineBoxesRepaintOnlyThemselves()
+{
+    Seat seat;
+    QVERIFY(seat.showActive());
+    struct PaintLog : QObject
+    {
+        QStringList painted;
+        bool eventFilter(QObject *receiver, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted.append(receiver->objectName());
+            return false;
+        }
+    } log;
+    const auto boxes = seat.window->findChildren<QLineEdit *>();
+    QVERIFY(boxes.size() >= 5);
+    for (QLineEdit *box : boxes) {
+        QTest::qWait(1); // let earlier updates settle
+        QCoreApplication::sendPostedEvents();
+        qApp->installEventFilter(&log);
+        log.painted.clear();
+        box->setText(box->text() == QLatin1String("7") ? QStringLiteral("8") : QStringLiteral("7"));
+        QCoreApplication::sendPostedEvents();
+        qApp->removeEventFilter(&log);
+        QVERIFY2(log.painted == QStringList{box->objectName()},
+                 qPrintable(box->objectName() + QStringLiteral(" repainted: ") +
+                            log.painted.join(QLatin1Char(' '))));
+    }
 }
 
 // --- Controls when the window opens, and the keyboard -------------------------------------
