@@ -5,15 +5,30 @@
 #include "WireMessage.h"
 
 #include <QDeadlineTimer>
+#include <QScopedValueRollback>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
 
 const QString PeerSocket::GreetingTag = QStringLiteral("skarnet/1");
 
 namespace {
 
 constexpr int ShutdownWaitMs = 2000;
+
+// TCP keep-alive toward any peer: the first probe after this much idle time, then one every
+// interval, and the link is given up after this many unanswered probes (about 12 s in all).
+// Data that stays unacknowledged for the user timeout also ends the link.
+constexpr int TcpKeepIdleSeconds = 4;
+constexpr int TcpKeepIntervalSeconds = 2;
+constexpr int TcpKeepProbes = 4;
+constexpr int TcpUserTimeoutMs = 15000;
 
 QString describeListenFailure(QAbstractSocket::SocketError error, int port)
 {
@@ -76,6 +91,21 @@ PeerSocket::PeerSocket(QObject *parent)
     m_connectWait.setInterval(ConnectTimeoutMs);
     connect(&m_connectWait, &QTimer::timeout, this,
             [this] { failConnecting(QAbstractSocket::SocketTimeoutError); });
+    m_keepAlive.setSingleShot(true);
+    m_keepAlive.setInterval(KeepAliveMs);
+    connect(&m_keepAlive, &QTimer::timeout, this, &PeerSocket::sendKeepAlive);
+    m_silence.setSingleShot(true);
+    m_silence.setInterval(SilenceLimitMs);
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        failLink(tr("Disconnected: nothing heard from the opponent for %n seconds", nullptr,
+                    (m_silence.interval() + 999) / 1000));
+    });
+}
+
+void PeerSocket::setKeepAliveTimes(int keepAliveMs, int silenceLimitMs)
+{
+    m_keepAlive.setInterval(keepAliveMs);
+    m_silence.setInterval(silenceLimitMs);
 }
 
 PeerSocket::~PeerSocket()
@@ -184,8 +214,25 @@ void PeerSocket::adopt(QTcpSocket *socket, bool accepted)
     connect(socket, &QTcpSocket::disconnected, this, &PeerSocket::onPeerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerSocket::onSocketError);
     m_linkWasUp = accepted;
-    if (accepted)
+    if (accepted) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        probeWithTcpKeepAlive();
+    }
+}
+
+void PeerSocket::probeWithTcpKeepAlive()
+{
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#ifdef Q_OS_LINUX
+    const int descriptor = int(m_socket->socketDescriptor());
+    const auto set = [descriptor](int level, int option, int value) {
+        ::setsockopt(descriptor, level, option, &value, sizeof value);
+    };
+    set(IPPROTO_TCP, TCP_KEEPIDLE, TcpKeepIdleSeconds);
+    set(IPPROTO_TCP, TCP_KEEPINTVL, TcpKeepIntervalSeconds);
+    set(IPPROTO_TCP, TCP_KEEPCNT, TcpKeepProbes);
+    set(IPPROTO_TCP, TCP_USER_TIMEOUT, TcpUserTimeoutMs);
+#endif
 }
 
 void PeerSocket::onConnected()
@@ -194,6 +241,7 @@ void PeerSocket::onConnected()
     // waiting for the acknowledgement of the previous one.
     m_connectWait.stop();
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    probeWithTcpKeepAlive();
     m_linkWasUp = true;
     m_awaitingGreeting = true;
     m_greetingWait.start();
@@ -224,6 +272,8 @@ bool PeerSocket::writeBytes(const QByteArray &bytes)
         // Hand the bytes to the system now rather than on the next pass of the event loop,
         // which would first repaint the window the player just typed into.
         m_socket->flush();
+        if (m_sendFramed)
+            m_keepAlive.start();
         return true;
     }
     failLink(tr("Disconnected: a message could not be sent"));
@@ -247,6 +297,9 @@ void PeerSocket::readIncoming()
         return;
     QStringList messages;
     const bool withinLimits = m_reader.feed(bytes, messages);
+    // A peer that frames its messages also sends keep-alives, so its silence means trouble.
+    if (m_reader.isFramed())
+        m_silence.start();
     const QTcpSocket *reading = m_socket;
     for (const QString &message : std::as_const(messages)) {
         if (isGreeting(message))
@@ -270,6 +323,7 @@ void PeerSocket::onGreeting()
     if (!writeBytes(QByteArray(1, '\0')))
         return;
     m_sendFramed = true;
+    m_keepAlive.start();
     if (m_acceptedSide)
         writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
     settleOnPlainSending();
@@ -285,12 +339,26 @@ void PeerSocket::settleOnPlainSending()
     }
 }
 
+void PeerSocket::sendKeepAlive()
+{
+    if (m_sendFramed && m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        writeBytes(QByteArray(1, '\0'));
+}
+
 void PeerSocket::onSocketError()
 {
     if (!m_socket || sender() != m_socket)
         return;
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        return; // a failure of a connected socket is followed by `disconnected`
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // The peer closing or resetting the link is followed by `disconnected`; anything
+        // else (keep-alive probes or data left unanswered) means the way to it was lost.
+        const auto error = m_socket->error();
+        if (error == QAbstractSocket::SocketTimeoutError && m_waitingInPlace)
+            return;
+        if (error != QAbstractSocket::RemoteHostClosedError)
+            failLink(tr("Disconnected: the connection to the opponent was lost"));
+        return;
+    }
     if (m_linkWasUp) {
         onPeerClosed();
         return;
@@ -350,6 +418,8 @@ void PeerSocket::Close()
 void PeerSocket::settleHandshakeBeforeClosing()
 {
     const QDeadlineTimer deadline(m_greetingWait.remainingTime());
+    // Running out of this wait is reported as a socket error; it says nothing about the link.
+    const QScopedValueRollback waiting(m_waitingInPlace, true);
     while (m_awaitingGreeting && m_socket && m_socket->state() == QAbstractSocket::ConnectedState &&
            !deadline.hasExpired()) {
         if (!m_socket->waitForReadyRead(int(deadline.remainingTime())))
@@ -364,6 +434,8 @@ void PeerSocket::dropSocket()
 {
     m_connectWait.stop();
     m_greetingWait.stop();
+    m_keepAlive.stop();
+    m_silence.stop();
     m_awaitingGreeting = false;
     m_sendFramed = false;
     m_heldBack.clear();

@@ -23,6 +23,11 @@ class QTcpSocket;
 // Messages are read as they arrive and queued; DataArrival tells the owner to drain the
 // queue with GetData. CloseEvent reports that the peer ended the link; LinkError that the
 // link was ended here because of a fault, with a sentence for the player.
+//
+// A link whose other end vanished (machine off, cable out, network gone) is noticed: between
+// two of our copies each side sends an empty frame after KeepAliveMs without sending anything
+// else, and ends the link when it has heard nothing for SilenceLimitMs; toward a peer that
+// only knows the plain form, the system's TCP keep-alive probes the link instead.
 class PeerSocket : public QObject
 {
     Q_OBJECT
@@ -41,6 +46,8 @@ public:
     static constexpr int GreetingWaitMs = 2000;
     // An outgoing connection that has not come up by then is given up and reported.
     static constexpr int ConnectTimeoutMs = 15000;
+    static constexpr int KeepAliveMs = 5000;
+    static constexpr int SilenceLimitMs = 15000;
     static const QString GreetingTag;
 
     explicit PeerSocket(QObject *parent = nullptr);
@@ -69,6 +76,8 @@ public:
 
     bool sendsFrames() const { return m_sendFramed; }
     bool readsFrames() const { return m_reader.isFramed(); }
+    // Shorter keep-alive times, for tests that cannot wait the real ones out.
+    void setKeepAliveTimes(int keepAliveMs, int silenceLimitMs);
 
 signals:
     void ConnectionRequest(int requestId);
@@ -87,6 +96,8 @@ private:
     bool writeMessage(const QString &message);
     bool writeBytes(const QByteArray &bytes);
     void onSocketError();
+    void sendKeepAlive();
+    void probeWithTcpKeepAlive();
     void failConnecting(QAbstractSocket::SocketError error);
     void onPeerClosed();
     void failLink(const QString &description);
@@ -108,8 +119,11 @@ private:
     bool m_linkWasUp = false;
     bool m_sendFramed = false;
     bool m_awaitingGreeting = false;
+    bool m_waitingInPlace = false;
     QStringList m_heldBack;
     QTimer m_greetingWait;
     QTimer m_connectWait;
+    QTimer m_keepAlive;
+    QTimer m_silence;
     QString m_remoteHost;
 };

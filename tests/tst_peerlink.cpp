@@ -12,6 +12,10 @@
 
 #include <memory>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace LinkHarness;
 
 class TestPeerLink : public QObject
@@ -34,6 +38,10 @@ private slots:
     void oversizedFrameEndsLinkWithReason();
     void failedListenKeepsProgramUsable();
     void secondClientIsRefusedWithoutTouchingLink();
+    void idleLinkBetweenCopiesStaysUp();
+    void silentFramingPeerIsDisconnectedWithReason();
+    void plainLinksAreProbedByTheSystem_data();
+    void plainLinksAreProbedByTheSystem();
 };
 
 void TestPeerLink::listensOnlyAfterThanksBox()
@@ -260,6 +268,119 @@ void TestPeerLink::secondClientIsRefusedWithoutTouchingLink()
     QVERIFY(connecting.socket()->SendData(QStringLiteral("19still here")));
     QTRY_COMPARE(listening.platform.announcements.size(), 1);
     QCOMPARE(listening.status(), QStringLiteral("Connected"));
+}
+
+namespace {
+
+// The connected socket under a seat's link, for reading its options.
+const QTcpSocket *linkSocketOf(const Seat &seat)
+{
+    for (const QTcpSocket *socket : seat.socket()->findChildren<QTcpSocket *>()) {
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            return socket;
+    }
+    return nullptr;
+}
+
+int tcpOption(const QTcpSocket *socket, int level, int option)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    if (!socket || ::getsockopt(int(socket->socketDescriptor()), level, option, &value, &size) != 0)
+        return -1;
+    return value;
+}
+
+} // namespace
+
+// Two idle copies keep each other's silence detectors quiet with keep-alives, and the
+// keep-alives never reach the board.
+void TestPeerLink::idleLinkBetweenCopiesStaysUp()
+{
+    Seat listening, connecting;
+    listening.socket()->setKeepAliveTimes(50, 400);
+    connecting.socket()->setKeepAliveTimes(50, 400);
+    QVERIFY(link(connecting, listening));
+    const auto before = listening.displayTexts();
+    QTest::qWait(1200);
+    QCOMPARE(listening.status(), QStringLiteral("Connected"));
+    QCOMPARE(connecting.status(), QStringLiteral("Connected"));
+    QCOMPARE(listening.displayTexts(), before);
+    QVERIFY(listening.platform.announcements.isEmpty());
+
+    connecting.control<QLineEdit>(QStringLiteral("txtP1LP"))->setText(QStringLiteral("7600"));
+    QTRY_COMPARE(listening.text(QStringLiteral("lblP2LP")), QStringLiteral("7600"));
+    unlink(connecting, listening);
+}
+
+// A peer that agreed on frames and then falls silent (its machine or the network is gone) is
+// dropped after the silence limit, with the reason, and the board keeps what it showed.
+void TestPeerLink::silentFramingPeerIsDisconnectedWithReason()
+{
+    Seat seat;
+    seat.socket()->setKeepAliveTimes(100, 2000);
+    PlainPeer peer;
+    QVERIFY(peer.connectTo(seat.port()));
+    peer.send(QByteArray("20skarnet/1\0"
+                         "0214500\0",
+                         20));
+    QTRY_COMPARE(seat.text(QStringLiteral("lblP2LP")), QStringLiteral("14500"));
+    // Our side keeps sending keep-alives meanwhile: lone NULs after the framed greeting.
+    QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0\0", 11)));
+    QCOMPARE(seat.status(), QStringLiteral("Connected"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(seat.status(),
+                              QStringLiteral("Disconnected: nothing heard from the opponent "
+                                             "for 2 seconds"),
+                              5000);
+    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(seat.text(QStringLiteral("lblP2LP")), QStringLiteral("14500"));
+    QTRY_VERIFY(peer.ended);
+}
+
+void TestPeerLink::plainLinksAreProbedByTheSystem_data()
+{
+    QTest::addColumn<bool>("seatConnects");
+    QTest::newRow("plain peer connects to us") << false;
+    QTest::newRow("we connect to a plain peer") << true;
+}
+
+// A peer that only knows the plain form sends no keep-alives and must not be sent any; the
+// system's TCP keep-alive watches that link instead, with timers short enough to notice a
+// dead peer within the silence limit.
+void TestPeerLink::plainLinksAreProbedByTheSystem()
+{
+    QFETCH(bool, seatConnects);
+    Seat seat;
+    seat.socket()->setKeepAliveTimes(50, 300);
+    QTcpServer listener;
+    std::unique_ptr<PlainPeer> peer;
+    if (seatConnects) {
+        peer = dialPlainPeer(seat, listener);
+        QVERIFY(peer);
+    } else {
+        peer = std::make_unique<PlainPeer>();
+        QVERIFY(plainLink(seat, *peer));
+    }
+    const QTcpSocket *socket = linkSocketOf(seat);
+    QVERIFY(socket);
+    QCOMPARE(tcpOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
+    const int idle = tcpOption(socket, IPPROTO_TCP, TCP_KEEPIDLE);
+    const int interval = tcpOption(socket, IPPROTO_TCP, TCP_KEEPINTVL);
+    const int probes = tcpOption(socket, IPPROTO_TCP, TCP_KEEPCNT);
+    QVERIFY2(idle > 0 && interval > 0 && probes > 0 &&
+                 (idle + interval * probes) * 1000 <= PeerSocket::SilenceLimitMs,
+             qPrintable(QStringLiteral("idle %1 s, interval %2 s, %3 probes")
+                            .arg(idle)
+                            .arg(interval)
+                            .arg(probes)));
+    const int userTimeout = tcpOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT);
+    QVERIFY(userTimeout > 0 && userTimeout <= PeerSocket::SilenceLimitMs);
+
+    const QByteArray before = peer->received;
+    QTest::qWait(600);
+    QCOMPARE(peer->received, before);
+    QCOMPARE(seat.status(), QStringLiteral("Connected"));
 }
 
 QTEST_MAIN(TestPeerLink)
