@@ -14,6 +14,10 @@
 #      matches B's; A flips the coin and B shows the announcement box; A closes and B sees it.
 #   2. One copy against a bare TCP peer in B's namespace: the recorded bytes must be exactly the
 #      greeting, then the same moves in the plain message table, then the goodbye.
+#   3. A dead link: two linked copies lose the network between them mid-game (the veth pair is
+#      taken down); both status lines must say so within 20 seconds while both boards keep what
+#      they showed, and once the network is back "Wait For Connection" on B and "Connect to IP"
+#      on A link them again.
 #
 # usage: duel_check.sh PROGRAM X11_CLOSE_TOOL SCREENSHOT_DIR [TCP_RECORD_TOOL]
 # The recording tool defaults to tcp_record beside the close tool. Exits 77 (skipped) without
@@ -25,7 +29,7 @@ close_tool=$2
 shots=$3
 recorder=${4:-$(dirname "$close_tool")/tcp_record}
 port=123
-budget=200 # seconds; stays below the test's timeout so that cleaning up always gets to run
+budget=290 # seconds; stays below the test's timeout so that cleaning up always gets to run
 
 skip() { echo "SKIP: $*"; exit 77; }
 failures=0
@@ -142,6 +146,7 @@ declare -A area=(
     [txtName]="968 360 41 19" [txtMessage]="896 664 121 19" [txtChat]="896 384 121 273"
     [cmdProb]="904 336 105 17"
     [cmdConnect]="112 8 97 65" [cmdClose]="216 8 97 65"     # Connections
+    [cmdWait]="8 8 97 65"
     [cmdCoin]="8 8 73 25" [lblOutcome]="8 40 169 25"        # Coin / Dice Roll
     [Image1]="0 256 269 94"                                 # the splash
 )
@@ -256,14 +261,21 @@ start_seat() {
     check "seat $Seat: listens on port $port" wait_until 5 listening "$seat"
 }
 
-# connect_seat SEAT ADDRESS: connects through the connections window, which stays open as
-# $connections.
+# open_connections SEAT: opens the connections window as $connections.
 connections=""
-connect_seat() {
-    local seat=$1 Seat=${1^^} box
+open_connections() {
+    local seat=$1 Seat=${1^^}
+    connections=$(find_window "$seat" Connections 320x114) && return 0
     click "$seat" "${main[$seat]}" cmdConnections
     connections=$(wait_window "$seat" Connections 320x114)
     require "seat $Seat: \"Connections Window\" opens the connections window" test -n "$connections"
+}
+
+# connect_seat SEAT ADDRESS: connects through the connections window, which stays open as
+# $connections.
+connect_seat() {
+    local seat=$1 Seat=${1^^} box
+    open_connections "$seat"
     check "seat $Seat: the connections window is centred" \
         test "$(geometry "$seat" "$connections")" == "352 327 320 114"
     click "$seat" "$connections" cmdConnect
@@ -402,5 +414,62 @@ connections=$(wait_window a Connections 320x114)
 click a "$connections" cmdClose
 expect_stream "\"Disconnect\" says goodbye" 18Disconnected
 check "the stream ends after the goodbye" wait_until 10 ended "$recorder_pid"
+kill "${app[a]}" 2>/dev/null
+require "seat A's program ends" wait_until 5 ended "${app[a]}"
+app=()
+
+# --- 3. a dead link --------------------------------------------------------------------------
+
+echo "== dead link: the network between A and B goes down mid-game"
+start_seat a
+start_seat b
+disconnected_look=$(picture b "${main[b]}" lblStatus) || die "no picture of B's status line"
+connect_seat a "${address[b]}"
+require "the two copies link" wait_until 10 both_connected
+check "seat A: the connections window closes" close_window a Connections
+connected_look=$(picture b "${main[b]}" lblStatus)
+before_zone=$(picture b "${main[b]}" lblP2Monster3)
+type_into a "${main[a]}" txtP1Monster3 "Wall 0/2000"
+require "B shows A's zone text" wait_until 5 changed b lblP2Monster3 "$before_zone"
+click a "${main[a]}" txtName # takes the blinking caret out of the pictures compared below
+declare -A kept=()
+for seat in a b; do
+    for control in txtP1Monster3 lblP2Monster3 lblP2LP; do
+        kept[$seat$control]=$(picture "$seat" "${main[$seat]}" $control)
+    done
+done
+
+ip -n "${ns[a]}" link set "skd$$a" down
+down_at=$SECONDS
+lost() { changed a lblStatus "$connected_look" && changed b lblStatus "$connected_look"; }
+if wait_until 25 lost; then
+    noticed=$((SECONDS - down_at))
+    check "both status lines say the link is lost within 20 seconds (took ${noticed} s)" \
+        test "$noticed" -le 20
+else
+    flunk "the status lines still show the link 25 seconds after the network went down"
+fi
+save b "${main[b]}" "" "$shots/dead_link_seat_b.png"
+for seat in a b; do
+    for control in txtP1Monster3 lblP2Monster3 lblP2LP; do
+        check "seat ${seat^^} keeps its $control" \
+            test "$(picture "$seat" "${main[$seat]}" $control)" == "${kept[$seat$control]}"
+    done
+done
+
+ip -n "${ns[a]}" link set "skd$$a" up
+open_connections b
+click b "$connections" cmdWait
+check "seat B: \"Wait For Connection\" listens again" wait_until 5 listening b
+close_window b Connections
+connect_seat a "${address[b]}"
+relinked() {
+    [[ $(picture a "${main[a]}" lblStatus) == "$connected_look" &&
+        $(picture b "${main[b]}" lblStatus) == "$connected_look" ]]
+}
+check "once the network is back the two copies link again (Connected)" wait_until 10 relinked
+close_window a Connections
+type_into a "${main[a]}" txtP1Monster3 "+"
+check "and A's edits reach B again" wait_until 5 changed b lblP2Monster3 "${kept[blblP2Monster3]}"
 
 finish
