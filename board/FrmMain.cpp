@@ -242,8 +242,10 @@ void FrmMain::W1_ConnectionRequest(int requestId)
 {
     W1->Close();
     W1->Accept(requestId);
-    W1->SendData(WireMessage::build(WireCode::Status, StatusText::Connected));
+    // Shown before sending: a requester already gone makes that first send end the link, and
+    // the status line must then keep the "Disconnected" that the ending writes into it.
     lblStatus->setText(StatusText::Connected);
+    W1->SendData(WireMessage::build(WireCode::Status, StatusText::Connected));
 }
 
 void FrmMain::W1_DataArrival(qint64 bytesTotal)

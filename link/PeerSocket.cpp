@@ -5,8 +5,8 @@
 #include "WireMessage.h"
 
 #include <QDeadlineTimer>
-#include <QScopedValueRollback>
 #include <QNetworkInterface>
+#include <QScopedValueRollback>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -266,12 +266,16 @@ bool PeerSocket::writeMessage(const QString &message)
 
 bool PeerSocket::writeBytes(const QByteArray &bytes)
 {
-    if (!m_socket)
+    QTcpSocket *socket = m_socket;
+    if (!socket)
         return false;
-    if (m_socket->write(bytes) == bytes.size()) {
+    if (socket->write(bytes) == bytes.size()) {
         // Hand the bytes to the system now rather than on the next pass of the event loop,
         // which would first repaint the window the player just typed into.
-        m_socket->flush();
+        socket->flush();
+        // A peer that reset the link makes the flush fail, and the link ends inside it.
+        if (m_socket != socket)
+            return false;
         if (m_sendFramed)
             m_keepAlive.start();
         return true;
@@ -290,7 +294,8 @@ bool PeerSocket::GetData(QString &message)
 
 void PeerSocket::readIncoming()
 {
-    if (!m_socket)
+    // A socket the system already closed has nothing left to read.
+    if (!m_socket || !m_socket->isOpen())
         return;
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
