@@ -2,6 +2,22 @@
 
 #include "Windows1252.h"
 
+#include <QStringDecoder>
+
+namespace {
+
+// The text of one frame, character for character. QString::fromUtf8 would drop a byte order
+// mark at the start, which turns a frame of only that mark into an empty message and changes
+// the text of a frame that starts with it; the mark is a character like any other here.
+QString frameText(QByteArrayView frame)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(frame);
+}
+
+} // namespace
+
 bool MessageReader::feed(const QByteArray &bytes, QStringList &messages)
 {
     QByteArrayView rest(bytes);
@@ -27,19 +43,19 @@ bool MessageReader::takeFrames(QByteArrayView bytes, QStringList &messages)
     qsizetype start = 0;
     for (qsizetype nul = bytes.indexOf('\0'); nul >= 0; nul = bytes.indexOf('\0', start)) {
         const QByteArrayView tail = bytes.sliced(start, nul - start);
-        if (m_partialFrame.size() + tail.size() > MaxFrameBytes)
+        if (m_partialFrame.size() + tail.size() > m_maxFrameBytes)
             return false;
         if (!m_partialFrame.isEmpty()) {
             m_partialFrame.append(tail);
-            messages.append(QString::fromUtf8(m_partialFrame));
+            messages.append(frameText(m_partialFrame));
             m_partialFrame.clear();
         } else if (!tail.isEmpty()) {
-            messages.append(QString::fromUtf8(tail));
+            messages.append(frameText(tail));
         }
         start = nul + 1;
     }
     const QByteArrayView unfinished = bytes.sliced(start);
-    if (m_partialFrame.size() + unfinished.size() > MaxFrameBytes)
+    if (m_partialFrame.size() + unfinished.size() > m_maxFrameBytes)
         return false;
     m_partialFrame.append(unfinished);
     return true;

@@ -37,16 +37,27 @@ class MessageReader
 public:
     static constexpr qsizetype MaxFrameBytes = qsizetype(1) << 20;
 
+    // The link reads with MaxFrameBytes; a smaller limit lets a test reach it with few bytes.
+    explicit MessageReader(qsizetype maxFrameBytes = MaxFrameBytes)
+        : m_maxFrameBytes(maxFrameBytes)
+    {
+    }
+
     // Appends the messages found in one read to `messages`. Returns false when the peer
     // exceeded the frame limit; the reader then holds nothing and should not be fed again.
     bool feed(const QByteArray &bytes, QStringList &messages);
 
     bool isFramed() const { return m_framed; }
+    qsizetype maxFrameBytes() const { return m_maxFrameBytes; }
+    // The bytes of an unfinished frame, held until its NUL arrives; never more than
+    // maxFrameBytes().
+    qsizetype bufferedBytes() const { return m_partialFrame.size(); }
     void reset();
 
 private:
     bool takeFrames(QByteArrayView bytes, QStringList &messages);
 
+    qsizetype m_maxFrameBytes;
     bool m_framed = false;
     QByteArray m_partialFrame;
 };
