@@ -276,19 +276,28 @@ void FrmMain::GetAll()
 void FrmMain::apply(const WireMessage &message)
 {
     // The peer's text is shown as it is, never read as markup: every display is plain text.
-    if (QWidget *display = m_displaysByCode.value(message.code)) {
-        const QString text = WireMessage::fromWireLineBreaks(message.payload);
-        if (auto *label = qobject_cast<QLabel *>(display))
-            label->setText(text);
-        else
-            replaceChangedText(static_cast<QPlainTextEdit *>(display), text);
-    } else if (message.code == WireCode::Chat) {
+    switch (ZoneTable::route(message.code).kind) {
+    case MessageRoute::Kind::Zone:
+        if (QWidget *display = m_displaysByCode.value(message.code)) {
+            const QString text = WireMessage::fromWireLineBreaks(message.payload);
+            if (auto *label = qobject_cast<QLabel *>(display))
+                label->setText(text);
+            else
+                replaceChangedText(static_cast<QPlainTextEdit *>(display), text);
+        }
+        break;
+    case MessageRoute::Kind::Chat:
         appendToChat(WireMessage::fromWireLineBreaks(message.payload));
         m_platform.beep();
-    } else if (message.code == WireCode::Status) {
+        break;
+    case MessageRoute::Kind::Status:
         lblStatus->setText(message.payload);
-    } else if (message.code == WireCode::Announcement) {
+        break;
+    case MessageRoute::Kind::Announcement:
         m_platform.announce(this, message.payload, QStringLiteral("Skarnet"));
+        break;
+    case MessageRoute::Kind::Ignored:
+        break;
     }
 }
 

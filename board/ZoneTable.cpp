@@ -1,5 +1,7 @@
 #include "ZoneTable.h"
 
+#include "link/WireMessage.h"
+
 #include <array>
 
 namespace {
@@ -59,6 +61,19 @@ const ZoneMirror *byEditor(const QString &editorName)
             return &mirror;
     }
     return nullptr;
+}
+
+MessageRoute route(const QString &code)
+{
+    if (const ZoneMirror *mirror = byCode(code))
+        return {MessageRoute::Kind::Zone, mirror};
+    if (code == WireCode::Chat)
+        return {MessageRoute::Kind::Chat};
+    if (code == WireCode::Status)
+        return {MessageRoute::Kind::Status};
+    if (code == WireCode::Announcement)
+        return {MessageRoute::Kind::Announcement};
+    return {};
 }
 
 } // namespace ZoneTable

@@ -18,11 +18,29 @@ struct ZoneMirror
     bool displayIsTextBox;
 };
 
+// Where a message from the peer lands on this seat, decided by its code alone.
+struct MessageRoute
+{
+    enum class Kind
+    {
+        Zone,         // the opponent display of `zone`
+        Chat,         // appended to the chat log
+        Status,       // the status line
+        Announcement, // a message box
+        Ignored,      // a code this seat does not show, such as the greeting
+    };
+    Kind kind = Kind::Ignored;
+    // The zone whose opponent display shows the payload; set only for Kind::Zone.
+    const ZoneMirror *zone = nullptr;
+};
+
 namespace ZoneTable {
 
 std::span<const ZoneMirror> all();
 // The zone a message code carries, or nullptr for a code that carries no zone.
 const ZoneMirror *byCode(const QString &code);
 const ZoneMirror *byEditor(const QString &editorName);
+// Where a message with this code goes.
+MessageRoute route(const QString &code);
 
 } // namespace ZoneTable
