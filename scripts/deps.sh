@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages whatever building and running Skarnet needs and is missing.
-# With --tests it also installs what the test suite needs (virtual display, input driver).
+# With --tests it also installs what the test suite needs (virtual display, input driver, and
+# clang with the libFuzzer runtime, which libclang-rt-dev brings for the default clang).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core)
 if [[ ${1:-} == --tests ]]; then
-    packages+=(xvfb xauth xdotool x11-utils iproute2 libxdamage1 imagemagick)
+    packages+=(xvfb xauth xdotool x11-utils iproute2 libxdamage1 imagemagick clang libclang-rt-dev)
 fi
 
 missing=()
