@@ -77,6 +77,7 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     findChild<QWidget *>(QStringLiteral("cmdConnections"))->setFocus();
 
     connect(W1, &PeerSocket::ConnectionRequest, this, &FrmMain::W1_ConnectionRequest);
+    connect(W1, &PeerSocket::FramingAgreed, this, &FrmMain::sendWholeHalf);
     connect(W1, &PeerSocket::DataArrival, this, &FrmMain::W1_DataArrival);
     connect(W1, &PeerSocket::CloseEvent, this, &FrmMain::W1_Close);
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
@@ -119,6 +120,15 @@ void FrmMain::ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor)
     const auto *line = qobject_cast<QLineEdit *>(editor);
     const QString text = line ? line->text() : static_cast<QPlainTextEdit *>(editor)->toPlainText();
     W1->SendData(WireMessage::build(zone.code, WireMessage::toWireLineBreaks(text)));
+}
+
+// Sent once two of our copies have agreed on frames: the opponent then sees this half as it
+// is now, set up before the link or changed while it was down, not the initial values. A
+// peer that only knows the plain table gets nothing more than before.
+void FrmMain::sendWholeHalf()
+{
+    for (const ZoneMirror &zone : ZoneTable::all())
+        ZoneEditor_Change(zone, findChild<QWidget *>(zone.editorName));
 }
 
 void FrmMain::lblP2Grave_Change()

@@ -51,6 +51,7 @@ private:
     void cmdSubtract_Click();
     void showSecondaryWindow(QWidget *window);
     void ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor);
+    void sendWholeHalf();
     void lblP2Grave_Change();
     void txtChat_Change();
     void Form_Unload();

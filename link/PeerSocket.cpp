@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -125,13 +127,44 @@ void PeerSocket::SetLocalPort(int port)
     m_localPort = port;
 }
 
+QStringList PeerSocket::LocalAddresses()
+{
+    return rankAddresses(QNetworkInterface::allAddresses());
+}
+
+QStringList PeerSocket::rankAddresses(const QList<QHostAddress> &addresses)
+{
+    // Most home and office networks still reach each other over IPv4; a link-local address
+    // works only on the same network segment (and, for IPv6, needs the name of the other
+    // player's own interface), so it is offered only when there is nothing else.
+    const auto rank = [](const QHostAddress &address) {
+        if (address.isLinkLocal())
+            return 3;
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return 0;
+        if (address.isUniqueLocalUnicast() || address.isSiteLocal())
+            return 2;
+        return 1;
+    };
+    QList<QHostAddress> shown;
+    for (const QHostAddress &address : addresses) {
+        if (!address.isNull() && !address.isLoopback() && !address.isMulticast() &&
+            !shown.contains(address))
+            shown.append(address);
+    }
+    std::stable_sort(shown.begin(), shown.end(), [&](const QHostAddress &a, const QHostAddress &b) {
+        return rank(a) < rank(b);
+    });
+    QStringList texts;
+    for (const QHostAddress &address : std::as_const(shown))
+        texts.append(address.toString());
+    return texts;
+}
+
 QString PeerSocket::LocalIP() const
 {
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            return address.toString();
-    }
-    return QStringLiteral("127.0.0.1");
+    const QStringList addresses = LocalAddresses();
+    return addresses.isEmpty() ? QStringLiteral("127.0.0.1") : addresses.first();
 }
 
 PeerSocket::LinkState PeerSocket::State() const
@@ -157,6 +190,8 @@ bool PeerSocket::Listen()
     closeServer();
     m_server = new QTcpServer(this);
     connect(m_server, &QTcpServer::newConnection, this, &PeerSocket::takeConnectionRequests);
+    // Any is one socket for IPv6 and IPv4 peers alike (IPv4 ones arrive as mapped addresses),
+    // or IPv4 alone on a machine without IPv6.
     if (m_server->listen(QHostAddress::Any, quint16(m_localPort))) {
         m_listenError.clear();
         return true;
@@ -332,6 +367,8 @@ void PeerSocket::onGreeting()
     if (m_acceptedSide)
         writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
     settleOnPlainSending();
+    if (m_sendFramed)
+        emit FramingAgreed();
 }
 
 void PeerSocket::settleOnPlainSending()

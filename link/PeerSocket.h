@@ -3,6 +3,7 @@
 #include "MessageReader.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QMap>
 #include <QObject>
 #include <QQueue>
@@ -58,7 +59,13 @@ public:
     void SetLocalPort(int port);
     int RemotePort() const { return m_remotePort; }
     void SetRemotePort(int port) { m_remotePort = port; }
-    // This machine's first non-loopback IPv4 address as dotted text.
+    // Every non-loopback address of this machine, best to give the other player first: IPv4,
+    // then global IPv6, then unique-local IPv6, and link-local addresses (usable only on the
+    // same network segment) last. Addresses of interfaces that are down are left out.
+    static QStringList LocalAddresses();
+    // `addresses` in that order, loopback and repeated addresses dropped, as text.
+    static QStringList rankAddresses(const QList<QHostAddress> &addresses);
+    // The first of LocalAddresses(), or 127.0.0.1 when the machine has none.
     QString LocalIP() const;
     LinkState State() const;
 
@@ -84,6 +91,8 @@ signals:
     void DataArrival(qint64 bytesTotal);
     void CloseEvent();
     void LinkError(const QString &description);
+    // Both sides read and send frames from now on: the peer is one of our copies.
+    void FramingAgreed();
 
 private:
     void takeConnectionRequests();

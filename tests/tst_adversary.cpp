@@ -84,8 +84,9 @@ bool framedLink(Seat &seat, PlainPeer &peer)
     if (!plainLink(seat, peer))
         return false;
     peer.send(Greeting);
+    // The seat's whole half follows its greeting.
     const QByteArray reply = QByteArray("18Connected") + '\0' + Greeting;
-    if (!QTest::qWaitFor([&] { return peer.received == reply; }, LinkTimeoutMs))
+    if (!QTest::qWaitFor([&] { return peer.received.startsWith(reply); }, LinkTimeoutMs))
         return false;
     peer.send(QByteArray(1, '\0'));
     return seat.socket()->readsFrames() && seat.socket()->sendsFrames();

@@ -39,6 +39,8 @@ private slots:
     void failedListenKeepsProgramUsable();
     void secondClientIsRefusedWithoutTouchingLink();
     void idleLinkBetweenCopiesStaysUp();
+    void bothBoardsCurrentAfterLinking_data();
+    void bothBoardsCurrentAfterLinking();
     void silentFramingPeerIsDisconnectedWithReason();
     void plainLinksAreProbedByTheSystem_data();
     void plainLinksAreProbedByTheSystem();
@@ -301,6 +303,7 @@ void TestPeerLink::idleLinkBetweenCopiesStaysUp()
     listening.socket()->setKeepAliveTimes(50, 400);
     connecting.socket()->setKeepAliveTimes(50, 400);
     QVERIFY(link(connecting, listening));
+    QTest::qWait(SettleMs); // each side's whole half arrives first
     const auto before = listening.displayTexts();
     QTest::qWait(1200);
     QCOMPARE(listening.status(), QStringLiteral("Connected"));
@@ -325,8 +328,9 @@ void TestPeerLink::silentFramingPeerIsDisconnectedWithReason()
                          "0214500\0",
                          20));
     QTRY_COMPARE(seat.text(QStringLiteral("lblP2LP")), QStringLiteral("14500"));
-    // Our side keeps sending keep-alives meanwhile: lone NULs after the framed greeting.
-    QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0\0", 11)));
+    // Our side keeps sending keep-alives meanwhile: lone NULs after its greeting and its half.
+    QVERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
+    QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
     QCOMPARE(seat.status(), QStringLiteral("Connected"));
 
     QTRY_COMPARE_WITH_TIMEOUT(seat.status(),
@@ -381,6 +385,54 @@ void TestPeerLink::plainLinksAreProbedByTheSystem()
     QTest::qWait(600);
     QCOMPARE(peer->received, before);
     QCOMPARE(seat.status(), QStringLiteral("Connected"));
+}
+
+void TestPeerLink::bothBoardsCurrentAfterLinking_data()
+{
+    QTest::addColumn<bool>("relink");
+    QTest::newRow("set up before the first link") << false;
+    QTest::newRow("changed while the link was down") << true;
+}
+
+// Once two copies agree on frames each sends its whole half, so neither player looks at the
+// initial values of a board the other has already set up.
+void TestPeerLink::bothBoardsCurrentAfterLinking()
+{
+    QFETCH(bool, relink);
+    Seat listening, connecting;
+    if (relink) {
+        QVERIFY(link(connecting, listening));
+        connecting.socket()->Close();
+        QTRY_COMPARE(listening.socket()->State(), PeerSocket::Closed);
+        QVERIFY(listening.socket()->Listen());
+    }
+    const auto set = [](Seat &seat, const char *editor, const QString &text) {
+        QWidget *widget = seat.control(QString::fromLatin1(editor));
+        if (auto *line = qobject_cast<QLineEdit *>(widget))
+            line->setText(text);
+        else
+            qobject_cast<QPlainTextEdit *>(widget)->setPlainText(text);
+    };
+    set(connecting, "txtP1Monster3", QStringLiteral("Dragon\n2400 ATK"));
+    set(connecting, "txtP1LP", QStringLiteral("6100"));
+    set(connecting, "txtP1Grave", QStringLiteral("Pot\nTrap Hole\nOgre"));
+    set(listening, "txtP1FieldCard", QStringLiteral("Forest"));
+    set(listening, "txtP1Hand", QStringLiteral("3"));
+
+    QVERIFY(link(connecting, listening));
+    QTRY_COMPARE(listening.text(QStringLiteral("lblP2Monster3")),
+                 QStringLiteral("Dragon\n2400 ATK"));
+    QTRY_COMPARE(listening.text(QStringLiteral("lblP2LP")), QStringLiteral("6100"));
+    QTRY_COMPARE(listening.text(QStringLiteral("lblP2Grave")),
+                 QStringLiteral("Pot\nTrap Hole\nOgre"));
+    QTRY_COMPARE(connecting.text(QStringLiteral("lblP2FieldZone")), QStringLiteral("Forest"));
+    QTRY_COMPARE(connecting.text(QStringLiteral("lblP2Hand")), QStringLiteral("3"));
+    // Every zone, not only the changed ones: each display now shows its editor's text.
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        QCOMPARE(listening.text(zone.displayName), connecting.text(zone.editorName));
+        QCOMPARE(connecting.text(zone.displayName), listening.text(zone.editorName));
+    }
+    unlink(connecting, listening);
 }
 
 QTEST_MAIN(TestPeerLink)
