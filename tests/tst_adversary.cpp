@@ -35,7 +35,7 @@ using namespace LinkHarness;
 // The greeting of a connecting copy, as it goes on the wire.
 const QByteArray Greeting("20skarnet/1\0", 12);
 // Generous, for the floods of megabytes under the sanitizers.
-constexpr int FloodTimeoutMs = 60000;
+constexpr int FloodTimeoutMs = 180000;
 
 // The messages as a reader of frames expects them: each one ends in a NUL.
 QByteArray framed(std::initializer_list<QByteArray> messages)
