@@ -2,6 +2,7 @@
 
 #include "board/FrmMain.h"
 #include "board/PictureButton.h"
+#include "link/PeerAddress.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
@@ -9,6 +10,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 namespace {
 
@@ -45,7 +47,7 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
     setWindowIcon(main.windowIcon());
     setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(320, 114);
+    resize(320, 176);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
@@ -65,10 +67,48 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
     label(this, "Label8", QStringLiteral("Your IP :"), {8, 90, 41, 17}, QColor(0xC0, 0xC0, 0xC0));
     auto *waitButton =
         pictureButton(this, "cmdWait", QStringLiteral(":/assets/cmd_wait.jpg"), {8, 8, 97, 65});
+    // The pictures carry no caption of their own; a screen reader names each button by the
+    // caption printed under it.
+    waitButton->setAccessibleName(QStringLiteral("Wait For Connection"));
+    waitButton->setAccessibleDescription(QStringLiteral("Ends the link and listens again"));
+    connectButton->setAccessibleName(QStringLiteral("Connect to IP"));
+    connectButton->setAccessibleDescription(
+        QStringLiteral("Asks for the other player's address and connects to it"));
+    closeButton->setAccessibleName(QStringLiteral("Disconnect"));
+    closeButton->setAccessibleDescription(
+        QStringLiteral("Ends the link and tells the other player"));
+    captions->setAccessibleName(QStringLiteral("Wait For Connection, Connect to IP, Disconnect"));
+    address->setAccessibleName(QStringLiteral("Your IP address"));
+    address->setAccessibleDescription(QStringLiteral("Give it to the other player to connect"));
+
+    // What the other player needs besides txtIP: the port, and the machine's other addresses
+    // for when the first one is not reachable from where they are. Both can be selected and
+    // copied but not edited.
+    QLabel *portCaption = label(this, "lblPort", QStringLiteral("Port :"), {8, 110, 41, 17},
+                                QColor(0xC0, 0xC0, 0xC0));
+    auto *port = new QLineEdit(this);
+    portCaption->setBuddy(port);
+    port->setObjectName(QStringLiteral("txtPort"));
+    port->setAccessibleName(QStringLiteral("Port this copy listens on"));
+    port->setReadOnly(true);
+    port->setGeometry(56, 108, 57, 17);
+    QLabel *othersCaption = label(this, "lblOtherIPs", QStringLiteral("Others :"), {8, 130, 41, 17},
+                                  QColor(0xC0, 0xC0, 0xC0));
+    auto *others = new QPlainTextEdit(this);
+    othersCaption->setBuddy(others);
+    others->setObjectName(QStringLiteral("txtOtherIPs"));
+    others->setAccessibleName(QStringLiteral("Other addresses of this machine"));
+    others->setReadOnly(true);
+    others->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    others->setLineWrapMode(QPlainTextEdit::NoWrap);
+    others->setPlaceholderText(QStringLiteral("No other addresses"));
+    others->setGeometry(56, 128, 257, 40);
 
     setTabOrder(connectButton, closeButton);
     setTabOrder(closeButton, address);
-    setTabOrder(address, waitButton);
+    setTabOrder(address, port);
+    setTabOrder(port, others);
+    setTabOrder(others, waitButton);
     connectButton->setFocus();
 
     connect(connectButton, &QPushButton::clicked, this, &FrmConnections::cmdConnect_Click);
@@ -79,22 +119,36 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
 
 void FrmConnections::Form_Load()
 {
-    findChild<QLineEdit *>(QStringLiteral("txtIP"))->setText(m_main.W1->LocalIP());
+    const QStringList addresses = PeerSocket::LocalAddresses();
+    findChild<QLineEdit *>(QStringLiteral("txtIP"))
+        ->setText(addresses.isEmpty() ? m_main.W1->LocalIP() : addresses.first());
+    findChild<QLineEdit *>(QStringLiteral("txtPort"))
+        ->setText(QString::number(m_main.W1->LocalPort()));
+    findChild<QPlainTextEdit *>(QStringLiteral("txtOtherIPs"))
+        ->setPlainText(addresses.mid(1).join(QLatin1Char('\n')));
 }
 
 void FrmConnections::cmdConnect_Click()
 {
     PeerSocket &link = *m_main.W1;
     link.Close();
-    const QString answer =
-        m_platform.inputBox(this, QStringLiteral("Enter an IP address to connect to"),
-                            QStringLiteral("Connect"), QStringLiteral("127.0.0.1"));
+    const QString answer = m_platform.inputBox(
+        this,
+        QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
+                       "other than %1; IPv6 with a port as [address]:port)")
+            .arg(m_main.port()),
+        QStringLiteral("Connect"), QStringLiteral("127.0.0.1"));
     if (answer.isEmpty())
         return;
-    link.SetRemotePort(m_main.port());
+    // Without a port the other copy is taken to listen on the same port as this one.
+    const PeerAddress address = PeerAddress::parse(answer, m_main.port());
+    if (!address.isValid()) {
+        m_platform.messageBox(this, address.problemText(), QStringLiteral("Connect"));
+        return;
+    }
+    link.SetRemotePort(address.port);
     m_main.lblStatus->setText(StatusText::WaitingForResponse);
-    // The address is used exactly as the player typed it.
-    link.Connect(answer, link.RemotePort());
+    link.Connect(address.host, link.RemotePort());
 }
 
 void FrmConnections::cmdClose_Click()

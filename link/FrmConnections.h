@@ -5,9 +5,11 @@
 class FrmMain;
 class PlatformServices;
 
-// The player's control panel for the link: wait for a connection, connect to an address,
-// disconnect, and this machine's address to give to the other player. It keeps no state of
-// its own; every action works on the main window's socket and status line.
+// The player's control panel for the link: wait for a connection, connect to an address
+// (a name or IP address, with a port if the other copy listens on a different one),
+// disconnect, and what to give to the other player: this machine's addresses, the best one
+// first, and the port this copy listens on. It keeps no state of its own; every action works
+// on the main window's socket and status line.
 class FrmConnections : public CentredWindow
 {
     Q_OBJECT

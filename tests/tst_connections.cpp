@@ -28,6 +28,22 @@ FrmConnections *openConnections(Seat &seat)
     return open.size() == 1 ? open.first() : nullptr;
 }
 
+bool hasIPv6Loopback()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHostIPv6, 0);
+}
+
+bool bothLinked(const Seat &dialing, const Seat &listening)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return dialing.status() == Connected && listening.status() == Connected &&
+                   dialing.socket()->sendsFrames() && listening.socket()->sendsFrames();
+        },
+        LinkTimeoutMs);
+}
+
 // Two copies on one machine: the first listens on the shared port; the second cannot, but
 // reaches the first through its connections window, as a player would.
 struct TwoCopies
@@ -42,12 +58,7 @@ struct TwoCopies
             return false;
         dialing.platform.answers = {QStringLiteral("127.0.0.1")};
         connections->cmdConnect_Click();
-        return QTest::qWaitFor(
-            [&] {
-                return dialing.status() == Connected && listening.status() == Connected &&
-                       dialing.socket()->sendsFrames() && listening.socket()->sendsFrames();
-            },
-            5000);
+        return bothLinked(dialing, listening);
     }
 };
 
@@ -59,8 +70,13 @@ class TestConnections : public QObject
 
 private slots:
     void connectionsWindowOpensOnceAndFresh();
+    void connectionsWindowShowsWhereToReachThisCopy();
     void connectToAddressLinksTwoCopies();
+    void everyFormOfAddressLinksTwoCopies_data();
+    void everyFormOfAddressLinksTwoCopies();
     void cancelledPromptOnlyClosesSocket();
+    void malformedAnswerIsExplained_data();
+    void malformedAnswerIsExplained();
     void failedConnectionIsReported_data();
     void failedConnectionIsReported();
     void disconnectAndWaitAgain();
@@ -78,7 +94,7 @@ void TestConnections::connectionsWindowOpensOnceAndFresh()
     FrmConnections *first = openConnections(seat);
     QVERIFY(first);
     QCOMPARE(first->windowTitle(), QStringLiteral("Connections"));
-    QCOMPARE(first->size(), QSize(320, 114));
+    QCOMPARE(first->size(), QSize(320, 176));
     QCOMPARE(first->findChild<QLabel *>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Wait For Connection  Connect to IP             Disconnect"));
     auto *address = first->findChild<QLineEdit *>(QStringLiteral("txtIP"));
@@ -98,16 +114,116 @@ void TestConnections::connectionsWindowOpensOnceAndFresh()
     QCOMPARE(seat.status(), QStringLiteral("Waiting for connection")); // opening touched nothing
 }
 
+void TestConnections::connectionsWindowShowsWhereToReachThisCopy()
+{
+    Seat seat(freePort());
+    FrmConnections *connections = openConnections(seat);
+    QVERIFY(connections);
+    // The controls other tools click by position stay where they always were.
+    const QMap<QString, QRect> kept{
+        {"cmdWait", {8, 8, 97, 65}},    {"cmdConnect", {112, 8, 97, 65}},
+        {"cmdClose", {216, 8, 97, 65}}, {"Label1", {8, 72, 305, 17}},
+        {"txtIP", {56, 88, 257, 17}},   {"Label8", {8, 90, 41, 17}}};
+    for (auto control = kept.begin(); control != kept.end(); ++control)
+        QCOMPARE(connections->findChild<QWidget *>(control.key())->geometry(), control.value());
+    for (const QWidget *child :
+         connections->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        QVERIFY2(connections->rect().contains(child->geometry()), qPrintable(child->objectName()));
+    }
+
+    auto *port = connections->findChild<QLineEdit *>(QStringLiteral("txtPort"));
+    QVERIFY(port);
+    QCOMPARE(port->text(), QString::number(seat.port()));
+    QVERIFY(port->isReadOnly());
+    QCOMPARE(port->accessibleName(), QStringLiteral("Port this copy listens on"));
+
+    const QString first = connections->findChild<QLineEdit *>(QStringLiteral("txtIP"))->text();
+    auto *others = connections->findChild<QPlainTextEdit *>(QStringLiteral("txtOtherIPs"));
+    QVERIFY(others);
+    QVERIFY(others->isReadOnly());
+    QVERIFY(others->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+    QVERIFY(others->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+    QCOMPARE(others->accessibleName(), QStringLiteral("Other addresses of this machine"));
+    const QStringList rest = others->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList own = PeerSocket::LocalAddresses();
+    if (own.isEmpty()) {
+        QCOMPARE(first, QStringLiteral("127.0.0.1"));
+    } else {
+        // Every address of this machine once: the best in txtIP, the rest in the box.
+        QCOMPARE(QStringList{first} + rest, own);
+    }
+    for (const QString &address : QStringList{first} + rest) {
+        QVERIFY2(QHostAddress(address).protocol() != QAbstractSocket::UnknownNetworkLayerProtocol,
+                 qPrintable(address));
+        QVERIFY2(own.isEmpty() || !QHostAddress(address).isLoopback(), qPrintable(address));
+    }
+
+    // The player can select the other addresses and copy them.
+    others->setFocus();
+    others->selectAll();
+    QCOMPARE(others->textCursor().selectedText().replace(QChar::ParagraphSeparator, '\n'),
+             others->toPlainText());
+
+    // A copy that could not open its port still says which port it asked for.
+    TwoCopies copies;
+    FrmConnections *dialing = openConnections(copies.dialing);
+    QCOMPARE(dialing->findChild<QLineEdit *>(QStringLiteral("txtPort"))->text(),
+             QString::number(copies.listening.port()));
+}
+
 void TestConnections::connectToAddressLinksTwoCopies()
 {
     TwoCopies copies;
     QCOMPARE(copies.dialing.status(), QStringLiteral("Cannot listen on port %1: the port is in use")
                                           .arg(copies.listening.port()));
     QVERIFY(copies.connectThroughWindow());
-    const RecordingPlatform::Box prompt("Enter an IP address to connect to", "Connect");
+    const RecordingPlatform::Box prompt(
+        QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
+                       "other than %1; IPv6 with a port as [address]:port)")
+            .arg(copies.listening.port()),
+        "Connect");
     QCOMPARE(copies.dialing.platform.prompts, QList<RecordingPlatform::Box>{prompt});
     QCOMPARE(copies.dialing.platform.defaults, QStringList{"127.0.0.1"});
+    // Without a port in the answer the copy dials its own port.
+    QCOMPARE(copies.dialing.socket()->RemotePort(), copies.listening.port());
     unlink(copies.dialing, copies.listening);
+}
+
+void TestConnections::everyFormOfAddressLinksTwoCopies_data()
+{
+    // %1 stands for the listening copy's port. Without a port in the answer the dialing copy
+    // is given the listening copy's port as its own, so only the default can reach it;
+    // with one it has a port of its own, so only the port in the answer can.
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("ipv6");
+    QTest::newRow("IPv4 and port") << "127.0.0.1:%1" << false;
+    QTest::newRow("name and port") << "localhost:%1" << false;
+    QTest::newRow("IPv4 and port, blanks around") << "  127.0.0.1:%1 " << false;
+    QTest::newRow("IPv6 and port") << "[::1]:%1" << true;
+    QTest::newRow("name, own port") << "localhost" << false;
+    QTest::newRow("bare IPv6, own port") << "::1" << true;
+    QTest::newRow("bracketed IPv6, own port") << "[::1]" << true;
+}
+
+// Also shows that the listener takes IPv4 and IPv6 peers alike.
+void TestConnections::everyFormOfAddressLinksTwoCopies()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, ipv6);
+    if (ipv6 && !hasIPv6Loopback())
+        QSKIP("this machine has no IPv6 loopback");
+    const bool portGiven = answer.contains(QStringLiteral("%1"));
+    Seat listening(freePort());
+    Seat dialing(portGiven ? 0 : listening.port());
+    QVERIFY(dialing.port() != listening.port() || !portGiven);
+    FrmConnections *connections = openConnections(dialing);
+    dialing.platform.boxes.clear(); // the thanks box of start-up
+    dialing.platform.answers = {portGiven ? answer.arg(listening.port()) : answer};
+    connections->cmdConnect_Click();
+    QCOMPARE(dialing.platform.boxes, QList<RecordingPlatform::Box>{});
+    QCOMPARE(dialing.socket()->RemotePort(), listening.port());
+    QVERIFY(bothLinked(dialing, listening));
+    unlink(dialing, listening);
 }
 
 void TestConnections::cancelledPromptOnlyClosesSocket()
@@ -124,27 +240,84 @@ void TestConnections::cancelledPromptOnlyClosesSocket()
 void TestConnections::failedConnectionIsReported_data()
 {
     QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("reason");
     QTest::newRow("nobody listening") << "127.0.0.1"
+                                      << "127.0.0.1"
                                       << "nobody is listening there";
-    QTest::newRow("blank passed on as typed") << " 127.0.0.1"
+    QTest::newRow("blanks around trimmed") << " 127.0.0.1 "
+                                           << "127.0.0.1"
+                                           << "nobody is listening there";
+    QTest::newRow("nobody on the port given") << "127.0.0.1:1"
+                                              << "127.0.0.1"
                                               << "nobody is listening there";
     QTest::newRow("no such name") << "no-such-host.invalid"
+                                  << "no-such-host.invalid"
                                   << "the address was not found";
+    QTest::newRow("no such name, port given") << "no-such-host.invalid:4000"
+                                              << "no-such-host.invalid"
+                                              << "the address was not found";
 }
 
 void TestConnections::failedConnectionIsReported()
 {
     QFETCH(QString, answer);
+    QFETCH(QString, host);
     QFETCH(QString, reason);
     Seat seat(freePort());
     FrmConnections *connections = openConnections(seat);
     seat.platform.answers = {answer};
     connections->cmdConnect_Click();
     QCOMPARE(seat.status(), QStringLiteral("Waiting for response"));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        seat.status(), QStringLiteral("Cannot connect to %1: %2").arg(answer, reason), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(seat.status(),
+                              QStringLiteral("Cannot connect to %1: %2").arg(host, reason), 10000);
     QCOMPARE(seat.socket()->State(), PeerSocket::Failed);
+}
+
+void TestConnections::malformedAnswerIsExplained_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("port 0") << "127.0.0.1:0"
+                            << "\"0\" is not a port";
+    QTest::newRow("port not a number") << "127.0.0.1:abc"
+                                       << "\"abc\" is not a port";
+    QTest::newRow("port above 65535") << "localhost:70000"
+                                      << "from 1 to 65535";
+    QTest::newRow("no host") << ":123"
+                             << "address is missing";
+    QTest::newRow("only blanks") << "  "
+                                 << "address is missing";
+    QTest::newRow("bracket not closed") << "[::1:123"
+                                        << "\"]\" after the IPv6 address is missing";
+    QTest::newRow("IPv6 and port without brackets") << "::1:99999"
+                                                    << "put the address in brackets";
+    QTest::newRow("blank instead of colon") << "127.0.0.1 123"
+                                            << "contains a blank";
+}
+
+// The player is told what is wrong, and nothing is dialled: the seat is left as a cancelled
+// prompt leaves it.
+void TestConnections::malformedAnswerIsExplained()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, told);
+    Seat seat(freePort());
+    FrmConnections *connections = openConnections(seat);
+    seat.platform.boxes.clear(); // the thanks box of start-up
+    seat.platform.answers = {answer};
+    connections->cmdConnect_Click();
+    QCOMPARE(seat.platform.boxes.size(), 1);
+    QVERIFY2(seat.platform.boxes.first().first.contains(told),
+             qPrintable(seat.platform.boxes.first().first));
+    QCOMPARE(seat.platform.boxes.first().second, QStringLiteral("Connect"));
+    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(seat.socket()->RemotePort(), 0);
+    QCOMPARE(seat.status(), QStringLiteral("Waiting for connection"));
+    QVERIFY(!canConnect(seat.port()));
+    QTest::qWait(SettleMs); // no late report of a connection attempt either
+    QCOMPARE(seat.status(), QStringLiteral("Waiting for connection"));
+    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
 }
 
 void TestConnections::disconnectAndWaitAgain()
