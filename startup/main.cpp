@@ -3,22 +3,119 @@
 #include "startup/FrmSplash.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
+
+namespace {
+
+// The exit status for a command line the program cannot use, as command-line tools report it.
+constexpr int UsageError = 2;
+constexpr int HighestPort = 65535;
+
+// A port given on the command line: digits only, 1 to 65535.
+std::optional<int> portFrom(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int port = text.toInt();
+    if (port < 1 || port > HighestPort)
+        return std::nullopt;
+    return port;
+}
+
+void print(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+int usageError(const QString &message)
+{
+    print(stderr,
+          QStringLiteral("skarnet: %1\nTry 'skarnet --help' for the options.\n").arg(message));
+    return UsageError;
+}
+
+QString badPortMessage(const QString &value)
+{
+    return QStringLiteral("--port needs a whole number from 1 to %1, not \"%2\"")
+        .arg(HighestPort)
+        .arg(value);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarnet"));
-    QApplication::setApplicationVersion(QStringLiteral("1.3.0.2"));
+    QApplication::setApplicationVersion(QStringLiteral(SKARNET_VERSION));
+    // Matches the installed desktop entry, so a desktop shows that entry's name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("skarnet"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A duel table for two players of a card game, linked over one TCP "
+                       "connection."));
+    // Single-dash words are whole options, as Qt's own (-platform, -style) are.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(
+        {QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+        QStringLiteral("Show these options and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version number and exit."));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Listen on TCP port <port>, and dial the other copy on it too unless an "
+                       "address names another port (default: %1).")
+            .arg(FrmMain::DefaultPort),
+        QStringLiteral("port"), QString::number(FrmMain::DefaultPort));
+    parser.addOptions({help, version, portOption});
+
+    // A first look before the window system is touched, so that --help, --version and a bad
+    // port answer at once even where there is no display. Qt's own options are not known here;
+    // they are left for QApplication, and what is still unknown after it is refused below.
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(rawArguments) && parser.unknownOptionNames().isEmpty())
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        // The usage line names the program as it was started, which needs an application.
+        QCoreApplication core(argc, argv);
+        print(stdout, parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        print(stdout, QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+        return 0;
+    }
+    if (parser.isSet(portOption) && !portFrom(parser.value(portOption)))
+        return usageError(badPortMessage(parser.value(portOption)));
+
+    QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
+    // QApplication has taken out the options that belong to Qt; anything left must be ours.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    const std::optional<int> port = portFrom(parser.value(portOption));
+    if (!port)
+        return usageError(badPortMessage(parser.value(portOption)));
 
     QtPlatformServices platform;
     std::unique_ptr<FrmMain> frmMain;
     auto *splash = new FrmSplash;
     QObject::connect(splash, &FrmSplash::dismissed, [&] {
-        frmMain = std::make_unique<FrmMain>(platform);
+        frmMain = std::make_unique<FrmMain>(platform, *port);
         frmMain->Form_Load();
         frmMain->show();
     });

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Installs a build into a scratch staging tree (DESTDIR) and checks that everything lands where
+# Linux desktops look: the program in bin, a valid desktop entry that starts it under its icon's
+# name, and that icon as PNG files of the sizes their folders name in the hicolor theme.
+#
+# usage: install_check.sh BUILD_DIR VERSION
+set -uo pipefail
+
+build=$1
+version=$2
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+
+DESTDIR=$root cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log"; echo "FAIL: cmake --install failed"; exit 1; }
+
+program=$root/usr/bin/skarnet
+[[ -x $program ]] || fail "no executable usr/bin/skarnet"
+if [[ -x $program ]]; then
+    installed_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --version 2>&1)
+    [[ $installed_version == "$version" ]] ||
+        fail "the installed program says '$installed_version' for --version"
+fi
+
+entries=("$root"/usr/share/applications/*.desktop)
+[[ ${#entries[@]} -eq 1 && -f ${entries[0]} ]] || fail "expected one desktop entry, found: ${entries[*]}"
+entry=${entries[0]}
+field() { sed -n "s/^$1=//p" "$entry" 2>/dev/null | head -n 1; }
+[[ $(field Type) == Application ]] || fail "desktop entry Type is '$(field Type)'"
+[[ $(field Name) == Skarnet ]] || fail "desktop entry Name is '$(field Name)'"
+[[ $(field Categories) == *"Game;"*"CardGame;"* ]] ||
+    fail "desktop entry Categories is '$(field Categories)'"
+exec_command=$(field Exec)
+exec_command=${exec_command%% *}
+[[ -x $root/usr/bin/$exec_command ]] ||
+    fail "desktop entry Exec starts '$exec_command', which is not an installed program"
+icon=$(field Icon)
+[[ -n $icon ]] || fail "desktop entry has no Icon"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$entry" || fail "desktop-file-validate rejects $(basename "$entry")"
+else
+    echo "note: desktop-file-validate is not installed; the entry is not validated"
+fi
+
+# png_size FILE: the width and height recorded in a PNG file's header, as "WxH".
+png_size() {
+    local signature
+    signature=$(od -An -tx1 -N8 "$1" | tr -d ' \n')
+    [[ $signature == 89504e470d0a1a0a ]] || return 1
+    local -a words
+    read -r -a words < <(od -An -tu1 -j16 -N8 "$1")
+    echo "$(((words[0] << 24) | (words[1] << 16) | (words[2] << 8) | words[3]))x$(((words[4] << 24) | (words[5] << 16) | (words[6] << 8) | words[7]))"
+}
+theme=$root/usr/share/icons/hicolor
+# The theme's fallback size must be there; the others are checked for what they hold.
+[[ -f $theme/48x48/apps/$icon.png ]] || fail "no 48x48 icon named '$icon' in the hicolor theme"
+count=0
+for file in "$theme"/*/apps/"$icon".png; do
+    [[ -f $file ]] || continue
+    count=$((count + 1))
+    folder=$(basename "$(dirname "$(dirname "$file")")")
+    size=$(png_size "$file") || { fail "${file#"$root"} is not a PNG file"; continue; }
+    [[ $size == "$folder" ]] || fail "${file#"$root"} is $size, not $folder"
+done
+((count >= 4)) || fail "only $count icon sizes installed"
+
+unexpected=$(cd "$root" && find . -type f | grep -v -e '^\./usr/bin/skarnet$' \
+    -e '^\./usr/share/applications/[^/]*\.desktop$' -e '^\./usr/share/icons/hicolor/[^/]*/apps/' \
+    -e '^\./usr/share/doc/' -e '^\./usr/share/man/')
+[[ -z $unexpected ]] || fail "installed files nobody asked for: $unexpected"
+
+((failures == 0)) || exit 1
+echo "install check passed ($count icon sizes)"

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Builds the .deb from a build directory with cpack into a scratch directory and checks it as
+# dpkg sees it: name, version and dependencies in the control file, the files it installs, and
+# a maintainer script that gives the program the capability to listen on port 123 and does not
+# fail the installation when that cannot be done. Also checks that the program inside, and the
+# Windows resource file, carry the same version as the package.
+#
+# usage: package_check.sh CPACK BUILD_DIR VERSION WINDOWS_RESOURCE_FILE
+# Exits 77 (skipped) where dpkg-deb is missing.
+set -uo pipefail
+
+cpack=$1
+build=$2
+version=$3
+resource_file=$4
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb is not installed"; exit 77; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; echo "FAIL: cpack -G DEB failed"; exit 1; }
+debs=("$work"/out/*.deb)
+[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || { echo "FAIL: cpack made no single .deb"; exit 1; }
+deb=${debs[0]}
+echo "built $(basename "$deb")"
+
+control() { dpkg-deb -f "$deb" "$1"; }
+[[ $(control Package) == skarnet ]] || fail "Package is '$(control Package)'"
+[[ $(control Version) == "$version" ]] || fail "Version is '$(control Version)', not '$version'"
+[[ $(control Architecture) == "$(dpkg --print-architecture)" ]] ||
+    fail "Architecture is '$(control Architecture)'"
+[[ -n $(control Maintainer) && -n $(control Description) ]] || fail "no Maintainer or Description"
+
+# Depends: every one of these, each as a package name of its own.
+depends=$(control Depends)
+IFS=',' read -r -a relations <<<"$depends"
+names=()
+for relation in "${relations[@]}"; do
+    relation=${relation#"${relation%%[![:space:]]*}"}
+    names+=("${relation%% *}")
+done
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins \
+    fonts-liberation fonts-comic-neue fonts-dejavu-core libcap2-bin; do
+    [[ " ${names[*]} " == *" $needed "* ]] || fail "Depends lacks $needed: '$depends'"
+done
+
+# The files, as dpkg would unpack them.
+dpkg-deb -c "$deb" >"$work/contents"
+for path in ./usr/bin/skarnet ./usr/share/applications/skarnet.desktop \
+    ./usr/share/icons/hicolor/48x48/apps/skarnet.png; do
+    grep -q " $path\$" "$work/contents" || fail "the package does not install $path"
+done
+grep -q '^-rwxr-xr-x .* \./usr/bin/skarnet$' "$work/contents" ||
+    fail "usr/bin/skarnet is not installed as an executable: $(grep usr/bin/skarnet "$work/contents")"
+dpkg-deb -x "$deb" "$work/root"
+packaged_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/skarnet" --version 2>&1)
+[[ $packaged_version == "$version" ]] || fail "the packaged program says '$packaged_version'"
+
+# The maintainer script.
+dpkg-deb -I "$deb" >"$work/info"
+grep -q ' postinst ' "$work/info" || fail "dpkg-deb -I lists no postinst"
+dpkg-deb -e "$deb" "$work/control"
+postinst=$work/control/postinst
+if [[ ! -f $postinst ]]; then
+    fail "the package has no postinst"
+else
+    [[ -x $postinst ]] || fail "postinst is not executable"
+    grep -Eq '^[[:space:]]*(if ! )?setcap cap_net_bind_service=\+ep /usr/bin/skarnet' "$postinst" ||
+        fail "postinst does not run setcap cap_net_bind_service=+ep /usr/bin/skarnet"
+    sh -n "$postinst" || fail "postinst is not valid sh"
+    # Run it with stand-ins for setcap that record their arguments, one that works and one that
+    # fails as on a file system without capabilities: the installation goes on either way.
+    mkdir -p "$work/works" "$work/fails"
+    printf '#!/bin/sh\necho "$@" >>"%s"\n' "$work/calls" >"$work/works/setcap"
+    printf '#!/bin/sh\necho "$@" >>"%s"\nexit 1\n' "$work/calls" >"$work/fails/setcap"
+    chmod +x "$work/works/setcap" "$work/fails/setcap"
+    for kind in works fails; do
+        : >"$work/calls"
+        PATH=$work/$kind:$PATH sh "$postinst" configure 2>"$work/postinst.err" ||
+            fail "postinst configure exits $? when setcap $kind"
+        [[ $(cat "$work/calls") == "cap_net_bind_service=+ep /usr/bin/skarnet" ]] ||
+            fail "postinst called setcap with '$(cat "$work/calls")' when setcap $kind"
+    done
+    [[ -s $work/postinst.err ]] || fail "postinst says nothing when setcap fails"
+    : >"$work/calls"
+    PATH=$work/works:$PATH sh "$postinst" abort-upgrade 2>/dev/null || fail "postinst abort-upgrade failed"
+    [[ ! -s $work/calls ]] || fail "postinst ran setcap for abort-upgrade"
+fi
+
+# The Windows build's version resource carries the same version.
+commas=${version//./,}
+for key in FILEVERSION PRODUCTVERSION; do
+    grep -Eq "^[[:space:]]*${key}[[:space:]]+${commas}[[:space:]]*$" "$resource_file" ||
+        fail "$(basename "$resource_file") has no '$key $commas'"
+done
+for key in FileVersion ProductVersion; do
+    grep -q "VALUE \"$key\", \"$version\"" "$resource_file" ||
+        fail "$(basename "$resource_file") has no $key \"$version\""
+done
+
+((failures == 0)) || exit 1
+echo "package check passed"
