@@ -5,6 +5,7 @@
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/SquareTextBoxStyle.h"
+#include "platform/ValueLabelAccessible.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -142,9 +143,57 @@ constexpr std::array<const char *, 27> TabOrder = {
     "txtName", "txtMessage", "txtValue", "txtP1Monster5", "txtP1LP", "txtP1Hand", "txtChat",
     "cmdSubtract", "cmdAdd", "cmdSend", "cmdProb",
 };
+
+// What a screen reader calls the controls outside the zone frames, and what it adds when asked
+// for more (empty: nothing). The zone frames and what lies in them are named from `Frames`.
+struct SpokenControl
+{
+    const char *objectName;
+    const char *name;
+    const char *description;
+};
+
+constexpr std::array<SpokenControl, 14> SpokenControls = {{
+    {"lblP2LP", "Opponent's life points", ""},
+    {"lblP2Hand", "Opponent's cards in hand", ""},
+    {"cmdConnections", "Connections Window",
+     "Opens the window that links this copy with the other player's"},
+    {"lblStatus", "Status", "The state of the link with the other player"},
+    {"cmdSubtract", "Subtract LP", "Takes the amount from your life points"},
+    {"cmdAdd", "Add LP", "Adds the amount to your life points"},
+    {"txtValue", "Life points to add or subtract", "The amount for Add LP and Subtract LP"},
+    {"txtP1LP", "Your life points", ""},
+    {"txtP1Hand", "Your cards in hand", ""},
+    {"cmdProb", "Coin / Dice",
+     "Opens the coin and dice window; each result is announced to your opponent"},
+    {"txtName", "Your name", "Shown before each of your chat lines"},
+    {"txtChat", "Chat log", "Your lines and your opponent's"},
+    {"txtMessage", "Chat message", "Enter or Send Message sends it to your opponent"},
+    {"cmdSend", "Send Message", "Sends the chat message to your opponent"},
+}};
+
+// Labels whose only job is to caption the control beside them.
+struct Caption
+{
+    const char *label;
+    const char *control;
+};
+
+constexpr std::array<Caption, 8> Captions = {{
+    {"label33", "lblP2LP"}, {"Label3", "lblP2Hand"}, {"Label2", "lblP2Deck"},
+    {"Label1", "txtP1Deck"}, {"Label7", "lblStatus"}, {"label22", "txtP1LP"},
+    {"Label4", "txtP1Hand"}, {"Label8", "txtName"},
+}};
 // clang-format on
 
 const QString ListCards = QStringLiteral("List cards\n");
+const QString NumberOfCards = QStringLiteral("Number of cards");
+
+// Whose a control is, as a screen reader says it before the control's caption.
+QString owner(bool opponent)
+{
+    return opponent ? QStringLiteral("Opponent's ") : QStringLiteral("Your ");
+}
 
 class Builder
 {
@@ -157,7 +206,8 @@ public:
 
     void zoneFrame(const ZoneFrame &zone)
     {
-        auto *frame = new ZoneFrameBox(QString::fromLatin1(zone.caption), m_window);
+        const QString caption = QString::fromLatin1(zone.caption);
+        auto *frame = new ZoneFrameBox(caption, m_window);
         name(frame, zone.frameName);
         if (zone.index >= 0)
             frame->setProperty("index", zone.index);
@@ -168,9 +218,14 @@ public:
         etched.setColor(QPalette::Light, White);
         frame->setPalette(etched);
 
+        // A screen reader names the zone's editor or display as the frame it lies in is
+        // captioned, so a listener hears what a sighted player reads; the layout mirrors the
+        // numbering, so the caption is the frame's and not worked out from the position.
         const bool opponent = zone.top < LocalFront;
+        const QString spoken = owner(opponent) + caption;
+        frame->setAccessibleName(spoken + QStringLiteral(" frame"));
         if (zone.kind == ZoneKind::Deck) {
-            deckContents(frame, opponent);
+            deckContents(frame, opponent, spoken);
             return;
         }
         QWidget *parent = zone.nested ? frame : m_window;
@@ -182,15 +237,20 @@ public:
             const QString initial =
                 (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) ? ListCards
                                                                                         : QString();
-            textBox(zone.content, parent, area, initial, White, background, Face::Default, true);
+            textBox(zone.content, parent, area, initial, White, background, Face::Default, true)
+                ->setAccessibleName(spoken);
         } else if (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) {
             const Face face = zone.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
-            readOnly(textBox(zone.content, parent, area, {}, White, background, face, true));
+            QPlainTextEdit *list =
+                textBox(zone.content, parent, area, {}, White, background, face, true);
+            readOnly(list);
+            list->setAccessibleName(spoken);
         } else {
             QLabel *display = label(zone.content, parent, area, {}, White, Face::SerifSmall,
                                     Qt::AlignHCenter | Qt::AlignTop);
             display->setWordWrap(true);
             opaque(display, background);
+            ValueLabelAccessible::present(display, spoken);
         }
     }
 
@@ -270,6 +330,8 @@ public:
         button->setGeometry(area);
     }
 
+    // A picture that only decorates: it keeps an empty accessible name, so screen readers
+    // pass over it.
     void image(const char *objectName, int left, int top, const QString &picture)
     {
         auto *image = new QLabel(m_window);
@@ -300,25 +362,29 @@ public:
     QWidget *window() const { return m_window; }
 
 private:
-    void deckContents(QGroupBox *frame, bool opponent)
+    // The deck zone holds a count, named after the zone and described by its caption.
+    void deckContents(QGroupBox *frame, bool opponent, const QString &spoken)
     {
         const QColor highlightText = frame->palette().color(QPalette::HighlightedText);
         if (opponent) {
-            label("Label2", frame, twips(120, 240, 1335, 255), tr("Number of cards"), highlightText,
+            label("Label2", frame, twips(120, 240, 1335, 255), NumberOfCards, highlightText,
                   Face::Default);
-            label("lblP2Deck", frame, twips(480, 720, 615, 495), {}, White, Face::SansLarge);
+            QLabel *count =
+                label("lblP2Deck", frame, twips(480, 720, 615, 495), {}, White, Face::SansLarge);
+            ValueLabelAccessible::present(count, spoken);
+            count->setAccessibleDescription(NumberOfCards);
             return;
         }
-        label("Label1", frame, twips(360, 360, 1215, 255), tr("Number of cards"), highlightText,
+        label("Label1", frame, twips(360, 360, 1215, 255), NumberOfCards, highlightText,
               Face::Default);
         QLineEdit *count =
             lineEdit("txtP1Deck", twips(600, 1080, 735, 495), {}, 3, Face::SansLarge, frame);
+        count->setAccessibleName(spoken);
+        count->setAccessibleDescription(NumberOfCards);
         QPalette palette = count->palette();
         palette.setColor(QPalette::Text, Black);
         count->setPalette(palette);
     }
-
-    static QString tr(const char *text) { return QString::fromLatin1(text); }
 
     static void name(QObject *object, const char *objectName)
     {
@@ -407,6 +473,31 @@ void applyTabOrder(QWidget *window)
     }
 }
 
+// Names the controls outside the zones for screen readers, and ties each caption to the
+// control it captions: the control is the caption's buddy, so a screen reader hears the
+// caption as its label. The caption itself is named after that control, so that the two
+// "Life Points" captions of the halves are told apart.
+void nameControls(QWidget *window)
+{
+    for (const SpokenControl &spoken : SpokenControls) {
+        auto *widget = window->findChild<QWidget *>(QString::fromLatin1(spoken.objectName));
+        Q_ASSERT(widget);
+        const QString name = QString::fromLatin1(spoken.name);
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            ValueLabelAccessible::present(label, name);
+        else
+            widget->setAccessibleName(name);
+        widget->setAccessibleDescription(QString::fromLatin1(spoken.description));
+    }
+    for (const Caption &caption : Captions) {
+        auto *label = window->findChild<QLabel *>(QString::fromLatin1(caption.label));
+        auto *control = window->findChild<QWidget *>(QString::fromLatin1(caption.control));
+        Q_ASSERT(label && control);
+        label->setBuddy(control);
+        label->setAccessibleName(control->accessibleName() + QStringLiteral(" caption"));
+    }
+}
+
 } // namespace
 
 namespace BoardLayout {
@@ -427,6 +518,7 @@ void build(QWidget *window)
         board.zoneFrame(frame);
     buildBottomStrip(board);
     buildSidePanel(board);
+    nameControls(window);
     applyTabOrder(window);
 }
 

@@ -3,6 +3,7 @@
 #include "link/PeerSocket.h"
 #include "platform/Fonts.h"
 #include "platform/PlatformServices.h"
+#include "platform/ValueLabelAccessible.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -72,6 +73,12 @@ FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform)
     labelPalette.setColor(QPalette::WindowText, Qt::white);
     m_outcome->setPalette(labelPalette);
     m_outcome->setAutoFillBackground(true);
+    // A screen reader hears "Outcome" as the label's name and the latest result as its text.
+    ValueLabelAccessible::present(m_outcome, QStringLiteral("Outcome"));
+    m_coin->setAccessibleDescription(
+        QStringLiteral("Heads or tails; the result is announced to your opponent"));
+    m_dice->setAccessibleDescription(
+        QStringLiteral("A number from 1 to 6; the result is announced to your opponent"));
 
     setTabOrder(m_coin, m_dice);
     m_coin->setFocus();

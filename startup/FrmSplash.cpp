@@ -12,6 +12,10 @@ FrmSplash::FrmSplash()
 {
     setObjectName(QStringLiteral("frmSPLASH"));
     setFixedSize(472, 352);
+    // The window has no title for a screen reader to fall back on, and a click is the only
+    // way on.
+    setAccessibleName(QStringLiteral("Skarnet"));
+    setAccessibleDescription(QStringLiteral("Click the picture to open the duel board"));
 
     // The labels take no mouse input of their own, so a click on them reaches the window.
     auto *credit = new QLabel(QStringLiteral("Made by Quorvath"), this);
@@ -23,6 +27,7 @@ FrmSplash::FrmSplash()
     palette.setColor(QPalette::WindowText, QColor(0xC0, 0xC0, 0xC0));
     credit->setPalette(palette);
 
+    // Pure decoration: it keeps an empty accessible name, so screen readers pass over it.
     auto *inset = new QLabel(this);
     inset->setObjectName(QStringLiteral("Image1"));
     const QPixmap insetPicture(QStringLiteral(":/assets/splash_inset.gif"));

@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""Reads a running Skarnet from the accessibility bus, as a screen reader does.
+
+usage: atspi_tree.py splash   the splash is up: it is named and its credit line can be read
+       atspi_tree.py board    the main window is up: lists every named control of the board,
+                              checks the zone names, roles and texts, then opens the
+                              connections and coin windows through their buttons' actions and
+                              flips the coin
+
+Prints what it found; exits 1 with the reason on the first failed check.
+"""
+import sys
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, GLib  # noqa: E402
+
+APPLICATION = "Skarnet"
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise CheckFailed(message)
+
+
+def wait_for(what, find, seconds=15.0):
+    """Polls `find` until it returns something; the bus is asked afresh each time."""
+    deadline = time.monotonic() + seconds
+    while True:
+        found = find()
+        if found:
+            return found
+        if time.monotonic() > deadline:
+            raise CheckFailed(f"{what} did not appear on the accessibility bus")
+        time.sleep(0.2)
+
+
+def application():
+    desktop = Atspi.get_desktop(0)
+    desktop.clear_cache()
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is not None and app.get_name() == APPLICATION:
+            return app
+    return None
+
+
+def windows(app):
+    app.clear_cache()
+    return [w for w in (app.get_child_at_index(i) for i in range(app.get_child_count())) if w]
+
+
+def window_named(app, name, holding):
+    """The window called `name` that holds a control called `holding`."""
+    for window in windows(app):
+        if window.get_name() == name and find(window, holding):
+            return window
+    return None
+
+
+def walk(node):
+    yield node
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is not None:
+            yield from walk(child)
+
+
+def find(root, name, role=None):
+    for node in walk(root):
+        if node.get_name() == name and (role is None or node.get_role_name() == role):
+            return node
+    return None
+
+
+def shown_text(node):
+    expect("Text" in node.get_interfaces(), f'"{node.get_name()}" offers no text')
+    return Atspi.Text.get_text(node, 0, Atspi.Text.get_character_count(node))
+
+
+def control(root, name, role):
+    node = find(root, name)
+    expect(node is not None, f'no control named "{name}"')
+    expect(node.get_role_name() == role,
+           f'"{name}" is a {node.get_role_name()}, not a {role}')
+    return node
+
+
+def press(root, name):
+    button = control(root, name, "push button")
+    expect("Action" in button.get_interfaces() and Atspi.Action.get_n_actions(button) > 0,
+           f'"{name}" cannot be pressed')
+    Atspi.Action.do_action(button, 0)
+
+
+def named_controls(window):
+    return [(n.get_role_name(), n.get_name()) for n in walk(window) if n is not window
+            and n.get_name()]
+
+
+def check_splash():
+    app = wait_for(f'the application "{APPLICATION}"', application)
+    splash = wait_for("the splash", lambda: window_named(app, APPLICATION, "Made by Quorvath"))
+    expect("Click" in splash.get_description(), "the splash does not say how to go on")
+    control(splash, "Made by Quorvath", "label")
+    images = [n for n in walk(splash) if n.get_role_name() == "image"]
+    expect(images and all(not n.get_name() for n in images),
+           "the splash picture is not a silent decoration")
+    print(f'splash: "{splash.get_name()}" ({splash.get_description()})')
+
+
+def check_board():
+    app = wait_for(f'the application "{APPLICATION}"', application)
+    print(f'application "{app.get_name()}" found on the accessibility bus')
+    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+
+    listed = named_controls(board)
+    print(f"the board's {len(listed)} named controls:")
+    for role, name in listed:
+        print(f"  {role}: {name}")
+    names = [name for _, name in listed]
+    repeated = sorted({name for name in names if names.count(name) > 1})
+    expect(not repeated, f"names used twice: {repeated}")
+
+    # Each half has the same 14 frames; every frame's control is named after the frame.
+    frames = [name[: -len(" frame")] for role, name in listed
+              if role == "panel" and name.endswith(" frame")]
+    yours = sorted(f[len("Your "):] for f in frames if f.startswith("Your "))
+    theirs = sorted(f[len("Opponent's "):] for f in frames if f.startswith("Opponent's "))
+    expect(len(yours) == 14 and yours == theirs, f"the halves' frames differ: {yours} / {theirs}")
+    for zone in frames:
+        expect(zone in names, f'no control named "{zone}" for the frame "{zone} frame"')
+
+    for name, role in [("Opponent's Monster Card Zone 3", "label"),
+                       ("Your Monster Card Zone 3", "text"),
+                       ("Opponent's Graveyard", "text"),
+                       ("Opponent's life points", "label"),
+                       ("Your life points", "text"),
+                       ("Opponent's cards in hand", "label"),
+                       ("Your cards in hand", "text"),
+                       ("Opponent's Deck Zone", "label"),
+                       ("Your Deck Zone", "text"),
+                       ("Status", "label"),
+                       ("Chat log", "text"),
+                       ("Chat message", "text"),
+                       ("Your name", "text"),
+                       ("Connections Window", "push button"),
+                       ("Coin / Dice", "push button")]:
+        control(board, name, role)
+    expect(shown_text(control(board, "Opponent's life points", "label")) == "8000",
+           "the opponent's life points do not read 8000")
+    expect(shown_text(control(board, "Your life points", "text")) == "8000",
+           "your life points do not read 8000")
+    status = shown_text(control(board, "Status", "label"))
+    expect(status, "the status line reads nothing")
+    print(f'status line reads "{status}"')
+
+    press(board, "Connections Window")
+    connections = wait_for("the connections window",
+                           lambda: window_named(app, "Connections", "Connect to IP"))
+    for name in ["Wait For Connection", "Connect to IP", "Disconnect"]:
+        control(connections, name, "push button")
+    control(connections, "Your IP address", "text")
+    print("connections window:")
+    for role, name in named_controls(connections):
+        print(f"  {role}: {name}")
+
+    press(board, "Coin / Dice")
+    coin = wait_for("the coin and dice window",
+                    lambda: window_named(app, "Coin / Dice Roll", "Flip Coin"))
+    outcome = control(coin, "Outcome", "label")
+    press(coin, "Flip Coin")
+    result = wait_for("the coin's result",
+                      lambda: shown_text(outcome) if shown_text(outcome) != "Outcome" else None)
+    expect(result.startswith(("Heads", "Tails")), f'the outcome reads "{result}"')
+    print(f'coin window: flipped, "Outcome" reads "{result}"')
+
+
+def main():
+    checks = {"splash": check_splash, "board": check_board}
+    if len(sys.argv) != 2 or sys.argv[1] not in checks:
+        print(__doc__, file=sys.stderr)
+        return 2
+    try:
+        checks[sys.argv[1]]()
+    except (CheckFailed, GLib.Error) as problem:
+        print(f"FAIL: {problem}")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

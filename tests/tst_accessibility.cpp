@@ -1,0 +1,394 @@
+// What a screen reader finds in each window: every control it can reach has a name that says
+// what it is and whose, no two controls of a window share a name, the zone controls are named
+// after the frame a sighted player sees them in, captions label their controls, and the
+// displays give their current text and not only their name.
+#include "RecordingPlatform.h"
+#include "board/FrmMain.h"
+#include "board/ZoneTable.h"
+#include "chance/FrmOutcome.h"
+#include "link/FrmConnections.h"
+#include "link/PeerSocket.h"
+#include "startup/FrmSplash.h"
+
+#include <QAccessible>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QString nameOf(QAccessibleInterface *iface)
+{
+    return iface->text(QAccessible::Name);
+}
+
+QString describe(QAccessibleInterface *iface)
+{
+    const QObject *object = iface->object();
+    return QStringLiteral("%1 (%2, role %3)")
+        .arg(object ? object->objectName() : QStringLiteral("<no object>"),
+             object ? QString::fromLatin1(object->metaObject()->className()) : QString())
+        .arg(int(iface->role()), 0, 16);
+}
+
+// Every interface below `root` in the accessible tree, as a screen reader walks it.
+QList<QAccessibleInterface *> descendants(QAccessibleInterface *root)
+{
+    QList<QAccessibleInterface *> found;
+    for (int i = 0; i < root->childCount(); ++i) {
+        if (QAccessibleInterface *child = root->child(i)) {
+            found.append(child);
+            found.append(descendants(child));
+        }
+    }
+    return found;
+}
+
+// A control that can take the focus or shows text: a screen reader announces it by name.
+bool mustBeNamed(QAccessibleInterface *iface)
+{
+    if (iface->state().focusable || iface->textInterface())
+        return true;
+    switch (iface->role()) {
+    case QAccessible::StaticText:
+    case QAccessible::EditableText:
+    case QAccessible::PushButton:
+    case QAccessible::Grouping:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QAccessibleInterface *accessibleOf(const QWidget *window, const QString &objectName)
+{
+    QObject *object = window->objectName() == objectName ? const_cast<QWidget *>(window)
+                                                         : window->findChild<QWidget *>(objectName);
+    return object ? QAccessible::queryAccessibleInterface(object) : nullptr;
+}
+
+QRect rectIn(const QWidget *window, const QWidget *widget)
+{
+    return {widget->mapTo(window, QPoint(0, 0)), widget->size()};
+}
+
+// The zone frame a control sits in: its own parent frame, or the one frame it lies over.
+QGroupBox *frameOf(const QWidget *window, const QWidget *control)
+{
+    for (QWidget *parent = control->parentWidget(); parent && parent != window;
+         parent = parent->parentWidget()) {
+        if (auto *frame = qobject_cast<QGroupBox *>(parent))
+            return frame;
+    }
+    QList<QGroupBox *> under;
+    for (QGroupBox *frame : window->findChildren<QGroupBox *>()) {
+        if (rectIn(window, frame).contains(rectIn(window, control)))
+            under.append(frame);
+    }
+    return under.size() == 1 ? under.first() : nullptr;
+}
+
+// The four windows a player meets, built as the program builds them.
+struct Windows
+{
+    RecordingPlatform platform;
+    std::unique_ptr<FrmMain> main;
+    QPointer<FrmConnections> connections;
+    QPointer<FrmOutcome> outcome;
+    std::unique_ptr<FrmSplash> splash;
+
+    Windows()
+        : main(std::make_unique<FrmMain>(platform, 0))
+        , connections(new FrmConnections(*main, platform))
+        , outcome(new FrmOutcome(*main->W1, platform))
+        , splash(std::make_unique<FrmSplash>())
+    {
+        main->show();
+        connections->show();
+        outcome->show();
+        splash->show();
+    }
+    ~Windows()
+    {
+        delete connections;
+        delete outcome;
+    }
+
+    QWidget *byName(const QString &objectName) const
+    {
+        for (QWidget *window :
+             {static_cast<QWidget *>(main.get()), static_cast<QWidget *>(connections.data()),
+              static_cast<QWidget *>(outcome.data()), static_cast<QWidget *>(splash.get())}) {
+            if (window && window->objectName() == objectName)
+                return window;
+        }
+        return nullptr;
+    }
+};
+
+void addWindowRows()
+{
+    QTest::addColumn<QString>("window");
+    for (const char *window : {"frmMain", "frmConnections", "frmOutcome", "frmSPLASH"})
+        QTest::newRow(window) << QString::fromLatin1(window);
+}
+
+} // namespace
+
+class TestAccessibility : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void everyControlNamedOnce_data();
+    void everyControlNamedOnce();
+    void decorationsAreSilent_data();
+    void decorationsAreSilent();
+    void zonesNamedAfterTheirFrames_data();
+    void zonesNamedAfterTheirFrames();
+    void captionsLabelTheirControls();
+    void displaysReadTheirText_data();
+    void displaysReadTheirText();
+    void namedControls_data();
+    void namedControls();
+
+private:
+    std::unique_ptr<Windows> m_windows;
+};
+
+void TestAccessibility::initTestCase()
+{
+    m_windows = std::make_unique<Windows>();
+    QVERIFY(QTest::qWaitForWindowExposed(m_windows->main.get()));
+}
+
+void TestAccessibility::cleanupTestCase()
+{
+    m_windows.reset();
+}
+
+void TestAccessibility::everyControlNamedOnce_data()
+{
+    addWindowRows();
+}
+
+void TestAccessibility::everyControlNamedOnce()
+{
+    QFETCH(QString, window);
+    QWidget *top = m_windows->byName(window);
+    QVERIFY(top);
+    QAccessibleInterface *root = QAccessible::queryAccessibleInterface(top);
+    QVERIFY(root);
+    QVERIFY2(!nameOf(root).trimmed().isEmpty(), "the window itself has no name");
+
+    const QList<QAccessibleInterface *> tree = descendants(root);
+    QStringList unnamed;
+    QStringList repeated;
+    QHash<QString, QString> owners;
+    for (QAccessibleInterface *iface : tree) {
+        if (!mustBeNamed(iface))
+            continue;
+        const QString name = nameOf(iface).trimmed();
+        if (name.isEmpty())
+            unnamed << describe(iface);
+        else if (owners.contains(name))
+            repeated
+                << QStringLiteral("\"%1\": %2 and %3").arg(name, owners[name], describe(iface));
+        else
+            owners.insert(name, describe(iface));
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(QStringLiteral("unnamed: ") + unnamed.join(", ")));
+    QVERIFY2(repeated.isEmpty(), qPrintable(QStringLiteral("repeated: ") + repeated.join("; ")));
+
+    // The walk reached every control that takes the focus, so none was left out unchecked.
+    for (const QWidget *widget : top->findChildren<QWidget *>()) {
+        if (widget->focusPolicy() == Qt::NoFocus || widget->isWindow() || !widget->isVisibleTo(top))
+            continue;
+        const bool reached = std::any_of(
+            tree.begin(), tree.end(), [widget](auto *iface) { return iface->object() == widget; });
+        QVERIFY2(reached, qPrintable(widget->objectName() + QStringLiteral(" is not reachable")));
+    }
+}
+
+void TestAccessibility::decorationsAreSilent_data()
+{
+    addWindowRows();
+}
+
+// A picture without text only decorates: it is announced as a graphic with no name.
+void TestAccessibility::decorationsAreSilent()
+{
+    QFETCH(QString, window);
+    QWidget *top = m_windows->byName(window);
+    QVERIFY(top);
+    for (QLabel *label : top->findChildren<QLabel *>()) {
+        if (label->pixmap().isNull() || !label->text().isEmpty())
+            continue;
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(label);
+        QCOMPARE(iface->role(), QAccessible::Graphic);
+        QVERIFY2(nameOf(iface).isEmpty(), qPrintable(label->objectName()));
+    }
+}
+
+void TestAccessibility::zonesNamedAfterTheirFrames_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("caption");
+    for (const ZoneMirror &zone : ZoneTable::all())
+        QTest::newRow(qPrintable(zone.editorName))
+            << zone.editorName << zone.displayName << zone.caption;
+}
+
+// Each zone is "Your <caption>" in this half and "Opponent's <caption>" in the other, with the
+// caption of the frame each control sits in; the layout numbers the halves in mirror image,
+// so a name taken from the position instead would point at the wrong frame. Hand and life
+// points have no frame; their two halves still share one name after the owner.
+void TestAccessibility::zonesNamedAfterTheirFrames()
+{
+    QFETCH(QString, editor);
+    QFETCH(QString, display);
+    QFETCH(QString, caption);
+    const FrmMain *window = m_windows->main.get();
+    QWidget *editorWidget = window->findChild<QWidget *>(editor);
+    QWidget *displayWidget = window->findChild<QWidget *>(display);
+    QVERIFY(editorWidget && displayWidget);
+    const QString editorName = nameOf(QAccessible::queryAccessibleInterface(editorWidget));
+    const QString displayName = nameOf(QAccessible::queryAccessibleInterface(displayWidget));
+    QVERIFY2(editorName.startsWith(QLatin1String("Your ")), qPrintable(editorName));
+    QVERIFY2(displayName.startsWith(QLatin1String("Opponent's ")), qPrintable(displayName));
+    QCOMPARE(editorName.mid(5), displayName.mid(11));
+    if (caption.isEmpty())
+        return;
+
+    QGroupBox *editorFrame = frameOf(window, editorWidget);
+    QGroupBox *displayFrame = frameOf(window, displayWidget);
+    QVERIFY(editorFrame && displayFrame);
+    QCOMPARE(editorFrame->title(), caption);
+    QCOMPARE(displayFrame->title(), caption);
+    QCOMPARE(editorName, QStringLiteral("Your ") + editorFrame->title());
+    QCOMPARE(displayName, QStringLiteral("Opponent's ") + displayFrame->title());
+    QCOMPARE(nameOf(QAccessible::queryAccessibleInterface(editorFrame)),
+             editorName + QStringLiteral(" frame"));
+    QCOMPARE(nameOf(QAccessible::queryAccessibleInterface(displayFrame)),
+             displayName + QStringLiteral(" frame"));
+}
+
+// Every label of the board shows a value, heads a half, or captions one control; a caption
+// labels its control for a screen reader, which reads the two together.
+void TestAccessibility::captionsLabelTheirControls()
+{
+    const FrmMain *window = m_windows->main.get();
+    const QStringList headings = {QStringLiteral("Label5"), QStringLiteral("Label6")};
+    int captions = 0;
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(label);
+        if (label->text().isEmpty() && !iface->textInterface())
+            continue; // a picture
+        if (iface->textInterface() || headings.contains(label->objectName()))
+            continue;
+        QWidget *control = label->buddy();
+        QVERIFY2(control, qPrintable(label->objectName() + QStringLiteral(" captions nothing")));
+        const auto labelledBy =
+            QAccessible::queryAccessibleInterface(control)->relations(QAccessible::Label);
+        const bool labelled = std::any_of(labelledBy.begin(), labelledBy.end(),
+                                          [label](auto r) { return r.first->object() == label; });
+        QVERIFY2(labelled, qPrintable(label->objectName()));
+        ++captions;
+    }
+    QCOMPARE(captions, 8);
+}
+
+void TestAccessibility::displaysReadTheirText_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("display");
+    for (const ZoneMirror &zone : ZoneTable::all())
+        QTest::newRow(qPrintable(zone.displayName))
+            << QStringLiteral("frmMain") << zone.displayName;
+    QTest::newRow("lblStatus") << QStringLiteral("frmMain") << QStringLiteral("lblStatus");
+    QTest::newRow("lblOutcome") << QStringLiteral("frmOutcome") << QStringLiteral("lblOutcome");
+}
+
+// A named display still gives a screen reader what it shows, as it changes, under its
+// unchanged name.
+void TestAccessibility::displaysReadTheirText()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, display);
+    QWidget *control = m_windows->byName(window)->findChild<QWidget *>(display);
+    QVERIFY(control);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(control);
+    const QString name = nameOf(iface);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QVERIFY2(text, "the display offers no text");
+
+    const QString shown = QStringLiteral("Blue-Eyes White Dragon\nDark Magician");
+    if (auto *label = qobject_cast<QLabel *>(control))
+        label->setText(shown);
+    else
+        qobject_cast<QPlainTextEdit *>(control)->setPlainText(shown);
+    QCOMPARE(text->characterCount(), int(shown.size()));
+    QCOMPARE(text->text(0, text->characterCount()), shown);
+    QCOMPARE(text->text(5, 10), shown.mid(5, 5));
+    QCOMPARE(nameOf(iface), name);
+    QVERIFY(iface->state().readOnly);
+}
+
+void TestAccessibility::namedControls_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+
+    const auto row = [](const char *window, const char *control, const char *name,
+                        QAccessible::Role role) {
+        QTest::addRow("%s %s", window, control)
+            << QString::fromLatin1(window) << QString::fromLatin1(control)
+            << QString::fromUtf8(name) << role;
+    };
+    row("frmMain", "lblP2Monster3", "Opponent's Monster Card Zone 3", QAccessible::StaticText);
+    row("frmMain", "txtP1Monster3", "Your Monster Card Zone 3", QAccessible::EditableText);
+    row("frmMain", "lblP2LP", "Opponent's life points", QAccessible::StaticText);
+    row("frmMain", "txtP1LP", "Your life points", QAccessible::EditableText);
+    row("frmMain", "lblP2Deck", "Opponent's Deck Zone", QAccessible::StaticText);
+    row("frmMain", "txtP1Deck", "Your Deck Zone", QAccessible::EditableText);
+    row("frmMain", "lblStatus", "Status", QAccessible::StaticText);
+    row("frmMain", "txtChat", "Chat log", QAccessible::EditableText);
+    row("frmMain", "txtMessage", "Chat message", QAccessible::EditableText);
+    row("frmMain", "txtName", "Your name", QAccessible::EditableText);
+    row("frmMain", "cmdConnections", "Connections Window", QAccessible::PushButton);
+    row("frmMain", "cmdSubtract", "Subtract LP", QAccessible::PushButton);
+    row("frmConnections", "cmdWait", "Wait For Connection", QAccessible::PushButton);
+    row("frmConnections", "cmdConnect", "Connect to IP", QAccessible::PushButton);
+    row("frmConnections", "cmdClose", "Disconnect", QAccessible::PushButton);
+    row("frmConnections", "txtIP", "Your IP address", QAccessible::EditableText);
+    row("frmOutcome", "cmdCoin", "Flip Coin", QAccessible::PushButton);
+    row("frmOutcome", "cmdDice", "Roll Dice", QAccessible::PushButton);
+    row("frmOutcome", "lblOutcome", "Outcome", QAccessible::StaticText);
+    row("frmSPLASH", "Label1", "Made by Quorvath", QAccessible::StaticText);
+}
+
+// The names the help and the players rely on, each with the role a screen reader announces.
+void TestAccessibility::namedControls()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, control);
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+    QAccessibleInterface *iface = accessibleOf(m_windows->byName(window), control);
+    QVERIFY(iface);
+    QCOMPARE(nameOf(iface), name);
+    QCOMPARE(iface->role(), role);
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "tst_accessibility.moc"
