@@ -12,11 +12,7 @@ program=$1
 close_tool=$2
 port=123
 
-skip() { echo "SKIP: $*"; exit 77; }
-fail() { echo "FAIL: $*"; exit 1; }
-
-command -v Xvfb >/dev/null || skip "Xvfb is not installed"
-command -v xdotool >/dev/null || skip "xdotool is not installed"
+source "$(dirname "$0")/real_program.sh"
 if [[ $(id -u) -ne 0 ]] && (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > port)); then
     skip "port $port needs root or a lower net.ipv4.ip_unprivileged_port_start"
 fi
@@ -24,48 +20,13 @@ if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
     skip "something else already listens on port $port"
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"
-}
-trap cleanup EXIT
-
-display=:$((70 + RANDOM % 200))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || fail "the virtual display did not start"
-
-wait_for_window() {
-    local title=$1 id=""
-    for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
-        [[ -n $id ]] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-
-QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
-app=$!
-pids+=($app)
+start_display
+start_program
 
 listening() { (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; }
 
 # The splash is the only window at first: borderless, untitled, 472 x 352, centred.
-splash=""
-for _ in $(seq 100); do
-    for id in $(xdotool search --onlyvisible --classname skarnet 2>/dev/null); do
-        [[ $(xdotool getwindowgeometry "$id" 2>/dev/null) == *"Geometry: 472x352"* ]] && splash=$id
-    done
-    [[ -n $splash ]] && break
-    sleep 0.1
-done
-[[ -n $splash ]] || fail "the splash did not appear"
+splash=$(wait_for_splash) || exit 1
 xdotool search --onlyvisible --name '^(Thanks|Skarnet)$' >/dev/null 2>&1 && fail "another window opened with the splash"
 listening && fail "port $port accepted a connection while the splash was up"
 xdotool key Return Escape
