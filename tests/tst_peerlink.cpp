@@ -300,12 +300,12 @@ int tcpOption(const QTcpSocket *socket, int level, int option)
 void TestPeerLink::idleLinkBetweenCopiesStaysUp()
 {
     Seat listening, connecting;
-    listening.socket()->setKeepAliveTimes(50, 400);
-    connecting.socket()->setKeepAliveTimes(50, 400);
+    listening.socket()->setKeepAliveTimes(100, 1000);
+    connecting.socket()->setKeepAliveTimes(100, 1000);
     QVERIFY(link(connecting, listening));
     QTest::qWait(SettleMs); // each side's whole half arrives first
     const auto before = listening.displayTexts();
-    QTest::qWait(1200);
+    QTest::qWait(2500); // well past the silence limit
     QCOMPARE(listening.status(), QStringLiteral("Connected"));
     QCOMPARE(connecting.status(), QStringLiteral("Connected"));
     QCOMPARE(listening.displayTexts(), before);
@@ -329,7 +329,7 @@ void TestPeerLink::silentFramingPeerIsDisconnectedWithReason()
                          20));
     QTRY_COMPARE(seat.text(QStringLiteral("lblP2LP")), QStringLiteral("14500"));
     // Our side keeps sending keep-alives meanwhile: lone NULs after its greeting and its half.
-    QVERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
+    QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
     QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
     QCOMPARE(seat.status(), QStringLiteral("Connected"));
 
