@@ -125,8 +125,9 @@ wait_until() {
 }
 
 for seat in a b; do
-    # Xvfb picks a free display number itself and writes it to descriptor 3.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display_$seat" \
+    # Xvfb picks a free display number itself and writes it to descriptor 3; -noreset keeps
+    # it from resetting, and refusing clients meanwhile, each time its last client leaves.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display_$seat" \
         >"$work/xvfb_$seat.log" 2>&1 &
     xvfb[$seat]=$!
 done

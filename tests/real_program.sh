@@ -28,8 +28,10 @@ cleanup() {
 trap cleanup EXIT
 
 start_display() {
-    # Xvfb picks a free display number itself and writes it to the pipe.
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" \
+    # Xvfb picks a free display number itself and writes it to the pipe. Without -noreset it
+    # resets whenever its last client leaves (the readiness probe below), and a program that
+    # connects during that reset is refused.
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$work/display" \
         >"$work/xvfb.log" 2>&1 &
     pids+=("$!")
     for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
