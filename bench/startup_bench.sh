@@ -103,7 +103,8 @@ note() { echo "note: $*" >&2; }
 # Xvfb picks a free display itself and writes its number to the given descriptor once it accepts
 # clients; -noreset keeps it from resetting, and refusing clients meanwhile, each time its last
 # client leaves.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" \
+    2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 200); do
     [[ -s $work/display ]] && break
