@@ -25,6 +25,7 @@
 
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
+#include "link/PeerSession.h"
 #include "link/PeerSocket.h"
 
 #include <QApplication>
@@ -215,19 +216,24 @@ struct Seat
         return widget;
     }
 
+    PeerSocket *socket() const { return control<PeerSocket>(QStringLiteral("W1")); }
+
     // The socket that carries the link (closed sockets still finishing their goodbye belong
-    // to a closer object, not directly to the peer socket).
+    // to a closer object, not to the link's session).
     QTcpSocket *linkSocket() const
     {
-        const auto sockets = window->W1->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly);
-        for (QTcpSocket *socket : sockets) {
-            if (socket->state() == QAbstractSocket::ConnectedState)
-                return socket;
+        for (const PeerSession *session :
+             socket()->findChildren<PeerSession *>(Qt::FindDirectChildrenOnly)) {
+            for (QTcpSocket *tcp :
+                 session->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
+                if (tcp->state() == QAbstractSocket::ConnectedState)
+                    return tcp;
+            }
         }
         return nullptr;
     }
 
-    QString status() const { return window->lblStatus->text(); }
+    QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
 };
 
 // Seat B connects to seat A as the connections window does. Unlinks on destruction with the
@@ -250,13 +256,13 @@ public:
 
     bool link()
     {
-        b.window->W1->Close();
-        b.window->W1->Connect(QStringLiteral("127.0.0.1"), a.window->W1->LocalPort());
+        b.socket()->Close();
+        b.socket()->Connect(QStringLiteral("127.0.0.1"), a.socket()->LocalPort());
         m_linked = pumpUntil(
             [&] {
                 return a.status() == QLatin1String("Connected") &&
-                       b.status() == QLatin1String("Connected") && a.window->W1->sendsFrames() &&
-                       b.window->W1->sendsFrames();
+                       b.status() == QLatin1String("Connected") && a.socket()->sendsFrames() &&
+                       b.socket()->sendsFrames();
             },
             5000);
         return m_linked;
@@ -266,7 +272,7 @@ public:
     {
         if (m_linked) {
             b.window->close();
-            (void)pumpUntil([&] { return a.window->W1->State() == PeerSocket::Closed; }, 5000);
+            (void)pumpUntil([&] { return a.socket()->State() == PeerSocket::Closed; }, 5000);
             pumpFor(20 * NsPerMs);
         }
         a.window->close();

@@ -1,9 +1,9 @@
 #include "BoardLayout.h"
 
-#include "PictureButton.h"
 #include "ZoneFrameBox.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
+#include "platform/PictureButton.h"
 #include "platform/SquareTextBoxStyle.h"
 #include "platform/ValueLabelAccessible.h"
 

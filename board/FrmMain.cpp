@@ -4,7 +4,7 @@
 #include "board/LifePoints.h"
 #include "board/ZoneTable.h"
 #include "chance/FrmOutcome.h"
-#include "link/FrmConnections.h"
+#include "connections/FrmConnections.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
 #include "platform/PlatformServices.h"
@@ -145,7 +145,7 @@ void FrmMain::txtChat_Change()
 
 FrmMain::~FrmMain()
 {
-    sayGoodbyeAndClose();
+    W1->SayGoodbyeAndClose();
     delete m_connections;
     delete m_outcome;
 }
@@ -170,8 +170,12 @@ void FrmMain::startListening()
 
 void FrmMain::cmdConnections_Click()
 {
-    if (!m_connections)
-        m_connections = new FrmConnections(*this, m_platform);
+    if (!m_connections) {
+        auto *connections = new FrmConnections(*W1, m_port, m_platform);
+        connect(connections, &FrmConnections::statusChanged, lblStatus, &QLabel::setText);
+        connect(connections, &FrmConnections::listenAgainRequested, this, &FrmMain::startListening);
+        m_connections = connections;
+    }
     showSecondaryWindow(m_connections);
 }
 
@@ -236,16 +240,8 @@ void FrmMain::closeEvent(QCloseEvent *event)
 
 void FrmMain::Form_Unload()
 {
-    sayGoodbyeAndClose();
+    W1->SayGoodbyeAndClose();
     m_platform.endProgram();
-}
-
-void FrmMain::sayGoodbyeAndClose()
-{
-    if (W1->State() != PeerSocket::Connected)
-        return;
-    W1->SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
-    W1->Close();
 }
 
 void FrmMain::W1_ConnectionRequest(int requestId)
@@ -258,10 +254,9 @@ void FrmMain::W1_ConnectionRequest(int requestId)
     W1->SendData(WireMessage::build(WireCode::Status, StatusText::Connected));
 }
 
-void FrmMain::W1_DataArrival(qint64 bytesTotal)
+void FrmMain::W1_DataArrival(const WireMessage &message)
 {
-    Q_UNUSED(bytesTotal)
-    GetAll();
+    apply(message);
 }
 
 void FrmMain::W1_Close()
@@ -274,13 +269,6 @@ void FrmMain::W1_Close()
 void FrmMain::W1_Error(const QString &description)
 {
     lblStatus->setText(description);
-}
-
-void FrmMain::GetAll()
-{
-    QString received;
-    while (W1->GetData(received))
-        apply(WireMessage::parse(received));
 }
 
 void FrmMain::apply(const WireMessage &message)

@@ -26,15 +26,10 @@ public:
 
     // Runs once, right before the window is first shown: the thanks box, then listening.
     void Form_Load();
-    // Applies every message that has arrived from the peer, in order.
-    void GetAll();
     // Ends whatever the socket is doing and listens on this copy's port; the status line says
     // whether that worked.
     void startListening();
     int port() const { return m_port; }
-
-    PeerSocket *const W1;
-    QLabel *lblStatus = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -55,14 +50,15 @@ private:
     void lblP2Grave_Change();
     void txtChat_Change();
     void Form_Unload();
-    void sayGoodbyeAndClose();
     void W1_ConnectionRequest(int requestId);
-    void W1_DataArrival(qint64 bytesTotal);
+    void W1_DataArrival(const WireMessage &message);
     void W1_Close();
     void W1_Error(const QString &description);
     void apply(const WireMessage &message);
     void appendToChat(const QString &entry);
 
+    PeerSocket *const W1;
+    QLabel *lblStatus = nullptr;
     PlatformServices &m_platform;
     const int m_port;
     QHash<QString, QWidget *> m_displaysByCode;

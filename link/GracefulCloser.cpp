@@ -3,7 +3,28 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#elif defined(Q_OS_UNIX)
 #include <sys/socket.h>
+#endif
+
+namespace {
+
+// Ends the sending side of the connection only: the peer reads to the end of what was sent,
+// then sees the end of the stream, and may still send.
+void shutDownSendingSide(qintptr descriptor)
+{
+#if defined(Q_OS_WIN)
+    ::shutdown(SOCKET(descriptor), SD_SEND);
+#elif defined(Q_OS_UNIX)
+    ::shutdown(int(descriptor), SHUT_WR);
+#else
+    Q_UNUSED(descriptor)
+#endif
+}
+
+} // namespace
 
 GracefulCloser::GracefulCloser(QTcpSocket *socket, QObject *parent)
     : QObject(parent)
@@ -52,7 +73,7 @@ void GracefulCloser::shutDownSendingWhenFlushed()
         return;
     }
     m_sendingShutDown = true;
-    ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
+    shutDownSendingSide(m_socket->socketDescriptor());
 }
 
 void GracefulCloser::discardIncoming()

@@ -5,12 +5,16 @@
 #include "RecordingPlatform.h"
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
+#include "connections/FrmConnections.h"
+#include "link/PeerSession.h"
 #include "link/PeerSocket.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -75,9 +79,9 @@ struct Seat
     {
         window->Form_Load();
     }
-    QString status() const { return window->lblStatus->text(); }
-    int port() const { return window->W1->LocalPort(); }
-    PeerSocket *socket() const { return window->W1; }
+    QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
+    int port() const { return socket()->LocalPort(); }
+    PeerSocket *socket() const { return control<PeerSocket>(QStringLiteral("W1")); }
 
     template <typename T = QWidget> T *control(const QString &name) const
     {
@@ -103,6 +107,19 @@ struct Seat
         return texts;
     }
 };
+
+// Clicks "Connections Window" and returns the one connections window of that seat then open.
+inline FrmConnections *openConnections(Seat &seat)
+{
+    seat.control<QPushButton>(QStringLiteral("cmdConnections"))->click();
+    QList<FrmConnections *> open;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *window = qobject_cast<FrmConnections *>(widget);
+        if (window && window->isVisible() && &window->link() == seat.socket())
+            open.append(window);
+    }
+    return open.size() == 1 ? open.first() : nullptr;
+}
 
 // Links `connecting` to `listening` the way the connections window does, and waits until
 // both sides report the link and frames are agreed.
@@ -157,6 +174,20 @@ inline std::unique_ptr<PlainPeer> dialPlainPeer(Seat &seat, QTcpServer &listener
                          LinkTimeoutMs))
         return nullptr;
     return peer;
+}
+
+// The connected socket under a link, or null when no link is up. Sockets still finishing a
+// goodbye belong to a closer, not to a session.
+inline QTcpSocket *linkSocket(const PeerSocket *link)
+{
+    for (const PeerSession *session :
+         link->findChildren<PeerSession *>(Qt::FindDirectChildrenOnly)) {
+        for (QTcpSocket *socket : session->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                return socket;
+        }
+    }
+    return nullptr;
 }
 
 inline int freePort()

@@ -6,7 +6,7 @@
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
 #include "chance/FrmOutcome.h"
-#include "link/FrmConnections.h"
+#include "connections/FrmConnections.h"
 #include "link/PeerSocket.h"
 #include "startup/FrmSplash.h"
 
@@ -103,8 +103,8 @@ struct Windows
 
     Windows()
         : main(std::make_unique<FrmMain>(platform, 0))
-        , connections(new FrmConnections(*main, platform))
-        , outcome(new FrmOutcome(*main->W1, platform))
+        , connections(new FrmConnections(link(), 0, platform))
+        , outcome(new FrmOutcome(link(), platform))
         , splash(std::make_unique<FrmSplash>())
     {
         main->show();
@@ -117,6 +117,8 @@ struct Windows
         delete connections;
         delete outcome;
     }
+
+    PeerSocket &link() const { return *main->findChild<PeerSocket *>(QStringLiteral("W1")); }
 
     QWidget *byName(const QString &objectName) const
     {

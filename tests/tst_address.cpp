@@ -1,7 +1,7 @@
 // Reading the address the player types into "Connect to IP", and the order in which this
 // machine's own addresses are offered to the other player; no window, no network.
+#include "link/LocalAddresses.h"
 #include "link/PeerAddress.h"
-#include "link/PeerSocket.h"
 
 #include <QtTest>
 
@@ -164,7 +164,7 @@ void TestAddress::ranksOwnAddresses()
     QList<QHostAddress> addresses;
     for (const QString &text : std::as_const(found))
         addresses.append(QHostAddress(text));
-    QCOMPARE(PeerSocket::rankAddresses(addresses), offered);
+    QCOMPARE(LocalAddresses::ranked(addresses), offered);
 }
 
 QTEST_GUILESS_MAIN(TestAddress)

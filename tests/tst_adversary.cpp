@@ -6,7 +6,7 @@
 #include "RecordingPlatform.h"
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
-#include "link/FrmConnections.h"
+#include "connections/FrmConnections.h"
 #include "link/MessageReader.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
@@ -64,17 +64,6 @@ bool statusIsTruthful(const Seat &seat)
     if (!truthful)
         qWarning("status %s while the link is %s", qPrintable(seat.status()), up ? "up" : "down");
     return truthful;
-}
-
-// The socket that carries the seat's link, or null when no link is up.
-QTcpSocket *linkSocket(const Seat &seat)
-{
-    const auto sockets = seat.socket()->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly);
-    for (QTcpSocket *socket : sockets) {
-        if (socket->state() == QAbstractSocket::ConnectedState)
-            return socket;
-    }
-    return nullptr;
 }
 
 // Connects `peer` to the listening `seat` and greets it as a connecting copy does: the
@@ -197,8 +186,7 @@ bool playSomeMoves(Seat &seat, PlainPeer &peer)
 // A copy listens again the way the player makes it: "Wait For Connection".
 void waitForConnectionAgain(Seat &seat)
 {
-    FrmConnections connections(*seat.window, seat.platform);
-    connections.cmdWait_Click();
+    openConnections(seat)->cmdWait_Click();
 }
 
 // A real copy can link to `seat` (listening again) and the two exchange an edit each way.
@@ -498,8 +486,8 @@ void TestAdversary::nulFloodChangesNothing()
                               FloodTimeoutMs);
     QVERIFY(seat.socket()->readsFrames());
     QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
-    QVERIFY(linkSocket(seat));
-    QCOMPARE(linkSocket(seat)->bytesAvailable(), qint64(0));
+    QVERIFY(linkSocket(seat.socket()));
+    QCOMPARE(linkSocket(seat.socket())->bytesAvailable(), qint64(0));
 
     expected.insert(QStringLiteral("lblP2FieldZone"), QStringLiteral("after the flood"));
     QCOMPARE(shownFromPeer(seat), expected);
@@ -702,7 +690,7 @@ void TestAdversary::markupShownLiterallyAndNothingLoaded()
     QCOMPARE(seat.text("txtChat"), markup + QStringLiteral("\n\n"));
     QVERIFY(holdsOnlyText(seat.control<QPlainTextEdit>("txtChat")));
     QCOMPARE(seat.status(), markup);
-    QCOMPARE(seat.window->lblStatus->textFormat(), Qt::PlainText);
+    QCOMPARE(seat.control<QLabel>(QStringLiteral("lblStatus"))->textFormat(), Qt::PlainText);
     QCOMPARE(seat.platform.announcements.first(), RecordingPlatform::Box(markup, "Skarnet"));
     QVERIFY2(!fetchRecorder.hasPendingConnections(), "the board tried to fetch something");
     QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
@@ -834,7 +822,7 @@ void TestAdversary::silentClientBlocksNothing()
     PlainPeer silent;
     QVERIFY(plainLink(seat, silent));
     // Longer than any wait of the handshake.
-    QTest::qWait(PeerSocket::GreetingWaitMs + SettleMs);
+    QTest::qWait(PeerSession::GreetingWaitMs + SettleMs);
     QCOMPARE(seat.status(), StatusText::Connected);
     QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
 

@@ -617,7 +617,7 @@ void TestBoard::peerMarkupShownLiterally()
     QTRY_COMPARE(seat.text("txtChat"), text + "\n\n");
     peer.send("18" + text.toLatin1());
     QTRY_COMPARE(seat.status(), text);
-    QCOMPARE(seat.window->lblStatus->textFormat(), Qt::PlainText);
+    QCOMPARE(seat.control<QLabel>(QStringLiteral("lblStatus"))->textFormat(), Qt::PlainText);
 }
 
 // The desktop announcement box of a real run: shown as plain text, and the call returns at

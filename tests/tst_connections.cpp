@@ -1,7 +1,8 @@
 // The player's side of the link and the main window's own tools: the connections window,
 // chat and the life-point buttons, and the splash that leads to the main window.
 #include "LinkHarness.h"
-#include "link/FrmConnections.h"
+#include "connections/FrmConnections.h"
+#include "link/LocalAddresses.h"
 #include "startup/FrmSplash.h"
 
 #include <QApplication>
@@ -14,19 +15,6 @@ namespace {
 
 const QString Connected = QStringLiteral("Connected");
 const QString Disconnected = QStringLiteral("Disconnected");
-
-// Clicks "Connections Window" and returns the one connections window of that seat then open.
-FrmConnections *openConnections(Seat &seat)
-{
-    seat.control<QPushButton>(QStringLiteral("cmdConnections"))->click();
-    QList<FrmConnections *> open;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *window = qobject_cast<FrmConnections *>(widget);
-        if (window && window->isVisible() && &window->mainWindow() == seat.window.get())
-            open.append(window);
-    }
-    return open.size() == 1 ? open.first() : nullptr;
-}
 
 bool hasIPv6Loopback()
 {
@@ -145,7 +133,7 @@ void TestConnections::connectionsWindowShowsWhereToReachThisCopy()
     QVERIFY(others->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
     QCOMPARE(others->accessibleName(), QStringLiteral("Other addresses of this machine"));
     const QStringList rest = others->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    const QStringList own = PeerSocket::LocalAddresses();
+    const QStringList own = LocalAddresses::all();
     if (own.isEmpty()) {
         QCOMPARE(first, QStringLiteral("127.0.0.1"));
     } else {

@@ -61,8 +61,9 @@ void TestPeerLink::listensOnlyAfterThanksBox()
     QCOMPARE(platform.boxes.first(),
              RecordingPlatform::Box("This program was made thanks to Tarvo", "Thanks"));
     QVERIFY(!reachableDuringBox);
-    QCOMPARE(window.lblStatus->text(), QStringLiteral("Waiting for connection"));
-    QCOMPARE(window.W1->State(), PeerSocket::Listening);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblStatus"))->text(),
+             QStringLiteral("Waiting for connection"));
+    QCOMPARE(window.findChild<PeerSocket *>(QStringLiteral("W1"))->State(), PeerSocket::Listening);
     QVERIFY(canConnect(port));
 }
 
@@ -142,7 +143,7 @@ void TestPeerLink::plainPeerReceivesOnlyTheTable()
     PlainPeer peer;
     QVERIFY(peer.connectTo(seat.port()));
     QTRY_COMPARE(peer.received, QByteArray("18Connected"));
-    QTest::qWait(PeerSocket::GreetingWaitMs / 4);
+    QTest::qWait(PeerSession::GreetingWaitMs / 4);
     QCOMPARE(peer.received, QByteArray("18Connected"));
 
     peer.send("19caf\xE9 \x80 5");
@@ -169,7 +170,7 @@ void TestPeerLink::connectingToPlainPeerSendsPlainText()
 
     // Sent before the peer could have answered the greeting: held, then sent plain.
     QVERIFY(seat.socket()->SendData(QStringLiteral("19Voil\u00E0")));
-    QTRY_VERIFY_WITH_TIMEOUT(peer.received.endsWith("19Voil\xE0"), PeerSocket::GreetingWaitMs * 2);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.received.endsWith("19Voil\xE0"), PeerSession::GreetingWaitMs * 2);
     // The peer saw our greeting, which its table drops, and nothing else framed.
     QCOMPARE(peer.received, QByteArray("20skarnet/1\0"
                                        "19Voil\xE0",
@@ -274,16 +275,6 @@ void TestPeerLink::secondClientIsRefusedWithoutTouchingLink()
 
 namespace {
 
-// The connected socket under a seat's link, for reading its options.
-const QTcpSocket *linkSocketOf(const Seat &seat)
-{
-    for (const QTcpSocket *socket : seat.socket()->findChildren<QTcpSocket *>()) {
-        if (socket->state() == QAbstractSocket::ConnectedState)
-            return socket;
-    }
-    return nullptr;
-}
-
 int tcpOption(const QTcpSocket *socket, int level, int option)
 {
     int value = -1;
@@ -366,20 +357,20 @@ void TestPeerLink::plainLinksAreProbedByTheSystem()
         peer = std::make_unique<PlainPeer>();
         QVERIFY(plainLink(seat, *peer));
     }
-    const QTcpSocket *socket = linkSocketOf(seat);
+    const QTcpSocket *socket = linkSocket(seat.socket());
     QVERIFY(socket);
     QCOMPARE(tcpOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
     const int idle = tcpOption(socket, IPPROTO_TCP, TCP_KEEPIDLE);
     const int interval = tcpOption(socket, IPPROTO_TCP, TCP_KEEPINTVL);
     const int probes = tcpOption(socket, IPPROTO_TCP, TCP_KEEPCNT);
     QVERIFY2(idle > 0 && interval > 0 && probes > 0 &&
-                 (idle + interval * probes) * 1000 <= PeerSocket::SilenceLimitMs,
+                 (idle + interval * probes) * 1000 <= PeerSession::SilenceLimitMs,
              qPrintable(QStringLiteral("idle %1 s, interval %2 s, %3 probes")
                             .arg(idle)
                             .arg(interval)
                             .arg(probes)));
     const int userTimeout = tcpOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT);
-    QVERIFY(userTimeout > 0 && userTimeout <= PeerSocket::SilenceLimitMs);
+    QVERIFY(userTimeout > 0 && userTimeout <= PeerSession::SilenceLimitMs);
 
     const QByteArray before = peer->received;
     QTest::qWait(600);

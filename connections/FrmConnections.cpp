@@ -1,11 +1,11 @@
 #include "FrmConnections.h"
 
-#include "board/FrmMain.h"
-#include "board/PictureButton.h"
+#include "link/LocalAddresses.h"
 #include "link/PeerAddress.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
+#include "platform/PictureButton.h"
 #include "platform/PlatformServices.h"
 
 #include <QLabel>
@@ -38,13 +38,14 @@ QLabel *label(QWidget *window, const char *name, const QString &text, const QRec
 
 } // namespace
 
-FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
-    : m_main(main)
+FrmConnections::FrmConnections(PeerSocket &link, int ownPort, PlatformServices &platform)
+    : m_link(link)
+    , m_ownPort(ownPort)
     , m_platform(platform)
 {
     setObjectName(QStringLiteral("frmConnections"));
     setWindowTitle(QStringLiteral("Connections"));
-    setWindowIcon(main.windowIcon());
+    setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
     resize(320, 176);
@@ -61,7 +62,7 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
         this, "Label1", QStringLiteral("Wait For Connection  Connect to IP             Disconnect"),
         {8, 72, 305, 17}, Qt::white);
     captions->setAutoFillBackground(true);
-    auto *address = new QLineEdit(this);
+    auto *address = m_address = new QLineEdit(this);
     address->setObjectName(QStringLiteral("txtIP"));
     address->setGeometry(56, 88, 257, 17);
     label(this, "Label8", QStringLiteral("Your IP :"), {8, 90, 41, 17}, QColor(0xC0, 0xC0, 0xC0));
@@ -86,7 +87,7 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
     // copied but not edited.
     QLabel *portCaption = label(this, "lblPort", QStringLiteral("Port :"), {8, 110, 41, 17},
                                 QColor(0xC0, 0xC0, 0xC0));
-    auto *port = new QLineEdit(this);
+    auto *port = m_portBox = new QLineEdit(this);
     portCaption->setBuddy(port);
     port->setObjectName(QStringLiteral("txtPort"));
     port->setAccessibleName(QStringLiteral("Port this copy listens on"));
@@ -94,7 +95,7 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
     port->setGeometry(56, 108, 57, 17);
     QLabel *othersCaption = label(this, "lblOtherIPs", QStringLiteral("Others :"), {8, 130, 41, 17},
                                   QColor(0xC0, 0xC0, 0xC0));
-    auto *others = new QPlainTextEdit(this);
+    auto *others = m_otherAddresses = new QPlainTextEdit(this);
     othersCaption->setBuddy(others);
     others->setObjectName(QStringLiteral("txtOtherIPs"));
     others->setAccessibleName(QStringLiteral("Other addresses of this machine"));
@@ -119,53 +120,44 @@ FrmConnections::FrmConnections(FrmMain &main, PlatformServices &platform)
 
 void FrmConnections::Form_Load()
 {
-    const QStringList addresses = PeerSocket::LocalAddresses();
-    findChild<QLineEdit *>(QStringLiteral("txtIP"))
-        ->setText(addresses.isEmpty() ? m_main.W1->LocalIP() : addresses.first());
-    findChild<QLineEdit *>(QStringLiteral("txtPort"))
-        ->setText(QString::number(m_main.W1->LocalPort()));
-    findChild<QPlainTextEdit *>(QStringLiteral("txtOtherIPs"))
-        ->setPlainText(addresses.mid(1).join(QLatin1Char('\n')));
+    const QStringList addresses = LocalAddresses::all();
+    m_address->setText(addresses.isEmpty() ? m_link.LocalIP() : addresses.first());
+    m_portBox->setText(QString::number(m_link.LocalPort()));
+    m_otherAddresses->setPlainText(addresses.mid(1).join(QLatin1Char('\n')));
 }
 
 void FrmConnections::cmdConnect_Click()
 {
-    PeerSocket &link = *m_main.W1;
-    link.Close();
+    m_link.Close();
     const QString answer = m_platform.inputBox(
         this,
         QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
                        "other than %1; IPv6 with a port as [address]:port)")
-            .arg(m_main.port()),
+            .arg(m_ownPort),
         QStringLiteral("Connect"), QStringLiteral("127.0.0.1"));
     if (answer.isEmpty())
         return;
     // Without a port the other copy is taken to listen on the same port as this one.
-    const PeerAddress address = PeerAddress::parse(answer, m_main.port());
+    const PeerAddress address = PeerAddress::parse(answer, m_ownPort);
     if (!address.isValid()) {
         m_platform.messageBox(this, address.problemText(), QStringLiteral("Connect"));
         return;
     }
-    link.SetRemotePort(address.port);
-    m_main.lblStatus->setText(StatusText::WaitingForResponse);
-    link.Connect(address.host, link.RemotePort());
+    m_link.SetRemotePort(address.port);
+    emit statusChanged(StatusText::WaitingForResponse);
+    m_link.Connect(address.host, m_link.RemotePort());
 }
 
 void FrmConnections::cmdClose_Click()
 {
-    PeerSocket &link = *m_main.W1;
-    // Fails, and is skipped, when nothing is connected.
-    link.SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
-    link.Close();
-    m_main.lblStatus->setText(StatusText::Disconnected);
+    m_link.SayGoodbyeAndClose();
+    emit statusChanged(StatusText::Disconnected);
 }
 
 // Ends whatever the link is doing and listens again, so a copy whose link ended can be
 // reached once more without a restart.
 void FrmConnections::cmdWait_Click()
 {
-    PeerSocket &link = *m_main.W1;
-    if (link.State() == PeerSocket::Connected)
-        link.SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
-    m_main.startListening();
+    m_link.SayGoodbyeAndClose();
+    emit listenAgainRequested();
 }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/CentredWindow.h"
+
+class PeerSocket;
+class PlatformServices;
+class QLineEdit;
+class QPlainTextEdit;
+
+// The player's control panel for the link: wait for a connection, connect to an address
+// (a name or IP address, with a port if the other copy listens on a different one),
+// disconnect, and what to give to the other player: this machine's addresses, the best one
+// first, and the port this copy listens on. It keeps no state of its own: every action works
+// on the link it is given, and what the main window must do (show a status, listen again) it
+// asks for by signal.
+class FrmConnections : public CentredWindow
+{
+    Q_OBJECT
+public:
+    // `link` is the main window's peer socket; `ownPort` the port this copy listens on, which is
+    // also dialled when an address names no port.
+    FrmConnections(PeerSocket &link, int ownPort, PlatformServices &platform);
+
+    // The link this window works on.
+    PeerSocket &link() const { return m_link; }
+
+    void cmdConnect_Click();
+    void cmdClose_Click();
+    void cmdWait_Click();
+
+signals:
+    // The status line should read `text`.
+    void statusChanged(const QString &text);
+    // The player asked to end the link and listen on this copy's port again.
+    void listenAgainRequested();
+
+private:
+    void Form_Load();
+
+    PeerSocket &m_link;
+    const int m_ownPort;
+    PlatformServices &m_platform;
+    QLineEdit *m_address = nullptr;
+    QLineEdit *m_portBox = nullptr;
+    QPlainTextEdit *m_otherAddresses = nullptr;
+};

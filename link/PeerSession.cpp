@@ -1,0 +1,311 @@
+#include "PeerSession.h"
+
+#include "LinkSentences.h"
+#include "TcpOptions.h"
+#include "Windows1252.h"
+
+#include <QDeadlineTimer>
+#include <QScopedValueRollback>
+#include <QTcpSocket>
+
+const QString PeerSession::GreetingTag = QStringLiteral("skarnet/1");
+
+namespace {
+
+bool isGreeting(const WireMessage &message)
+{
+    return message.code == WireCode::Greeting &&
+           message.payload.startsWith(QStringLiteral("skarnet/"));
+}
+
+QByteArray framedBytes(const QString &message)
+{
+    QByteArray bytes = message.toUtf8();
+    bytes.replace('\0', QByteArrayView());
+    bytes.append('\0');
+    return bytes;
+}
+
+QByteArray plainBytes(const QString &message)
+{
+    QByteArray bytes = Windows1252::encode(message);
+    bytes.replace('\0', QByteArrayView());
+    return bytes;
+}
+
+} // namespace
+
+PeerSession::PeerSession(QObject *parent)
+    : QObject(parent)
+{
+    m_greetingWait.setSingleShot(true);
+    m_greetingWait.setInterval(GreetingWaitMs);
+    connect(&m_greetingWait, &QTimer::timeout, this, &PeerSession::settleOnPlainSending);
+    m_connectWait.setSingleShot(true);
+    m_connectWait.setInterval(ConnectTimeoutMs);
+    connect(&m_connectWait, &QTimer::timeout, this,
+            [this] { failConnecting(QAbstractSocket::SocketTimeoutError); });
+    m_keepAlive.setSingleShot(true);
+    m_keepAlive.setInterval(KeepAliveMs);
+    connect(&m_keepAlive, &QTimer::timeout, this, &PeerSession::sendKeepAlive);
+    m_silence.setSingleShot(true);
+    m_silence.setInterval(SilenceLimitMs);
+    connect(&m_silence, &QTimer::timeout, this,
+            [this] { failLink(LinkSentences::silence((m_silence.interval() + 999) / 1000)); });
+}
+
+void PeerSession::setKeepAliveTimes(int keepAliveMs, int silenceLimitMs)
+{
+    m_keepAlive.setInterval(keepAliveMs);
+    m_silence.setInterval(silenceLimitMs);
+}
+
+void PeerSession::dial(const QString &host, int port)
+{
+    auto *socket = new QTcpSocket(this);
+    adopt(socket, false);
+    m_remoteHost = host;
+    connect(socket, &QTcpSocket::connected, this, &PeerSession::onConnected);
+    m_connectWait.start();
+    socket->connectToHost(host, quint16(port));
+}
+
+void PeerSession::accept(QTcpSocket *request)
+{
+    adopt(request, true);
+    TcpOptions::tuneForLiveLink(*request);
+    // The owner sends its first message right after accepting; what the requester has already
+    // sent is read afterwards, so our replies follow that message.
+    QMetaObject::invokeMethod(this, &PeerSession::readIncoming, Qt::QueuedConnection);
+}
+
+void PeerSession::adopt(QTcpSocket *socket, bool accepted)
+{
+    m_socket = socket;
+    socket->setParent(this);
+    m_acceptedSide = accepted;
+    m_linkWasUp = accepted;
+    connect(socket, &QTcpSocket::readyRead, this, &PeerSession::readIncoming);
+    connect(socket, &QTcpSocket::disconnected, this, &PeerSession::onPeerClosed);
+    connect(socket, &QTcpSocket::errorOccurred, this, &PeerSession::onSocketError);
+}
+
+QAbstractSocket::SocketState PeerSession::socketState() const
+{
+    return m_socket ? m_socket->state() : QAbstractSocket::UnconnectedState;
+}
+
+void PeerSession::onConnected()
+{
+    m_connectWait.stop();
+    // The options only take effect once connected.
+    TcpOptions::tuneForLiveLink(*m_socket);
+    m_linkWasUp = true;
+    m_awaitingGreeting = true;
+    m_greetingWait.start();
+    writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
+}
+
+bool PeerSession::send(const QString &message)
+{
+    if (m_awaitingGreeting) {
+        m_heldBack.append(message);
+        return true;
+    }
+    return writeMessage(message);
+}
+
+bool PeerSession::writeMessage(const QString &message)
+{
+    return writeBytes(m_sendFramed ? framedBytes(message) : plainBytes(message));
+}
+
+bool PeerSession::writeBytes(const QByteArray &bytes)
+{
+    QTcpSocket *socket = m_socket;
+    if (!socket)
+        return false;
+    if (socket->write(bytes) == bytes.size()) {
+        // Hand the bytes to the system now rather than on the next pass of the event loop,
+        // which would first repaint the window the player just typed into.
+        socket->flush();
+        // A peer that reset the link makes the flush fail, and the session ends inside it.
+        if (m_socket != socket)
+            return false;
+        if (m_sendFramed)
+            m_keepAlive.start();
+        return true;
+    }
+    failLink(LinkSentences::sendFailed());
+    return false;
+}
+
+void PeerSession::readIncoming()
+{
+    // A socket the system already closed has nothing left to read.
+    if (!m_socket || !m_socket->isOpen())
+        return;
+    const QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    QStringList texts;
+    const bool withinLimits = m_reader.feed(bytes, texts);
+    // A peer that frames its messages also sends keep-alives, so its silence means trouble.
+    if (m_reader.isFramed())
+        m_silence.start();
+    const QTcpSocket *reading = m_socket;
+    for (const QString &text : std::as_const(texts)) {
+        WireMessage message = WireMessage::parse(text);
+        if (isGreeting(message))
+            onGreeting();
+        else
+            m_inbox.enqueue(std::move(message));
+    }
+    deliverInbox();
+    if (!withinLimits && m_socket == reading)
+        failLink(LinkSentences::frameTooLarge());
+}
+
+// A receiver that runs an event loop of its own (a modal box) may bring more messages in
+// while it handles one; those join the queue and are delivered after it, in order.
+void PeerSession::deliverInbox()
+{
+    if (m_delivering)
+        return;
+    const QScopedValueRollback delivering(m_delivering, true);
+    while (!m_inbox.isEmpty())
+        emit messageArrived(m_inbox.dequeue());
+}
+
+void PeerSession::onGreeting()
+{
+    if (m_sendFramed)
+        return;
+    m_greetingWait.stop();
+    m_awaitingGreeting = false;
+    // The NUL ends any plain message we sent before; everything after it is framed.
+    if (!writeBytes(QByteArray(1, '\0')))
+        return;
+    m_sendFramed = true;
+    m_keepAlive.start();
+    if (m_acceptedSide)
+        writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
+    settleOnPlainSending();
+    if (m_sendFramed)
+        emit framingAgreed();
+}
+
+void PeerSession::settleOnPlainSending()
+{
+    m_awaitingGreeting = false;
+    const QStringList heldBack = std::exchange(m_heldBack, {});
+    for (const QString &message : heldBack) {
+        if (!writeMessage(message))
+            return;
+    }
+}
+
+void PeerSession::sendKeepAlive()
+{
+    if (m_sendFramed && m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        writeBytes(QByteArray(1, '\0'));
+}
+
+void PeerSession::onSocketError()
+{
+    if (!m_socket || sender() != m_socket)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // The peer closing or resetting the link is followed by `disconnected`; anything
+        // else (keep-alive probes or data left unanswered) means the way to it was lost.
+        const auto error = m_socket->error();
+        if (error == QAbstractSocket::SocketTimeoutError && m_waitingInPlace)
+            return;
+        if (error != QAbstractSocket::RemoteHostClosedError)
+            failLink(LinkSentences::connectionLost());
+        return;
+    }
+    if (m_linkWasUp) {
+        onPeerClosed();
+        return;
+    }
+    failConnecting(m_socket->error());
+}
+
+void PeerSession::failConnecting(QAbstractSocket::SocketError error)
+{
+    if (!m_socket || m_linkWasUp)
+        return;
+    const QString description = LinkSentences::connectFailure(m_remoteHost, error);
+    abort();
+    emit connectFailed(description);
+}
+
+void PeerSession::onPeerClosed()
+{
+    if (!m_socket)
+        return;
+    readIncoming();
+    if (!m_socket)
+        return;
+    abort();
+    emit closedByPeer();
+}
+
+void PeerSession::failLink(const QString &description)
+{
+    if (!m_socket)
+        return;
+    abort();
+    emit linkFailed(description);
+}
+
+QTcpSocket *PeerSession::takeForClosing()
+{
+    if (m_awaitingGreeting)
+        settleHandshakeBeforeClosing();
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        abort();
+        return nullptr;
+    }
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    socket->disconnect(this);
+    abort();
+    return socket;
+}
+
+// Messages held while the handshake is undecided must go out in the form the peer reads:
+// framed to a copy that answers the greeting, plain to a peer that never will. So before
+// closing, wait (at most for what is left of the greeting wait) for the answer.
+void PeerSession::settleHandshakeBeforeClosing()
+{
+    const QDeadlineTimer deadline(m_greetingWait.remainingTime());
+    // Running out of this wait is reported as a socket error; it says nothing about the link.
+    const QScopedValueRollback waiting(m_waitingInPlace, true);
+    while (m_awaitingGreeting && m_socket && m_socket->state() == QAbstractSocket::ConnectedState &&
+           !deadline.hasExpired()) {
+        if (!m_socket->waitForReadyRead(int(deadline.remainingTime())))
+            break;
+        readIncoming();
+    }
+    if (m_awaitingGreeting && m_socket)
+        settleOnPlainSending();
+}
+
+void PeerSession::abort()
+{
+    m_connectWait.stop();
+    m_greetingWait.stop();
+    m_keepAlive.stop();
+    m_silence.stop();
+    m_awaitingGreeting = false;
+    m_sendFramed = false;
+    m_heldBack.clear();
+    m_reader.reset();
+    m_inbox.clear();
+    if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "MessageReader.h"
+#include "WireMessage.h"
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QQueue>
+#include <QStringList>
+#include <QTimer>
+
+class QTcpSocket;
+
+// One connection to the other player, from dialling or accepting to its end.
+//
+//   dial(host, port) -> connected -> greeting sent; outgoing messages are held until the
+//                       peer's greeting shows it reads frames, or until GreetingWaitMs passes
+//                       without one (a peer that only knows the plain form)
+//   accept(request)  -> the owner sends its first message; the requester's greeting, if any,
+//                       is read after it, so our replies follow that first message
+//
+// Every message from the peer is parsed once and delivered by `messageArrived`, in the order
+// it was sent; the greeting and keep-alives are handled here and never delivered. The byte
+// stream and the handshake are described in MessageReader.h.
+//
+// A link whose other end vanished is noticed: between two of our copies each side sends an
+// empty frame after KeepAliveMs without sending anything else, and ends the link when it has
+// heard nothing for SilenceLimitMs; toward a peer that only knows the plain form, the system's
+// TCP keep-alive probes the link instead.
+//
+// A session ends once: the peer closes (`closedByPeer`), a fault ends it (`linkFailed`, or
+// `connectFailed` before it was ever up, each with a sentence for the player), or the owner
+// takes its socket to close gracefully or aborts it.
+class PeerSession : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int GreetingWaitMs = 2000;
+    // An outgoing connection that has not come up by then is given up and reported.
+    static constexpr int ConnectTimeoutMs = 15000;
+    static constexpr int KeepAliveMs = 5000;
+    static constexpr int SilenceLimitMs = 15000;
+    static const QString GreetingTag;
+
+    explicit PeerSession(QObject *parent = nullptr);
+
+    // Starts one of the two ways a session begins; call one of them once.
+    void dial(const QString &host, int port);
+    void accept(QTcpSocket *request);
+
+    QAbstractSocket::SocketState socketState() const;
+    // Sends one message in the form the peer reads, or holds it while the handshake is
+    // undecided. False when the message could not be handed to the system.
+    bool send(const QString &message);
+    // Settles the handshake (held messages go out in the form the peer reads), then ends the
+    // session and hands over its socket for a graceful close; null when nothing is connected.
+    QTcpSocket *takeForClosing();
+    // Ends the session at once, sending nothing more.
+    void abort();
+
+    bool sendsFrames() const { return m_sendFramed; }
+    bool readsFrames() const { return m_reader.isFramed(); }
+    // Shorter keep-alive times, for tests that cannot wait the real ones out.
+    void setKeepAliveTimes(int keepAliveMs, int silenceLimitMs);
+
+signals:
+    void messageArrived(const WireMessage &message);
+    // Both sides read and send frames from now on: the peer is one of our copies.
+    void framingAgreed();
+    void closedByPeer();
+    void linkFailed(const QString &description);
+    void connectFailed(const QString &description);
+
+private:
+    void adopt(QTcpSocket *socket, bool accepted);
+    void onConnected();
+    void readIncoming();
+    void deliverInbox();
+    void onGreeting();
+    void settleOnPlainSending();
+    void settleHandshakeBeforeClosing();
+    bool writeMessage(const QString &message);
+    bool writeBytes(const QByteArray &bytes);
+    void sendKeepAlive();
+    void onSocketError();
+    void failConnecting(QAbstractSocket::SocketError error);
+    void onPeerClosed();
+    void failLink(const QString &description);
+
+    QTcpSocket *m_socket = nullptr;
+    QString m_remoteHost;
+    MessageReader m_reader;
+    QQueue<WireMessage> m_inbox;
+    bool m_delivering = false;
+    bool m_acceptedSide = false;
+    bool m_linkWasUp = false;
+    bool m_sendFramed = false;
+    bool m_awaitingGreeting = false;
+    bool m_waitingInPlace = false;
+    QStringList m_heldBack;
+    QTimer m_greetingWait;
+    QTimer m_connectWait;
+    QTimer m_keepAlive;
+    QTimer m_silence;
+};
