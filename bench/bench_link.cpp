@@ -20,12 +20,12 @@
 //   --hidden  leave the windows unshown (by default they are shown, as in the program, so
 //             that their repainting takes its share of the event loop)
 
-#include "bench_link_platform.h"
 #include "bench_link_report.h"
 
+#include "CountingPlatform.h"
+#include "Loopback.h"
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
-#include "link/PeerSession.h"
 #include "link/PeerSocket.h"
 
 #include <QApplication>
@@ -199,7 +199,7 @@ void setTextOf(QWidget *editor, const QString &text)
 
 struct Seat
 {
-    BenchPlatform platform;
+    CountingPlatform platform;
     std::unique_ptr<FrmMain> window;
 
     Seat()
@@ -218,20 +218,7 @@ struct Seat
 
     PeerSocket *socket() const { return control<PeerSocket>(QStringLiteral("W1")); }
 
-    // The socket that carries the link (closed sockets still finishing their goodbye belong
-    // to a closer object, not to the link's session).
-    QTcpSocket *linkSocket() const
-    {
-        for (const PeerSession *session :
-             socket()->findChildren<PeerSession *>(Qt::FindDirectChildrenOnly)) {
-            for (QTcpSocket *tcp :
-                 session->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
-                if (tcp->state() == QAbstractSocket::ConnectedState)
-                    return tcp;
-            }
-        }
-        return nullptr;
-    }
+    QTcpSocket *linkSocket() const { return LinkHarness::linkSocket(socket()); }
 
     QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
 };

@@ -8,6 +8,7 @@
 #include "board/ZoneTable.h"
 #include "connections/FrmConnections.h"
 #include "link/MessageReader.h"
+#include "link/PeerSession.h"
 #include "link/PeerSocket.h"
 #include "link/WireMessage.h"
 
@@ -220,7 +221,6 @@ private slots:
     void invalidUtf8ShownAsReplacement();
     void frameOverTheCapEndsOnlyTheLink_data();
     void frameOverTheCapEndsOnlyTheLink();
-    void frameAtTheCapIsAccepted();
     void nulFloodChangesNothing_data();
     void nulFloodChangesNothing();
     void dribbledFrameAppliedOnceWhole_data();
@@ -422,34 +422,6 @@ void TestAdversary::frameOverTheCapEndsOnlyTheLink()
     waitForConnectionAgain(seat);
     QCOMPARE(seat.status(), StatusText::WaitingForConnection);
     QVERIFY(realCopyLinks(seat));
-}
-
-// The cap is inclusive: a frame of exactly 1 MiB, arriving in many reads, is shown whole.
-void TestAdversary::frameAtTheCapIsAccepted()
-{
-    Seat seat;
-    PlainPeer peer;
-    QVERIFY(framedLink(seat, peer));
-
-    QByteArray list = "09";
-    for (int card = 1; list.size() < MessageReader::MaxFrameBytes - 64; ++card)
-        list += "Fusion card " + QByteArray::number(card) + "\r\n";
-    list += QByteArray(MessageReader::MaxFrameBytes - list.size(), 'x');
-    QCOMPARE(list.size(), MessageReader::MaxFrameBytes);
-    const QString shown = WireMessage::fromWireLineBreaks(QString::fromLatin1(list.mid(2)));
-
-    const QString before = seat.text("lblP2FusionDeck");
-    for (qsizetype sent = 0; sent < list.size(); sent += 65536) {
-        peer.send(list.mid(sent, 65536));
-        QCoreApplication::processEvents();
-    }
-    QTest::qWait(SettleMs);
-    QCOMPARE(seat.text("lblP2FusionDeck"), before);
-    peer.send(QByteArray(1, '\0'));
-    QTRY_COMPARE_WITH_TIMEOUT(seat.text("lblP2FusionDeck"), shown, FloodTimeoutMs);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
-    QVERIFY(statusIsTruthful(seat));
-    QVERIFY(carriesBothWays(seat, peer));
 }
 
 void TestAdversary::nulFloodChangesNothing_data()

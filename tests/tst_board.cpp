@@ -144,8 +144,6 @@ private slots:
     void accessKeysPressButtons_data();
     void accessKeysPressButtons();
 
-    void peerMarkupShownLiterally_data();
-    void peerMarkupShownLiterally();
     void announcementBoxIsPlainAndDoesNotBlock();
 
     void receivedMessagesApply_data();
@@ -160,8 +158,6 @@ private slots:
     void editsWhileDisconnectedAreNeverSent();
     void typedEditsArePublished_data();
     void typedEditsArePublished();
-    void programChangesArePublished_data();
-    void programChangesArePublished();
 };
 
 void TestBoard::cleanup()
@@ -591,35 +587,6 @@ void TestBoard::accessKeysPressButtons()
 
 // --- What the peer sends is text, never markup ----------------------------------------------
 
-void TestBoard::peerMarkupShownLiterally_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("image") << R"(<img src="/dev/zero">)";
-    QTest::newRow("bold") << "<b>bold</b>";
-    QTest::newRow("entity") << "&amp;";
-    QTest::newRow("italic") << "<i>x</i>";
-}
-
-void TestBoard::peerMarkupShownLiterally()
-{
-    QFETCH(QString, text);
-
-    Seat seat;
-    PlainPeer peer;
-    QVERIFY(plainLink(seat, peer));
-    for (const ZoneMirror &zone : ZoneTable::all()) {
-        peer.send(zone.code.toLatin1() + text.toLatin1());
-        QTRY_COMPARE(seat.text(zone.displayName), text);
-        if (auto *label = seat.control<QLabel>(zone.displayName))
-            QCOMPARE(label->textFormat(), Qt::PlainText);
-    }
-    peer.send("17" + text.toLatin1());
-    QTRY_COMPARE(seat.text("txtChat"), text + "\n\n");
-    peer.send("18" + text.toLatin1());
-    QTRY_COMPARE(seat.status(), text);
-    QCOMPARE(seat.control<QLabel>(QStringLiteral("lblStatus"))->textFormat(), Qt::PlainText);
-}
-
 // The desktop announcement box of a real run: shown as plain text, and the call returns at
 // once so that the messages behind it are still applied while the box is up.
 void TestBoard::announcementBoxIsPlainAndDoesNotBlock()
@@ -911,43 +878,6 @@ void TestBoard::typedEditsArePublished()
     }
     keys.simulate(box);
     expected += stream;
-    QTRY_COMPARE(peer.received, expected);
-    QTest::qWait(SettleMs);
-    QCOMPARE(peer.received, expected);
-}
-
-void TestBoard::programChangesArePublished_data()
-{
-    QTest::addColumn<QString>("editor");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("message");
-    QTest::newRow("life points") << "txtP1LP"
-                                 << "7000" << QByteArray("027000");
-    QTest::newRow("graveyard") << "txtP1Grave"
-                               << "a\nb" << QByteArray("10a\r\nb");
-    QTest::newRow("hand count") << "txtP1Hand"
-                                << "3" << QByteArray("013");
-}
-
-// A change the program makes itself (the life point calculator rewrites txtP1LP) goes out
-// exactly like a typed one.
-void TestBoard::programChangesArePublished()
-{
-    QFETCH(QString, editor);
-    QFETCH(QString, text);
-    QFETCH(QByteArray, message);
-
-    Seat seat;
-    PlainPeer peer;
-    QVERIFY(plainLink(seat, peer));
-    QWidget *box = seat.control(editor);
-    if (auto *line = qobject_cast<QLineEdit *>(box))
-        line->setText(text);
-    else if (auto *list = qobject_cast<QPlainTextEdit *>(box))
-        list->setPlainText(text);
-    else
-        QFAIL("not an editor");
-    const QByteArray expected = QByteArray("18Connected") + message;
     QTRY_COMPARE(peer.received, expected);
     QTest::qWait(SettleMs);
     QCOMPARE(peer.received, expected);

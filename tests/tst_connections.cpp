@@ -164,6 +164,7 @@ void TestConnections::connectToAddressLinksTwoCopies()
     TwoCopies copies;
     QCOMPARE(copies.dialing.status(), QStringLiteral("Cannot listen on port %1: the port is in use")
                                           .arg(copies.listening.port()));
+    QCOMPARE(copies.dialing.socket()->State(), PeerSocket::Closed);
     QVERIFY(copies.connectThroughWindow());
     const RecordingPlatform::Box prompt(
         QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "

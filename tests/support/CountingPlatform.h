@@ -2,10 +2,11 @@
 
 #include "platform/PlatformServices.h"
 
-// Desktop services for the link benchmark: nothing is shown and nothing blocks. Boxes,
-// announcements and beeps are only counted, so that a run can check that every chat line
-// arrived (each received line beeps once) without a dialog stopping the event loop.
-class BenchPlatform : public PlatformServices
+// Desktop services for long runs such as the benchmarks: nothing is shown, nothing blocks and
+// nothing grows. Boxes, announcements and beeps are only counted, so that a run can check that
+// every chat line arrived (each received line beeps once) without a dialog stopping the event
+// loop.
+class CountingPlatform : public PlatformServices
 {
 public:
     void messageBox(QWidget *, const QString &, const QString &) override { ++boxes; }

@@ -2,11 +2,11 @@
 
 // Two windows of one process linked as two players would be, and plain TCP peers that speak
 // only the message table, all on loopback with real sockets.
+#include "Loopback.h"
 #include "RecordingPlatform.h"
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
 #include "connections/FrmConnections.h"
-#include "link/PeerSession.h"
 #include "link/PeerSocket.h"
 
 #include <QApplication>
@@ -22,39 +22,6 @@
 #include <memory>
 
 namespace LinkHarness {
-
-constexpr int LinkTimeoutMs = 5000;
-// Long enough for a message written on loopback to be read and applied by the other side.
-constexpr int SettleMs = 300;
-
-// A peer that knows nothing of framing: it records every byte it receives and whether the
-// stream has ended.
-class PlainPeer : public QObject
-{
-public:
-    explicit PlainPeer(QTcpSocket *accepted = nullptr)
-        : socket(accepted ? accepted : new QTcpSocket)
-    {
-        socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this, [this] { received += socket->readAll(); });
-        connect(socket, &QTcpSocket::disconnected, this, [this] { ended = true; });
-    }
-    bool connectTo(int port)
-    {
-        socket->connectToHost(QHostAddress::LocalHost, quint16(port));
-        return socket->waitForConnected(LinkTimeoutMs);
-    }
-    // One message in one write, as a peer without framing sends it.
-    void send(const QByteArray &bytes)
-    {
-        socket->write(bytes);
-        socket->flush();
-    }
-
-    QTcpSocket *socket;
-    QByteArray received;
-    bool ended = false;
-};
 
 inline QString textOf(const QWidget *widget)
 {
@@ -174,34 +141,6 @@ inline std::unique_ptr<PlainPeer> dialPlainPeer(Seat &seat, QTcpServer &listener
                          LinkTimeoutMs))
         return nullptr;
     return peer;
-}
-
-// The connected socket under a link, or null when no link is up. Sockets still finishing a
-// goodbye belong to a closer, not to a session.
-inline QTcpSocket *linkSocket(const PeerSocket *link)
-{
-    for (const PeerSession *session :
-         link->findChildren<PeerSession *>(Qt::FindDirectChildrenOnly)) {
-        for (QTcpSocket *socket : session->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
-            if (socket->state() == QAbstractSocket::ConnectedState)
-                return socket;
-        }
-    }
-    return nullptr;
-}
-
-inline int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any, 0);
-    return probe.serverPort();
-}
-
-inline bool canConnect(int port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
-    return socket.waitForConnected(1000);
 }
 
 } // namespace LinkHarness

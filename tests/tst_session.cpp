@@ -1,0 +1,286 @@
+// The link below the windows: two peer sockets, or one and a plain TCP peer, on loopback. The
+// owner of each socket does what the main window does with it and nothing more.
+#include "Loopback.h"
+#include "link/GracefulCloser.h"
+#include "link/PeerSession.h"
+#include "link/PeerSocket.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+using namespace LinkHarness;
+
+namespace {
+
+// A peer socket with the main window's part: accept a request and say "18Connected", and
+// keep what arrives.
+struct Owner
+{
+    PeerSocket link;
+    QStringList received; // code + payload of each message, as delivered
+    QStringList errors;
+    // Whether leaving runs the event loop until the link is closed, as a running program
+    // would; without it, the peer in this process could not answer the goodbye in time.
+    bool settleOnExit = true;
+
+    explicit Owner(bool listen = true)
+    {
+        QObject::connect(&link, &PeerSocket::ConnectionRequest, &link, [this](int id) {
+            link.Close();
+            link.Accept(id);
+            link.SendData(QStringLiteral("18Connected"));
+        });
+        QObject::connect(&link, &PeerSocket::DataArrival, &link, [this](const WireMessage &m) {
+            received.append(m.code + QLatin1Char('|') + m.payload);
+        });
+        QObject::connect(&link, &PeerSocket::LinkError, &link,
+                         [this](const QString &description) { errors.append(description); });
+        if (listen)
+            link.Listen();
+    }
+    ~Owner()
+    {
+        if (!settleOnExit)
+            return;
+        link.Close();
+        (void)QTest::qWaitFor([this] { return link.findChildren<GracefulCloser *>().isEmpty(); },
+                              LinkTimeoutMs);
+    }
+    bool connected() const { return link.State() == PeerSocket::Connected; }
+};
+
+bool linkCopies(Owner &dialing, Owner &listening)
+{
+    dialing.link.Connect(QStringLiteral("127.0.0.1"), listening.link.LocalPort());
+    return QTest::qWaitFor(
+        [&] { return dialing.link.sendsFrames() && listening.link.sendsFrames(); }, LinkTimeoutMs);
+}
+
+// A plain peer that `owner` dialled; it greets as such a peer does.
+std::unique_ptr<PlainPeer> dialedPlainPeer(Owner &owner, QTcpServer &listener)
+{
+    listener.listen(QHostAddress::LocalHost, 0);
+    owner.link.Connect(QStringLiteral("127.0.0.1"), listener.serverPort());
+    if (!listener.waitForNewConnection(LinkTimeoutMs))
+        return nullptr;
+    auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());
+    peer->send("18Connected");
+    return QTest::qWaitFor([&] { return owner.received.size() == 1; }, LinkTimeoutMs)
+               ? std::move(peer)
+               : nullptr;
+}
+
+int tcpOption(const QTcpSocket *socket, int level, int option)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    if (!socket || ::getsockopt(int(socket->socketDescriptor()), level, option, &value, &size) != 0)
+        return -1;
+    return value;
+}
+
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void copiesAgreeOnFramesAndStayUp();
+    void messagesKeepTheirOrderThroughANestedEventLoop();
+    void silentFramingPeerIsDroppedWithReason();
+    void plainPeerGetsHeldMessagesPlain_data();
+    void plainPeerGetsHeldMessagesPlain();
+    void goodbyeArrivesWhilePeerSends_data();
+    void goodbyeArrivesWhilePeerSends();
+    void plainLinksAreProbedByTheSystem_data();
+    void plainLinksAreProbedByTheSystem();
+};
+
+// Two copies agree on frames; idle, they keep each other's silence detectors quiet with
+// keep-alives, which are never delivered; any text arrives intact and in order.
+void TestSession::copiesAgreeOnFramesAndStayUp()
+{
+    Owner listening, dialing(false);
+    listening.link.setKeepAliveTimes(100, 1000);
+    dialing.link.setKeepAliveTimes(100, 1000);
+    QVERIFY(linkCopies(dialing, listening));
+    QVERIFY(listening.link.readsFrames() && dialing.link.readsFrames());
+    // The listener stopped listening when it accepted.
+    QVERIFY(!canConnect(listening.link.LocalPort()));
+    QTest::qWait(2500); // well past the silence limit
+    QVERIFY(listening.connected() && dialing.connected());
+    QCOMPARE(listening.received, QStringList());
+    QCOMPARE(dialing.received, QStringList{QStringLiteral("18|Connected")});
+
+    const QString text = QStringLiteral("H\u00E9llo \u2603 \u65E5\u672C \U0001F0A1 two\r\nlines");
+    QVERIFY(dialing.link.SendData(QStringLiteral("19") + text));
+    QVERIFY(dialing.link.SendData(QStringLiteral("027600")));
+    QTRY_COMPARE(listening.received,
+                 QStringList({QStringLiteral("19|") + text, QStringLiteral("02|7600")}));
+}
+
+// A receiver that runs an event loop of its own while handling one message (a modal box)
+// still sees every message once, in the order sent.
+void TestSession::messagesKeepTheirOrderThroughANestedEventLoop()
+{
+    Owner listening, dialing(false);
+    QVERIFY(linkCopies(dialing, listening));
+    QStringList handled; // in the order each handler finished
+    QObject::connect(&listening.link, &PeerSocket::DataArrival, &listening.link,
+                     [&handled](const WireMessage &message) {
+                         if (message.payload == QLatin1String("modal"))
+                             QTest::qWait(200);
+                         handled.append(message.payload);
+                     });
+    QVERIFY(dialing.link.SendData(QStringLiteral("17modal")));
+    QTest::qWait(50); // the first message is being handled when the others arrive
+    for (int line = 0; line < 20; ++line)
+        QVERIFY(dialing.link.SendData(QStringLiteral("17%1").arg(line)));
+    QStringList expected{QStringLiteral("modal")};
+    for (int line = 0; line < 20; ++line)
+        expected.append(QString::number(line));
+    QTRY_COMPARE(handled, expected);
+}
+
+// A peer that agreed on frames and then falls silent (its machine or the network is gone) is
+// dropped after the silence limit, with the reason; our side kept sending keep-alives.
+void TestSession::silentFramingPeerIsDroppedWithReason()
+{
+    Owner owner;
+    owner.link.setKeepAliveTimes(100, 2000);
+    PlainPeer peer;
+    QVERIFY(peer.connectTo(owner.link.LocalPort()));
+    peer.send(QByteArray("20skarnet/1\0"
+                         "0214500\0",
+                         20));
+    QTRY_COMPARE(owner.received, QStringList{QStringLiteral("02|14500")});
+    QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
+    QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
+    QVERIFY(owner.connected());
+
+    QTRY_COMPARE_WITH_TIMEOUT(
+        owner.errors,
+        QStringList{QStringLiteral("Disconnected: nothing heard from the opponent for 2 seconds")},
+        5000);
+    QCOMPARE(owner.link.State(), PeerSocket::Closed);
+    QTRY_VERIFY(peer.ended);
+}
+
+void TestSession::plainPeerGetsHeldMessagesPlain_data()
+{
+    QTest::addColumn<bool>("closeAtOnce");
+    QTest::addColumn<QByteArray>("heard");
+    const QByteArray greeting("20skarnet/1\0", 12);
+    QTest::newRow("greeting wait runs out") << false << greeting + "19Voil\xE0";
+    // Closed before the wait ran out: the held message and the goodbye still go out plain.
+    QTest::newRow("closed during the wait") << true << greeting + "19Voil\xE0" + "18Disconnected";
+}
+
+// A message sent before a peer we dialled could answer our greeting is held; a plain peer,
+// which never answers, then gets it plain, and sees nothing framed but the greeting its table
+// drops.
+void TestSession::plainPeerGetsHeldMessagesPlain()
+{
+    QFETCH(bool, closeAtOnce);
+    Owner owner(false);
+    QTcpServer listener;
+    const std::unique_ptr<PlainPeer> peer = dialedPlainPeer(owner, listener);
+    QVERIFY(peer);
+
+    QVERIFY(owner.link.SendData(QStringLiteral("19Voil\u00E0")));
+    if (closeAtOnce) {
+        owner.link.SayGoodbyeAndClose();
+        QTRY_VERIFY(peer->ended);
+    } else {
+        QTest::qWait(PeerSession::GreetingWaitMs + SettleMs);
+        QVERIFY(!owner.link.sendsFrames());
+        peer->send("19d\xE9j\xE0");
+        QTRY_COMPARE(owner.received.last(), QStringLiteral("19|d\u00E9j\u00E0"));
+    }
+    QTEST(peer->received, "heard");
+}
+
+void TestSession::goodbyeArrivesWhilePeerSends_data()
+{
+    QTest::addColumn<bool>("programEnds");
+    QTest::newRow("the event loop goes on") << false;
+    QTest::newRow("the program ends right after") << true;
+}
+
+// Data that reached us but is still unread when we close must not cost the peer our goodbye
+// (a plain close would answer it with a reset).
+void TestSession::goodbyeArrivesWhilePeerSends()
+{
+    QFETCH(bool, programEnds);
+    for (int run = 0; run < (programEnds ? 1 : 20); ++run) {
+        auto owner = std::make_unique<Owner>();
+        PlainPeer peer;
+        QVERIFY(peer.connectTo(owner->link.LocalPort()));
+        QTRY_COMPARE(peer.received, QByteArray("18Connected"));
+        peer.send(QByteArray("17") + QByteArray(200000, 'x'));
+        owner->link.SayGoodbyeAndClose();
+        if (programEnds) {
+            owner->settleOnExit = false;
+            owner.reset(); // no event loop runs for the socket any more
+        } else
+            peer.send(QByteArray("17") + QByteArray(50000, 'y'));
+        QTRY_VERIFY(peer.ended);
+        QCOMPARE(peer.received, QByteArray("18Connected18Disconnected"));
+    }
+}
+
+void TestSession::plainLinksAreProbedByTheSystem_data()
+{
+    QTest::addColumn<bool>("weDial");
+    QTest::newRow("plain peer connects to us") << false;
+    QTest::newRow("we connect to a plain peer") << true;
+}
+
+// A peer that only knows the plain form sends no keep-alives and must not be sent any; the
+// system's TCP keep-alive watches that link instead, with timers short enough to notice a
+// dead peer within the silence limit.
+void TestSession::plainLinksAreProbedByTheSystem()
+{
+    QFETCH(bool, weDial);
+    Owner owner(!weDial);
+    owner.link.setKeepAliveTimes(50, 300);
+    QTcpServer listener;
+    std::unique_ptr<PlainPeer> peer;
+    if (weDial) {
+        peer = dialedPlainPeer(owner, listener);
+    } else {
+        peer = std::make_unique<PlainPeer>();
+        QVERIFY(peer->connectTo(owner.link.LocalPort()));
+        QTRY_COMPARE(peer->received, QByteArray("18Connected"));
+    }
+    QVERIFY(peer);
+    const QTcpSocket *socket = linkSocket(&owner.link);
+    QCOMPARE(tcpOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
+    const int idle = tcpOption(socket, IPPROTO_TCP, TCP_KEEPIDLE);
+    const int interval = tcpOption(socket, IPPROTO_TCP, TCP_KEEPINTVL);
+    const int probes = tcpOption(socket, IPPROTO_TCP, TCP_KEEPCNT);
+    QVERIFY2(idle > 0 && interval > 0 && probes > 0 &&
+                 (idle + interval * probes) * 1000 <= PeerSession::SilenceLimitMs,
+             qPrintable(QStringLiteral("idle %1 s, interval %2 s, %3 probes")
+                            .arg(idle)
+                            .arg(interval)
+                            .arg(probes)));
+    const int userTimeout = tcpOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT);
+    QVERIFY(userTimeout > 0 && userTimeout <= PeerSession::SilenceLimitMs);
+
+    const QByteArray before = peer->received;
+    QTest::qWait(600);
+    QCOMPARE(peer->received, before);
+    QVERIFY(owner.connected());
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
