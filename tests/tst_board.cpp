@@ -438,7 +438,7 @@ void TestBoard::controlKinds_data()
                 << zone.editorName << QStringLiteral("QPlainTextEdit");
         QTest::newRow(qPrintable(zone.displayName))
             << zone.displayName
-            << QString::fromLatin1(zone.displayIsTextBox ? "QPlainTextEdit" : "QLabel");
+            << QString::fromLatin1(zone.content == ZoneContent::List ? "QPlainTextEdit" : "QLabel");
     }
 }
 
