@@ -2,6 +2,7 @@
 
 #include "PictureButton.h"
 #include "ZoneFrameBox.h"
+#include "ZoneTable.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/SquareTextBoxStyle.h"
@@ -57,6 +58,8 @@ const QColor Black(0x00, 0x00, 0x00);
 const QColor OpponentRed(0xFF, 0x00, 0x00);
 const QColor PlayerBlue(0x80, 0x80, 0xFF);
 
+// Which zone a frame holds, as far as its colours and fonts go; what kind of editor or display
+// lies in it is the zone's ZoneContent.
 enum class ZoneKind
 {
     Monster,
@@ -95,8 +98,9 @@ struct ZoneFrame
     int index; // the two "frmGY" frames share a name and are told apart by index
     int column;
     int top;
-    const char *caption;
-    const char *content;
+    // The message code of the zone in ZoneTable, which gives the frame's caption and the name
+    // of the editor (local half) or display (opponent half) that lies in it.
+    const char *zoneCode;
     ZoneKind kind;
     bool nested;
 };
@@ -105,34 +109,34 @@ constexpr int OpponentBack = 720, OpponentFront = 3000, LocalFront = 5280, Local
 
 // clang-format off
 constexpr std::array<ZoneFrame, 28> Frames = {{
-    {"Frame14", -1, 0, OpponentBack, "Deck Zone", "lblP2Deck", ZoneKind::Deck, true},
-    {"Frame18", -1, 1, OpponentBack, "Magic/Trap Zone 1", "lblP2Trap1", ZoneKind::Trap, true},
-    {"Frame19", -1, 2, OpponentBack, "Magic/Trap Zone 2", "lblP2Trap2", ZoneKind::Trap, true},
-    {"Frame17", -1, 3, OpponentBack, "Magic/Trap Zone 3", "lblP2Trap3", ZoneKind::Trap, true},
-    {"Frame16", -1, 4, OpponentBack, "Magic/Trap Zone 4", "lblP2Trap4", ZoneKind::Trap, true},
-    {"Frame15", -1, 5, OpponentBack, "Magic/Trap Zone 5", "lblP2Trap5", ZoneKind::Trap, true},
-    {"frmGY", 1, 6, OpponentBack, "Fusion Deck Zone", "lblP2FusionDeck", ZoneKind::FusionDeck, true},
-    {"Frame26", -1, 0, OpponentFront, "Graveyard", "lblP2Grave", ZoneKind::Graveyard, true},
-    {"Frame21", -1, 1, OpponentFront, "Monster Card Zone 1", "lblP2Monster1", ZoneKind::Monster, true},
-    {"Frame22", -1, 2, OpponentFront, "Monster Card Zone 2", "lblP2Monster2", ZoneKind::Monster, true},
-    {"Frame23", -1, 3, OpponentFront, "Monster Card Zone 3", "lblP2Monster3", ZoneKind::Monster, true},
-    {"Frame24", -1, 4, OpponentFront, "Monster Card Zone 4", "lblP2Monster4", ZoneKind::Monster, true},
-    {"Frame25", -1, 5, OpponentFront, "Monster Card Zone 5", "lblP2Monster5", ZoneKind::Monster, true},
-    {"Frame20", -1, 6, OpponentFront, "Field Card Zone", "lblP2FieldZone", ZoneKind::Field, true},
-    {"Frame7", -1, 0, LocalFront, "Field Card Zone", "txtP1FieldCard", ZoneKind::Field, false},
-    {"Frame8", -1, 1, LocalFront, "Monster Card Zone 5", "txtP1Monster1", ZoneKind::Monster, false},
-    {"Frame9", -1, 2, LocalFront, "Monster Card Zone 4", "txtP1Monster2", ZoneKind::Monster, false},
-    {"Frame10", -1, 3, LocalFront, "Monster Card Zone 3", "txtP1Monster3", ZoneKind::Monster, false},
-    {"Frame11", -1, 4, LocalFront, "Monster Card Zone 2", "txtP1Monster4", ZoneKind::Monster, false},
-    {"Frame12", -1, 5, LocalFront, "Monster Card Zone 1", "txtP1Monster5", ZoneKind::Monster, false},
-    {"Frame13", -1, 6, LocalFront, "Graveyard", "txtP1Grave", ZoneKind::Graveyard, false},
-    {"frmGY", 0, 0, LocalBack, "Fusion Deck Zone", "txtP1FusionDeck", ZoneKind::FusionDeck, true},
-    {"Frame1", -1, 1, LocalBack, "Magic/Trap Zone 5", "txtP1Trap1", ZoneKind::Trap, true},
-    {"Frame2", -1, 2, LocalBack, "Magic/Trap Zone 4", "txtP1Trap2", ZoneKind::Trap, false},
-    {"Frame3", -1, 3, LocalBack, "Magic/Trap Zone 3", "txtP1Trap3", ZoneKind::Trap, false},
-    {"Frame4", -1, 4, LocalBack, "Magic/Trap Zone 2", "txtP1Trap4", ZoneKind::Trap, false},
-    {"Frame5", -1, 5, LocalBack, "Magic/Trap Zone 1", "txtP1Trap5", ZoneKind::Trap, false},
-    {"Frame6", -1, 6, LocalBack, "Deck Zone", "txtP1Deck", ZoneKind::Deck, true},
+    {"Frame14", -1, 0, OpponentBack, "03", ZoneKind::Deck, true},
+    {"Frame18", -1, 1, OpponentBack, "04", ZoneKind::Trap, true},
+    {"Frame19", -1, 2, OpponentBack, "05", ZoneKind::Trap, true},
+    {"Frame17", -1, 3, OpponentBack, "06", ZoneKind::Trap, true},
+    {"Frame16", -1, 4, OpponentBack, "07", ZoneKind::Trap, true},
+    {"Frame15", -1, 5, OpponentBack, "08", ZoneKind::Trap, true},
+    {"frmGY", 1, 6, OpponentBack, "09", ZoneKind::FusionDeck, true},
+    {"Frame26", -1, 0, OpponentFront, "10", ZoneKind::Graveyard, true},
+    {"Frame21", -1, 1, OpponentFront, "11", ZoneKind::Monster, true},
+    {"Frame22", -1, 2, OpponentFront, "12", ZoneKind::Monster, true},
+    {"Frame23", -1, 3, OpponentFront, "13", ZoneKind::Monster, true},
+    {"Frame24", -1, 4, OpponentFront, "14", ZoneKind::Monster, true},
+    {"Frame25", -1, 5, OpponentFront, "15", ZoneKind::Monster, true},
+    {"Frame20", -1, 6, OpponentFront, "16", ZoneKind::Field, true},
+    {"Frame7", -1, 0, LocalFront, "16", ZoneKind::Field, false},
+    {"Frame8", -1, 1, LocalFront, "15", ZoneKind::Monster, false},
+    {"Frame9", -1, 2, LocalFront, "14", ZoneKind::Monster, false},
+    {"Frame10", -1, 3, LocalFront, "13", ZoneKind::Monster, false},
+    {"Frame11", -1, 4, LocalFront, "12", ZoneKind::Monster, false},
+    {"Frame12", -1, 5, LocalFront, "11", ZoneKind::Monster, false},
+    {"Frame13", -1, 6, LocalFront, "10", ZoneKind::Graveyard, false},
+    {"frmGY", 0, 0, LocalBack, "09", ZoneKind::FusionDeck, true},
+    {"Frame1", -1, 1, LocalBack, "08", ZoneKind::Trap, true},
+    {"Frame2", -1, 2, LocalBack, "07", ZoneKind::Trap, false},
+    {"Frame3", -1, 3, LocalBack, "06", ZoneKind::Trap, false},
+    {"Frame4", -1, 4, LocalBack, "05", ZoneKind::Trap, false},
+    {"Frame5", -1, 5, LocalBack, "04", ZoneKind::Trap, false},
+    {"Frame6", -1, 6, LocalBack, "03", ZoneKind::Deck, true},
 }};
 
 // Only text boxes and buttons take the focus; Tab walks this list and wraps around.
@@ -204,14 +208,14 @@ public:
     {
     }
 
-    void zoneFrame(const ZoneFrame &zone)
+    void zoneFrame(const ZoneFrame &layout)
     {
-        const QString caption = QString::fromLatin1(zone.caption);
-        auto *frame = new ZoneFrameBox(caption, m_window);
-        name(frame, zone.frameName);
-        if (zone.index >= 0)
-            frame->setProperty("index", zone.index);
-        frame->setGeometry(twips(1920 * zone.column, zone.top, 1935, 2295));
+        const ZoneMirror &zone = *ZoneTable::byCode(QString::fromLatin1(layout.zoneCode));
+        auto *frame = new ZoneFrameBox(zone.caption, m_window);
+        name(frame, layout.frameName);
+        if (layout.index >= 0)
+            frame->setProperty("index", layout.index);
+        frame->setGeometry(twips(1920 * layout.column, layout.top, 1935, 2295));
         colour(frame, White, Black);
         QPalette etched = frame->palette();
         etched.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
@@ -221,32 +225,30 @@ public:
         // A screen reader names the zone's editor or display as the frame it lies in is
         // captioned, so a listener hears what a sighted player reads; the layout mirrors the
         // numbering, so the caption is the frame's and not worked out from the position.
-        const bool opponent = zone.top < LocalFront;
-        const QString spoken = owner(opponent) + caption;
+        const bool opponent = layout.top < LocalFront;
+        const QString spoken = owner(opponent) + zone.caption;
         frame->setAccessibleName(spoken + QStringLiteral(" frame"));
-        if (zone.kind == ZoneKind::Deck) {
-            deckContents(frame, opponent, spoken);
+        if (zone.content == ZoneContent::Count) {
+            deckContents(frame, zone, opponent, spoken);
             return;
         }
-        QWidget *parent = zone.nested ? frame : m_window;
-        const QRect area = zone.nested
+        QWidget *parent = layout.nested ? frame : m_window;
+        const QRect area = layout.nested
                                ? twips(120, 240, 1695, 1935)
-                               : twips(1920 * zone.column + 120, zone.top + 240, 1695, 1935);
-        const QColor background = zoneColour(zone.kind);
+                               : twips(1920 * layout.column + 120, layout.top + 240, 1695, 1935);
+        const QColor background = zoneColour(layout.kind);
         if (!opponent) {
-            const QString initial =
-                (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) ? ListCards
-                                                                                        : QString();
-            textBox(zone.content, parent, area, initial, White, background, Face::Default, true)
+            const QString initial = zone.content == ZoneContent::List ? ListCards : QString();
+            textBox(zone.editorName, parent, area, initial, White, background, Face::Default, true)
                 ->setAccessibleName(spoken);
-        } else if (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) {
-            const Face face = zone.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
+        } else if (zone.content == ZoneContent::List) {
+            const Face face = layout.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
             QPlainTextEdit *list =
-                textBox(zone.content, parent, area, {}, White, background, face, true);
+                textBox(zone.displayName, parent, area, {}, White, background, face, true);
             readOnly(list);
             list->setAccessibleName(spoken);
         } else {
-            QLabel *display = label(zone.content, parent, area, {}, White, Face::SerifSmall,
+            QLabel *display = label(zone.displayName, parent, area, {}, White, Face::SerifSmall,
                                     Qt::AlignHCenter | Qt::AlignTop);
             display->setWordWrap(true);
             opaque(display, background);
@@ -254,8 +256,9 @@ public:
         }
     }
 
-    QLabel *label(const char *objectName, QWidget *parent, const QRect &area, const QString &text,
-                  const QColor &textColour, Face face, Qt::Alignment alignment = Qt::AlignLeft)
+    QLabel *label(const QString &objectName, QWidget *parent, const QRect &area,
+                  const QString &text, const QColor &textColour, Face face,
+                  Qt::Alignment alignment = Qt::AlignLeft)
     {
         auto *label = new QLabel(text, parent);
         name(label, objectName);
@@ -268,7 +271,7 @@ public:
         return label;
     }
 
-    QLineEdit *lineEdit(const char *objectName, const QRect &area, const QString &text,
+    QLineEdit *lineEdit(const QString &objectName, const QRect &area, const QString &text,
                         int maxLength = 0, Face face = Face::Default, QWidget *parent = nullptr)
     {
         auto *edit = new QLineEdit(text, parent ? parent : m_window);
@@ -284,7 +287,7 @@ public:
         return edit;
     }
 
-    QPlainTextEdit *textBox(const char *objectName, QWidget *parent, const QRect &area,
+    QPlainTextEdit *textBox(const QString &objectName, QWidget *parent, const QRect &area,
                             const QString &text, const QColor &textColour, const QColor &background,
                             Face face, bool scrollBar)
     {
@@ -363,14 +366,15 @@ public:
 
 private:
     // The deck zone holds a count, named after the zone and described by its caption.
-    void deckContents(QGroupBox *frame, bool opponent, const QString &spoken)
+    void deckContents(QGroupBox *frame, const ZoneMirror &zone, bool opponent,
+                      const QString &spoken)
     {
         const QColor highlightText = frame->palette().color(QPalette::HighlightedText);
         if (opponent) {
             label("Label2", frame, twips(120, 240, 1335, 255), NumberOfCards, highlightText,
                   Face::Default);
-            QLabel *count =
-                label("lblP2Deck", frame, twips(480, 720, 615, 495), {}, White, Face::SansLarge);
+            QLabel *count = label(zone.displayName, frame, twips(480, 720, 615, 495), {}, White,
+                                  Face::SansLarge);
             ValueLabelAccessible::present(count, spoken);
             count->setAccessibleDescription(NumberOfCards);
             return;
@@ -378,7 +382,7 @@ private:
         label("Label1", frame, twips(360, 360, 1215, 255), NumberOfCards, highlightText,
               Face::Default);
         QLineEdit *count =
-            lineEdit("txtP1Deck", twips(600, 1080, 735, 495), {}, 3, Face::SansLarge, frame);
+            lineEdit(zone.editorName, twips(600, 1080, 735, 495), {}, 3, Face::SansLarge, frame);
         count->setAccessibleName(spoken);
         count->setAccessibleDescription(NumberOfCards);
         QPalette palette = count->palette();
@@ -386,9 +390,9 @@ private:
         count->setPalette(palette);
     }
 
-    static void name(QObject *object, const char *objectName)
+    static void name(QObject *object, const QString &objectName)
     {
-        object->setObjectName(QString::fromLatin1(objectName));
+        object->setObjectName(objectName);
     }
 
     static void colour(QWidget *widget, const QColor &text, const QColor &window)
