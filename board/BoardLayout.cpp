@@ -237,22 +237,28 @@ public:
                                ? twips(120, 240, 1695, 1935)
                                : twips(1920 * layout.column + 120, layout.top + 240, 1695, 1935);
         const QColor background = zoneColour(layout.kind);
+        BoardControls::Zone &controls = m_controls.zone(zone);
         if (!opponent) {
             const QString initial = zone.content == ZoneContent::List ? ListCards : QString();
-            textBox(zone.editorName, parent, area, initial, White, background, Face::Default, true)
-                ->setAccessibleName(spoken);
+            controls.textEditor = textBox(zone.editorName, parent, area, initial, White, background,
+                                          Face::Default, true);
+            controls.textEditor->setAccessibleName(spoken);
         } else if (zone.content == ZoneContent::List) {
             const Face face = layout.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
             QPlainTextEdit *list =
                 textBox(zone.displayName, parent, area, {}, White, background, face, true);
             readOnly(list);
             list->setAccessibleName(spoken);
+            controls.listDisplay = list;
+            if (layout.kind == ZoneKind::Graveyard)
+                m_controls.lblP2Grave = list;
         } else {
             QLabel *display = label(zone.displayName, parent, area, {}, White, Face::SerifSmall,
                                     Qt::AlignHCenter | Qt::AlignTop);
             display->setWordWrap(true);
             opaque(display, background);
             ValueLabelAccessible::present(display, spoken);
+            controls.labelDisplay = display;
         }
     }
 
@@ -325,12 +331,13 @@ public:
         return button;
     }
 
-    void pictureButton(const char *objectName, const QRect &area, const QString &picture,
-                       const QString &caption)
+    PictureButton *pictureButton(const char *objectName, const QRect &area, const QString &picture,
+                                 const QString &caption)
     {
         auto *button = new PictureButton(QPixmap(picture), caption, m_window);
         name(button, objectName);
         button->setGeometry(area);
+        return button;
     }
 
     // A picture that only decorates: it keeps an empty accessible name, so screen readers
@@ -363,6 +370,7 @@ public:
     }
 
     QWidget *window() const { return m_window; }
+    BoardControls &controls() { return m_controls; }
 
 private:
     // The deck zone holds a count, named after the zone and described by its caption.
@@ -377,6 +385,7 @@ private:
                                   Face::SansLarge);
             ValueLabelAccessible::present(count, spoken);
             count->setAccessibleDescription(NumberOfCards);
+            m_controls.zone(zone).labelDisplay = count;
             return;
         }
         label("Label1", frame, twips(360, 360, 1215, 255), NumberOfCards, highlightText,
@@ -388,6 +397,7 @@ private:
         QPalette palette = count->palette();
         palette.setColor(QPalette::Text, Black);
         count->setPalette(palette);
+        m_controls.zone(zone).lineEditor = count;
     }
 
     static void name(QObject *object, const QString &objectName)
@@ -406,61 +416,80 @@ private:
 
     QWidget *m_window;
     SquareTextBoxStyle *m_lineEditStyle;
+    BoardControls m_controls;
 };
 
+// The hand and life point counts of the two halves stand in the strips above and below the
+// board, outside the zone frames.
 void buildTopStrip(Builder &board)
 {
     QWidget *w = board.window();
+    BoardControls &controls = board.controls();
+    const ZoneMirror &hand = *ZoneTable::byCode(WireCode::Hand);
+    const ZoneMirror &lifePoints = *ZoneTable::byCode(WireCode::LifePoints);
     board.label("Label6", w, twips(4800, 0, 3840, 675), QStringLiteral("Opponent's Field"),
                 OpponentRed, Face::ComicLarge, Qt::AlignHCenter);
     board.label("label33", w, twips(120, 240, 735, 255), QStringLiteral("Life Points"), OpponentRed,
                 Face::Default);
-    board.label("lblP2LP", w, twips(1320, 240, 615, 255), QStringLiteral("8000"), OpponentRed,
-                Face::SansMedium);
+    controls.zone(lifePoints).labelDisplay =
+        board.label(lifePoints.displayName, w, twips(1320, 240, 615, 255), QStringLiteral("8000"),
+                    OpponentRed, Face::SansMedium);
     board.label("Label3", w, twips(2040, 240, 1095, 255), QStringLiteral("Cards in Hand"),
                 OpponentRed, Face::Default);
-    board.label("lblP2Hand", w, twips(3240, 120, 615, 495), QStringLiteral("0"), OpponentRed,
-                Face::SansLarge);
+    controls.zone(hand).labelDisplay =
+        board.label(hand.displayName, w, twips(3240, 120, 615, 495), QStringLiteral("0"),
+                    OpponentRed, Face::SansLarge);
 }
 
 void buildBottomStrip(Builder &board)
 {
     QWidget *w = board.window();
+    BoardControls &controls = board.controls();
+    const ZoneMirror &hand = *ZoneTable::byCode(WireCode::Hand);
+    const ZoneMirror &lifePoints = *ZoneTable::byCode(WireCode::LifePoints);
     board.label("Label5", w, twips(5520, 9840, 2310, 675), QStringLiteral("Your Field"), PlayerBlue,
                 Face::ComicLarge, Qt::AlignHCenter);
-    board.pictureButton("cmdConnections", twips(120, 9960, 1695, 615),
-                        QStringLiteral(":/assets/connections_button.jpg"),
-                        QStringLiteral("Connections Window"));
+    controls.cmdConnections = board.pictureButton("cmdConnections", twips(120, 9960, 1695, 615),
+                                                  QStringLiteral(":/assets/connections_button.jpg"),
+                                                  QStringLiteral("Connections Window"));
     board.label("Label7", w, twips(1920, 9960, 735, 255), QStringLiteral("Status   :"), PlayerBlue,
                 Face::Default);
-    board.label("lblStatus", w, twips(1920, 10200, 3495, 375), StatusText::Disconnected, PlayerBlue,
-                Face::Default);
-    board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));
-    board.button("cmdAdd", twips(9600, 10320, 1095, 255), QStringLiteral("&Add LP"));
-    board.lineEdit("txtValue", twips(10800, 10080, 735, 285), {});
+    controls.lblStatus = board.label("lblStatus", w, twips(1920, 10200, 3495, 375),
+                                     StatusText::Disconnected, PlayerBlue, Face::Default);
+    controls.cmdSubtract =
+        board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));
+    controls.cmdAdd =
+        board.button("cmdAdd", twips(9600, 10320, 1095, 255), QStringLiteral("&Add LP"));
+    controls.txtValue = board.lineEdit("txtValue", twips(10800, 10080, 735, 285), {});
     board.label("label22", w, twips(11640, 9960, 1095, 255), QStringLiteral("Life Points"),
                 PlayerBlue, Face::Default);
-    board.lineEdit("txtP1LP", twips(12480, 9960, 855, 285), QStringLiteral("8000"));
+    controls.txtP1LP =
+        board.lineEdit(lifePoints.editorName, twips(12480, 9960, 855, 285), QStringLiteral("8000"));
+    controls.zone(lifePoints).lineEditor = controls.txtP1LP;
     board.label("Label4", w, twips(11640, 10320, 1095, 255), QStringLiteral("Cards in Hand"),
                 PlayerBlue, Face::Default);
-    board.lineEdit("txtP1Hand", twips(12840, 10320, 495, 285), QStringLiteral("0"), 1);
+    controls.zone(hand).lineEditor =
+        board.lineEdit(hand.editorName, twips(12840, 10320, 495, 285), QStringLiteral("0"), 1);
 }
 
 void buildSidePanel(Builder &board)
 {
     QWidget *w = board.window();
+    BoardControls &controls = board.controls();
     // The picture is wider than the room left of the window's edge and is cut off there.
     board.image("Image2", 13440, 840, QStringLiteral(":/assets/decor.bmp"));
-    board.button("cmdProb", twips(13560, 5040, 1575, 255), QStringLiteral("COIN / DICE"), White);
+    controls.cmdProb = board.button("cmdProb", twips(13560, 5040, 1575, 255),
+                                    QStringLiteral("COIN / DICE"), White);
     QLabel *nameCaption = board.label("Label8", w, twips(13560, 5400, 975, 255),
                                       QStringLiteral("Your Name :"), White, Face::Default);
     board.opaque(nameCaption, Black);
-    board.lineEdit("txtName", twips(14520, 5400, 615, 285), {}, 5);
-    QPlainTextEdit *chat = board.textBox("txtChat", w, twips(13440, 5760, 1815, 4095), {}, {}, {},
-                                         Face::Default, false);
-    board.readOnly(chat);
-    board.lineEdit("txtMessage", twips(13440, 9960, 1815, 285), {});
-    board.button("cmdSend", twips(13440, 10320, 1815, 300), QStringLiteral("Send Message"), White);
+    controls.txtName = board.lineEdit("txtName", twips(14520, 5400, 615, 285), {}, 5);
+    controls.txtChat = board.textBox("txtChat", w, twips(13440, 5760, 1815, 4095), {}, {}, {},
+                                     Face::Default, false);
+    board.readOnly(controls.txtChat);
+    controls.txtMessage = board.lineEdit("txtMessage", twips(13440, 9960, 1815, 285), {});
+    controls.cmdSend = board.button("cmdSend", twips(13440, 10320, 1815, 300),
+                                    QStringLiteral("Send Message"), White);
 }
 
 void applyTabOrder(QWidget *window)
@@ -506,7 +535,7 @@ void nameControls(QWidget *window)
 
 namespace BoardLayout {
 
-void build(QWidget *window)
+BoardControls build(QWidget *window)
 {
     window->setFont(Fonts::windowFont());
     QPalette palette = window->palette();
@@ -524,6 +553,7 @@ void build(QWidget *window)
     buildSidePanel(board);
     nameControls(window);
     applyTabOrder(window);
+    return board.controls();
 }
 
 } // namespace BoardLayout
