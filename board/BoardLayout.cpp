@@ -1,6 +1,7 @@
 #include "BoardLayout.h"
 
 #include "ZoneFrameBox.h"
+#include "ZoneTable.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/PictureButton.h"
@@ -57,6 +58,8 @@ const QColor Black(0x00, 0x00, 0x00);
 const QColor OpponentRed(0xFF, 0x00, 0x00);
 const QColor PlayerBlue(0x80, 0x80, 0xFF);
 
+// Which zone a frame holds, as far as its colours and fonts go; what kind of editor or display
+// lies in it is the zone's ZoneContent.
 enum class ZoneKind
 {
     Monster,
@@ -95,94 +98,50 @@ struct ZoneFrame
     int index; // the two "frmGY" frames share a name and are told apart by index
     int column;
     int top;
-    const char *caption;
-    const char *content;
+    // The message code of the zone in ZoneTable, which gives the frame's caption and the name
+    // of the editor (local half) or display (opponent half) that lies in it.
+    const char *zoneCode;
     ZoneKind kind;
     bool nested;
+    // Where Tab reaches the editor or display in the board's tab order (see Builder::tabStop).
+    int tabIndex;
 };
+
+// Labels take no focus, so Tab passes them by.
+constexpr int NoTabStop = -1;
 
 constexpr int OpponentBack = 720, OpponentFront = 3000, LocalFront = 5280, LocalBack = 7560;
 
 // clang-format off
 constexpr std::array<ZoneFrame, 28> Frames = {{
-    {"Frame14", -1, 0, OpponentBack, "Deck Zone", "lblP2Deck", ZoneKind::Deck, true},
-    {"Frame18", -1, 1, OpponentBack, "Magic/Trap Zone 1", "lblP2Trap1", ZoneKind::Trap, true},
-    {"Frame19", -1, 2, OpponentBack, "Magic/Trap Zone 2", "lblP2Trap2", ZoneKind::Trap, true},
-    {"Frame17", -1, 3, OpponentBack, "Magic/Trap Zone 3", "lblP2Trap3", ZoneKind::Trap, true},
-    {"Frame16", -1, 4, OpponentBack, "Magic/Trap Zone 4", "lblP2Trap4", ZoneKind::Trap, true},
-    {"Frame15", -1, 5, OpponentBack, "Magic/Trap Zone 5", "lblP2Trap5", ZoneKind::Trap, true},
-    {"frmGY", 1, 6, OpponentBack, "Fusion Deck Zone", "lblP2FusionDeck", ZoneKind::FusionDeck, true},
-    {"Frame26", -1, 0, OpponentFront, "Graveyard", "lblP2Grave", ZoneKind::Graveyard, true},
-    {"Frame21", -1, 1, OpponentFront, "Monster Card Zone 1", "lblP2Monster1", ZoneKind::Monster, true},
-    {"Frame22", -1, 2, OpponentFront, "Monster Card Zone 2", "lblP2Monster2", ZoneKind::Monster, true},
-    {"Frame23", -1, 3, OpponentFront, "Monster Card Zone 3", "lblP2Monster3", ZoneKind::Monster, true},
-    {"Frame24", -1, 4, OpponentFront, "Monster Card Zone 4", "lblP2Monster4", ZoneKind::Monster, true},
-    {"Frame25", -1, 5, OpponentFront, "Monster Card Zone 5", "lblP2Monster5", ZoneKind::Monster, true},
-    {"Frame20", -1, 6, OpponentFront, "Field Card Zone", "lblP2FieldZone", ZoneKind::Field, true},
-    {"Frame7", -1, 0, LocalFront, "Field Card Zone", "txtP1FieldCard", ZoneKind::Field, false},
-    {"Frame8", -1, 1, LocalFront, "Monster Card Zone 5", "txtP1Monster1", ZoneKind::Monster, false},
-    {"Frame9", -1, 2, LocalFront, "Monster Card Zone 4", "txtP1Monster2", ZoneKind::Monster, false},
-    {"Frame10", -1, 3, LocalFront, "Monster Card Zone 3", "txtP1Monster3", ZoneKind::Monster, false},
-    {"Frame11", -1, 4, LocalFront, "Monster Card Zone 2", "txtP1Monster4", ZoneKind::Monster, false},
-    {"Frame12", -1, 5, LocalFront, "Monster Card Zone 1", "txtP1Monster5", ZoneKind::Monster, false},
-    {"Frame13", -1, 6, LocalFront, "Graveyard", "txtP1Grave", ZoneKind::Graveyard, false},
-    {"frmGY", 0, 0, LocalBack, "Fusion Deck Zone", "txtP1FusionDeck", ZoneKind::FusionDeck, true},
-    {"Frame1", -1, 1, LocalBack, "Magic/Trap Zone 5", "txtP1Trap1", ZoneKind::Trap, true},
-    {"Frame2", -1, 2, LocalBack, "Magic/Trap Zone 4", "txtP1Trap2", ZoneKind::Trap, false},
-    {"Frame3", -1, 3, LocalBack, "Magic/Trap Zone 3", "txtP1Trap3", ZoneKind::Trap, false},
-    {"Frame4", -1, 4, LocalBack, "Magic/Trap Zone 2", "txtP1Trap4", ZoneKind::Trap, false},
-    {"Frame5", -1, 5, LocalBack, "Magic/Trap Zone 1", "txtP1Trap5", ZoneKind::Trap, false},
-    {"Frame6", -1, 6, LocalBack, "Deck Zone", "txtP1Deck", ZoneKind::Deck, true},
-}};
-
-// Only text boxes and buttons take the focus; Tab walks this list and wraps around.
-constexpr std::array<const char *, 27> TabOrder = {
-    "cmdConnections", "lblP2FusionDeck", "lblP2Grave", "txtP1FieldCard", "txtP1Monster1",
-    "txtP1Monster2", "txtP1Monster3", "txtP1Monster4", "txtP1Grave", "txtP1FusionDeck",
-    "txtP1Trap1", "txtP1Trap2", "txtP1Trap3", "txtP1Trap4", "txtP1Trap5", "txtP1Deck",
-    "txtName", "txtMessage", "txtValue", "txtP1Monster5", "txtP1LP", "txtP1Hand", "txtChat",
-    "cmdSubtract", "cmdAdd", "cmdSend", "cmdProb",
-};
-
-// What a screen reader calls the controls outside the zone frames, and what it adds when asked
-// for more (empty: nothing). The zone frames and what lies in them are named from `Frames`.
-struct SpokenControl
-{
-    const char *objectName;
-    const char *name;
-    const char *description;
-};
-
-constexpr std::array<SpokenControl, 14> SpokenControls = {{
-    {"lblP2LP", "Opponent's life points", ""},
-    {"lblP2Hand", "Opponent's cards in hand", ""},
-    {"cmdConnections", "Connections Window",
-     "Opens the window that links this copy with the other player's"},
-    {"lblStatus", "Status", "The state of the link with the other player"},
-    {"cmdSubtract", "Subtract LP", "Takes the amount from your life points"},
-    {"cmdAdd", "Add LP", "Adds the amount to your life points"},
-    {"txtValue", "Life points to add or subtract", "The amount for Add LP and Subtract LP"},
-    {"txtP1LP", "Your life points", ""},
-    {"txtP1Hand", "Your cards in hand", ""},
-    {"cmdProb", "Coin / Dice",
-     "Opens the coin and dice window; each result is announced to your opponent"},
-    {"txtName", "Your name", "Shown before each of your chat lines"},
-    {"txtChat", "Chat log", "Your lines and your opponent's"},
-    {"txtMessage", "Chat message", "Enter or Send Message sends it to your opponent"},
-    {"cmdSend", "Send Message", "Sends the chat message to your opponent"},
-}};
-
-// Labels whose only job is to caption the control beside them.
-struct Caption
-{
-    const char *label;
-    const char *control;
-};
-
-constexpr std::array<Caption, 8> Captions = {{
-    {"label33", "lblP2LP"}, {"Label3", "lblP2Hand"}, {"Label2", "lblP2Deck"},
-    {"Label1", "txtP1Deck"}, {"Label7", "lblStatus"}, {"label22", "txtP1LP"},
-    {"Label4", "txtP1Hand"}, {"Label8", "txtName"},
+    {"Frame14", -1, 0, OpponentBack, "03", ZoneKind::Deck, true, NoTabStop},
+    {"Frame18", -1, 1, OpponentBack, "04", ZoneKind::Trap, true, NoTabStop},
+    {"Frame19", -1, 2, OpponentBack, "05", ZoneKind::Trap, true, NoTabStop},
+    {"Frame17", -1, 3, OpponentBack, "06", ZoneKind::Trap, true, NoTabStop},
+    {"Frame16", -1, 4, OpponentBack, "07", ZoneKind::Trap, true, NoTabStop},
+    {"Frame15", -1, 5, OpponentBack, "08", ZoneKind::Trap, true, NoTabStop},
+    {"frmGY", 1, 6, OpponentBack, "09", ZoneKind::FusionDeck, true, 1},
+    {"Frame26", -1, 0, OpponentFront, "10", ZoneKind::Graveyard, true, 2},
+    {"Frame21", -1, 1, OpponentFront, "11", ZoneKind::Monster, true, NoTabStop},
+    {"Frame22", -1, 2, OpponentFront, "12", ZoneKind::Monster, true, NoTabStop},
+    {"Frame23", -1, 3, OpponentFront, "13", ZoneKind::Monster, true, NoTabStop},
+    {"Frame24", -1, 4, OpponentFront, "14", ZoneKind::Monster, true, NoTabStop},
+    {"Frame25", -1, 5, OpponentFront, "15", ZoneKind::Monster, true, NoTabStop},
+    {"Frame20", -1, 6, OpponentFront, "16", ZoneKind::Field, true, NoTabStop},
+    {"Frame7", -1, 0, LocalFront, "16", ZoneKind::Field, false, 3},
+    {"Frame8", -1, 1, LocalFront, "15", ZoneKind::Monster, false, 4},
+    {"Frame9", -1, 2, LocalFront, "14", ZoneKind::Monster, false, 5},
+    {"Frame10", -1, 3, LocalFront, "13", ZoneKind::Monster, false, 6},
+    {"Frame11", -1, 4, LocalFront, "12", ZoneKind::Monster, false, 7},
+    {"Frame12", -1, 5, LocalFront, "11", ZoneKind::Monster, false, 19},
+    {"Frame13", -1, 6, LocalFront, "10", ZoneKind::Graveyard, false, 8},
+    {"frmGY", 0, 0, LocalBack, "09", ZoneKind::FusionDeck, true, 9},
+    {"Frame1", -1, 1, LocalBack, "08", ZoneKind::Trap, true, 10},
+    {"Frame2", -1, 2, LocalBack, "07", ZoneKind::Trap, false, 11},
+    {"Frame3", -1, 3, LocalBack, "06", ZoneKind::Trap, false, 12},
+    {"Frame4", -1, 4, LocalBack, "05", ZoneKind::Trap, false, 13},
+    {"Frame5", -1, 5, LocalBack, "04", ZoneKind::Trap, false, 14},
+    {"Frame6", -1, 6, LocalBack, "03", ZoneKind::Deck, true, 15},
 }};
 // clang-format on
 
@@ -204,14 +163,14 @@ public:
     {
     }
 
-    void zoneFrame(const ZoneFrame &zone)
+    void zoneFrame(const ZoneFrame &layout)
     {
-        const QString caption = QString::fromLatin1(zone.caption);
-        auto *frame = new ZoneFrameBox(caption, m_window);
-        name(frame, zone.frameName);
-        if (zone.index >= 0)
-            frame->setProperty("index", zone.index);
-        frame->setGeometry(twips(1920 * zone.column, zone.top, 1935, 2295));
+        const ZoneMirror &zone = *ZoneTable::byCode(QString::fromLatin1(layout.zoneCode));
+        auto *frame = new ZoneFrameBox(zone.caption, m_window);
+        name(frame, layout.frameName);
+        if (layout.index >= 0)
+            frame->setProperty("index", layout.index);
+        frame->setGeometry(twips(1920 * layout.column, layout.top, 1935, 2295));
         colour(frame, White, Black);
         QPalette etched = frame->palette();
         etched.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
@@ -220,42 +179,49 @@ public:
 
         // A screen reader names the zone's editor or display as the frame it lies in is
         // captioned, so a listener hears what a sighted player reads; the layout mirrors the
-        // numbering, so the caption is the frame's and not worked out from the position.
-        const bool opponent = zone.top < LocalFront;
-        const QString spoken = owner(opponent) + caption;
+        // numbering, so the caption is the zone's and not worked out from the position.
+        const bool opponent = layout.top < LocalFront;
+        const QString spoken = owner(opponent) + zone.caption;
         frame->setAccessibleName(spoken + QStringLiteral(" frame"));
-        if (zone.kind == ZoneKind::Deck) {
-            deckContents(frame, opponent, spoken);
+        if (zone.content == ZoneContent::Count) {
+            deckContents(frame, zone, opponent, spoken, layout.tabIndex);
             return;
         }
-        QWidget *parent = zone.nested ? frame : m_window;
-        const QRect area = zone.nested
+        QWidget *parent = layout.nested ? frame : m_window;
+        const QRect area = layout.nested
                                ? twips(120, 240, 1695, 1935)
-                               : twips(1920 * zone.column + 120, zone.top + 240, 1695, 1935);
-        const QColor background = zoneColour(zone.kind);
+                               : twips(1920 * layout.column + 120, layout.top + 240, 1695, 1935);
+        const QColor background = zoneColour(layout.kind);
+        BoardControls::Zone &controls = m_controls.zone(zone);
         if (!opponent) {
-            const QString initial =
-                (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) ? ListCards
-                                                                                        : QString();
-            textBox(zone.content, parent, area, initial, White, background, Face::Default, true)
-                ->setAccessibleName(spoken);
-        } else if (zone.kind == ZoneKind::Graveyard || zone.kind == ZoneKind::FusionDeck) {
-            const Face face = zone.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
+            const QString initial = zone.content == ZoneContent::List ? ListCards : QString();
+            controls.textEditor = textBox(zone.editorName, parent, area, initial, White, background,
+                                          Face::Default, true);
+            controls.textEditor->setAccessibleName(spoken);
+            tabStop(controls.textEditor, layout.tabIndex);
+        } else if (zone.content == ZoneContent::List) {
+            const Face face = layout.kind == ZoneKind::Graveyard ? Face::SerifSmall : Face::Default;
             QPlainTextEdit *list =
-                textBox(zone.content, parent, area, {}, White, background, face, true);
+                textBox(zone.displayName, parent, area, {}, White, background, face, true);
             readOnly(list);
             list->setAccessibleName(spoken);
+            tabStop(list, layout.tabIndex);
+            controls.listDisplay = list;
+            if (layout.kind == ZoneKind::Graveyard)
+                m_controls.lblP2Grave = list;
         } else {
-            QLabel *display = label(zone.content, parent, area, {}, White, Face::SerifSmall,
+            QLabel *display = label(zone.displayName, parent, area, {}, White, Face::SerifSmall,
                                     Qt::AlignHCenter | Qt::AlignTop);
             display->setWordWrap(true);
             opaque(display, background);
             ValueLabelAccessible::present(display, spoken);
+            controls.labelDisplay = display;
         }
     }
 
-    QLabel *label(const char *objectName, QWidget *parent, const QRect &area, const QString &text,
-                  const QColor &textColour, Face face, Qt::Alignment alignment = Qt::AlignLeft)
+    QLabel *label(const QString &objectName, QWidget *parent, const QRect &area,
+                  const QString &text, const QColor &textColour, Face face,
+                  Qt::Alignment alignment = Qt::AlignLeft)
     {
         auto *label = new QLabel(text, parent);
         name(label, objectName);
@@ -268,7 +234,7 @@ public:
         return label;
     }
 
-    QLineEdit *lineEdit(const char *objectName, const QRect &area, const QString &text,
+    QLineEdit *lineEdit(const QString &objectName, const QRect &area, const QString &text,
                         int maxLength = 0, Face face = Face::Default, QWidget *parent = nullptr)
     {
         auto *edit = new QLineEdit(text, parent ? parent : m_window);
@@ -284,7 +250,7 @@ public:
         return edit;
     }
 
-    QPlainTextEdit *textBox(const char *objectName, QWidget *parent, const QRect &area,
+    QPlainTextEdit *textBox(const QString &objectName, QWidget *parent, const QRect &area,
                             const QString &text, const QColor &textColour, const QColor &background,
                             Face face, bool scrollBar)
     {
@@ -322,12 +288,13 @@ public:
         return button;
     }
 
-    void pictureButton(const char *objectName, const QRect &area, const QString &picture,
-                       const QString &caption)
+    PictureButton *pictureButton(const char *objectName, const QRect &area, const QString &picture,
+                                 const QString &caption)
     {
         auto *button = new PictureButton(QPixmap(picture), caption, m_window);
         name(button, objectName);
         button->setGeometry(area);
+        return button;
     }
 
     // A picture that only decorates: it keeps an empty accessible name, so screen readers
@@ -359,36 +326,91 @@ public:
         widget->setAutoFillBackground(true);
     }
 
+    // What a screen reader calls a control outside the zone frames, and what it adds when
+    // asked for more (empty: nothing). The zone frames and what lies in them are named from
+    // their zone's caption.
+    static void speak(QLabel *label, const char *name, const char *description = "")
+    {
+        ValueLabelAccessible::present(label, QString::fromLatin1(name));
+        label->setAccessibleDescription(QString::fromLatin1(description));
+    }
+    static void speak(QWidget *widget, const char *name, const char *description = "")
+    {
+        widget->setAccessibleName(QString::fromLatin1(name));
+        widget->setAccessibleDescription(QString::fromLatin1(description));
+    }
+
+    // Ties a label whose only job is to caption `control` to it: the control is the label's
+    // buddy, so a screen reader hears the caption as its label. The caption itself is named
+    // after the control, so that the two "Life Points" captions of the halves are told apart.
+    // Call it once the control has its accessible name.
+    static void tieCaption(QLabel *caption, QWidget *control)
+    {
+        caption->setBuddy(control);
+        caption->setAccessibleName(control->accessibleName() + QStringLiteral(" caption"));
+    }
+
+    // Gives `widget` its place in the tab order, as a form's TabIndex property does. Only text
+    // boxes and buttons take the focus; Tab walks them in this order and wraps around.
+    void tabStop(QWidget *widget, int tabIndex)
+    {
+        Q_ASSERT(tabIndex >= 0 && std::size_t(tabIndex) < m_tabOrder.size());
+        Q_ASSERT(!m_tabOrder[std::size_t(tabIndex)]);
+        m_tabOrder[std::size_t(tabIndex)] = widget;
+    }
+
+    // Sets the tab order once every control is made, and hands back the controls.
+    BoardControls finish()
+    {
+        QWidget *previous = nullptr;
+        for (QWidget *widget : m_tabOrder) {
+            Q_ASSERT(widget);
+            widget->setFocusPolicy(widget->focusPolicy() == Qt::NoFocus ? Qt::StrongFocus
+                                                                        : widget->focusPolicy());
+            if (previous)
+                QWidget::setTabOrder(previous, widget);
+            previous = widget;
+        }
+        return m_controls;
+    }
+
     QWidget *window() const { return m_window; }
+    BoardControls &controls() { return m_controls; }
 
 private:
     // The deck zone holds a count, named after the zone and described by its caption.
-    void deckContents(QGroupBox *frame, bool opponent, const QString &spoken)
+    void deckContents(QGroupBox *frame, const ZoneMirror &zone, bool opponent,
+                      const QString &spoken, int tabIndex)
     {
         const QColor highlightText = frame->palette().color(QPalette::HighlightedText);
         if (opponent) {
-            label("Label2", frame, twips(120, 240, 1335, 255), NumberOfCards, highlightText,
-                  Face::Default);
-            QLabel *count =
-                label("lblP2Deck", frame, twips(480, 720, 615, 495), {}, White, Face::SansLarge);
+            QLabel *caption = label("Label2", frame, twips(120, 240, 1335, 255), NumberOfCards,
+                                    highlightText, Face::Default);
+            QLabel *count = label(zone.displayName, frame, twips(480, 720, 615, 495), {}, White,
+                                  Face::SansLarge);
             ValueLabelAccessible::present(count, spoken);
             count->setAccessibleDescription(NumberOfCards);
+            tieCaption(caption, count);
+            m_controls.zone(zone).labelDisplay = count;
             return;
         }
-        label("Label1", frame, twips(360, 360, 1215, 255), NumberOfCards, highlightText,
-              Face::Default);
+        QLabel *caption = label("Label1", frame, twips(360, 360, 1215, 255), NumberOfCards,
+                                highlightText, Face::Default);
         QLineEdit *count =
-            lineEdit("txtP1Deck", twips(600, 1080, 735, 495), {}, 3, Face::SansLarge, frame);
+            lineEdit(zone.editorName, twips(600, 1080, 735, 495), {}, 3, Face::SansLarge, frame);
         count->setAccessibleName(spoken);
         count->setAccessibleDescription(NumberOfCards);
         QPalette palette = count->palette();
         palette.setColor(QPalette::Text, Black);
         count->setPalette(palette);
+        tieCaption(caption, count);
+        tabStop(count, tabIndex);
+        m_controls.zone(zone).lineEditor = count;
     }
 
-    static void name(QObject *object, const char *objectName)
+    static void name(QObject *object, const QString &objectName)
     {
-        object->setObjectName(QString::fromLatin1(objectName));
+        object->setObjectName(objectName);
     }
 
     static void colour(QWidget *widget, const QColor &text, const QColor &window)
@@ -402,107 +424,134 @@ private:
 
     QWidget *m_window;
     SquareTextBoxStyle *m_lineEditStyle;
+    BoardControls m_controls;
+    // Indexed by tab index: the cmd and txt controls and the two opponent list displays.
+    std::array<QWidget *, 27> m_tabOrder{};
 };
 
+// The hand and life point counts of the two halves stand in the strips above and below the
+// board, outside the zone frames.
 void buildTopStrip(Builder &board)
 {
     QWidget *w = board.window();
+    BoardControls &controls = board.controls();
+    const ZoneMirror &hand = *ZoneTable::byCode(WireCode::Hand);
+    const ZoneMirror &lifePoints = *ZoneTable::byCode(WireCode::LifePoints);
     board.label("Label6", w, twips(4800, 0, 3840, 675), QStringLiteral("Opponent's Field"),
                 OpponentRed, Face::ComicLarge, Qt::AlignHCenter);
-    board.label("label33", w, twips(120, 240, 735, 255), QStringLiteral("Life Points"), OpponentRed,
-                Face::Default);
-    board.label("lblP2LP", w, twips(1320, 240, 615, 255), QStringLiteral("8000"), OpponentRed,
-                Face::SansMedium);
-    board.label("Label3", w, twips(2040, 240, 1095, 255), QStringLiteral("Cards in Hand"),
-                OpponentRed, Face::Default);
-    board.label("lblP2Hand", w, twips(3240, 120, 615, 495), QStringLiteral("0"), OpponentRed,
-                Face::SansLarge);
+    QLabel *lifePointsCaption =
+        board.label("label33", w, twips(120, 240, 735, 255), QStringLiteral("Life Points"),
+                    OpponentRed, Face::Default);
+    QLabel *lifePointsCount = board.label(lifePoints.displayName, w, twips(1320, 240, 615, 255),
+                                          QStringLiteral("8000"), OpponentRed, Face::SansMedium);
+    board.speak(lifePointsCount, "Opponent's life points");
+    board.tieCaption(lifePointsCaption, lifePointsCount);
+    controls.zone(lifePoints).labelDisplay = lifePointsCount;
+    QLabel *handCaption = board.label("Label3", w, twips(2040, 240, 1095, 255),
+                                      QStringLiteral("Cards in Hand"), OpponentRed, Face::Default);
+    QLabel *handCount = board.label(hand.displayName, w, twips(3240, 120, 615, 495),
+                                    QStringLiteral("0"), OpponentRed, Face::SansLarge);
+    board.speak(handCount, "Opponent's cards in hand");
+    board.tieCaption(handCaption, handCount);
+    controls.zone(hand).labelDisplay = handCount;
 }
 
 void buildBottomStrip(Builder &board)
 {
     QWidget *w = board.window();
+    BoardControls &controls = board.controls();
+    const ZoneMirror &hand = *ZoneTable::byCode(WireCode::Hand);
+    const ZoneMirror &lifePoints = *ZoneTable::byCode(WireCode::LifePoints);
     board.label("Label5", w, twips(5520, 9840, 2310, 675), QStringLiteral("Your Field"), PlayerBlue,
                 Face::ComicLarge, Qt::AlignHCenter);
-    board.pictureButton("cmdConnections", twips(120, 9960, 1695, 615),
-                        QStringLiteral(":/assets/connections_button.jpg"),
-                        QStringLiteral("Connections Window"));
-    board.label("Label7", w, twips(1920, 9960, 735, 255), QStringLiteral("Status   :"), PlayerBlue,
-                Face::Default);
-    board.label("lblStatus", w, twips(1920, 10200, 3495, 375), StatusText::Disconnected, PlayerBlue,
-                Face::Default);
-    board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));
-    board.button("cmdAdd", twips(9600, 10320, 1095, 255), QStringLiteral("&Add LP"));
-    board.lineEdit("txtValue", twips(10800, 10080, 735, 285), {});
-    board.label("label22", w, twips(11640, 9960, 1095, 255), QStringLiteral("Life Points"),
-                PlayerBlue, Face::Default);
-    board.lineEdit("txtP1LP", twips(12480, 9960, 855, 285), QStringLiteral("8000"));
-    board.label("Label4", w, twips(11640, 10320, 1095, 255), QStringLiteral("Cards in Hand"),
-                PlayerBlue, Face::Default);
-    board.lineEdit("txtP1Hand", twips(12840, 10320, 495, 285), QStringLiteral("0"), 1);
+
+    controls.cmdConnections = board.pictureButton("cmdConnections", twips(120, 9960, 1695, 615),
+                                                  QStringLiteral(":/assets/connections_button.jpg"),
+                                                  QStringLiteral("Connections Window"));
+    board.speak(controls.cmdConnections, "Connections Window",
+                "Opens the window that links this copy with the other player's");
+    board.tabStop(controls.cmdConnections, 0);
+
+    QLabel *statusCaption = board.label("Label7", w, twips(1920, 9960, 735, 255),
+                                        QStringLiteral("Status   :"), PlayerBlue, Face::Default);
+    controls.lblStatus = board.label("lblStatus", w, twips(1920, 10200, 3495, 375),
+                                     StatusText::Disconnected, PlayerBlue, Face::Default);
+    board.speak(controls.lblStatus, "Status", "The state of the link with the other player");
+    board.tieCaption(statusCaption, controls.lblStatus);
+
+    controls.cmdSubtract =
+        board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));
+    board.speak(controls.cmdSubtract, "Subtract LP", "Takes the amount from your life points");
+    board.tabStop(controls.cmdSubtract, 23);
+    controls.cmdAdd =
+        board.button("cmdAdd", twips(9600, 10320, 1095, 255), QStringLiteral("&Add LP"));
+    board.speak(controls.cmdAdd, "Add LP", "Adds the amount to your life points");
+    board.tabStop(controls.cmdAdd, 24);
+    controls.txtValue = board.lineEdit("txtValue", twips(10800, 10080, 735, 285), {});
+    board.speak(controls.txtValue, "Life points to add or subtract",
+                "The amount for Add LP and Subtract LP");
+    board.tabStop(controls.txtValue, 18);
+
+    QLabel *lifePointsCaption =
+        board.label("label22", w, twips(11640, 9960, 1095, 255), QStringLiteral("Life Points"),
+                    PlayerBlue, Face::Default);
+    controls.txtP1LP =
+        board.lineEdit(lifePoints.editorName, twips(12480, 9960, 855, 285), QStringLiteral("8000"));
+    board.speak(controls.txtP1LP, "Your life points");
+    board.tieCaption(lifePointsCaption, controls.txtP1LP);
+    board.tabStop(controls.txtP1LP, 20);
+    controls.zone(lifePoints).lineEditor = controls.txtP1LP;
+
+    QLabel *handCaption = board.label("Label4", w, twips(11640, 10320, 1095, 255),
+                                      QStringLiteral("Cards in Hand"), PlayerBlue, Face::Default);
+    QLineEdit *handCount =
+        board.lineEdit(hand.editorName, twips(12840, 10320, 495, 285), QStringLiteral("0"), 1);
+    board.speak(handCount, "Your cards in hand");
+    board.tieCaption(handCaption, handCount);
+    board.tabStop(handCount, 21);
+    controls.zone(hand).lineEditor = handCount;
 }
 
 void buildSidePanel(Builder &board)
 {
     QWidget *w = board.window();
+    BoardControls &controls = board.controls();
     // The picture is wider than the room left of the window's edge and is cut off there.
     board.image("Image2", 13440, 840, QStringLiteral(":/assets/decor.bmp"));
-    board.button("cmdProb", twips(13560, 5040, 1575, 255), QStringLiteral("COIN / DICE"), White);
+    controls.cmdProb = board.button("cmdProb", twips(13560, 5040, 1575, 255),
+                                    QStringLiteral("COIN / DICE"), White);
+    board.speak(controls.cmdProb, "Coin / Dice",
+                "Opens the coin and dice window; each result is announced to your opponent");
+    board.tabStop(controls.cmdProb, 26);
+
     QLabel *nameCaption = board.label("Label8", w, twips(13560, 5400, 975, 255),
                                       QStringLiteral("Your Name :"), White, Face::Default);
     board.opaque(nameCaption, Black);
-    board.lineEdit("txtName", twips(14520, 5400, 615, 285), {}, 5);
-    QPlainTextEdit *chat = board.textBox("txtChat", w, twips(13440, 5760, 1815, 4095), {}, {}, {},
-                                         Face::Default, false);
-    board.readOnly(chat);
-    board.lineEdit("txtMessage", twips(13440, 9960, 1815, 285), {});
-    board.button("cmdSend", twips(13440, 10320, 1815, 300), QStringLiteral("Send Message"), White);
-}
+    controls.txtName = board.lineEdit("txtName", twips(14520, 5400, 615, 285), {}, 5);
+    board.speak(controls.txtName, "Your name", "Shown before each of your chat lines");
+    board.tieCaption(nameCaption, controls.txtName);
+    board.tabStop(controls.txtName, 16);
 
-void applyTabOrder(QWidget *window)
-{
-    QWidget *previous = nullptr;
-    for (const char *objectName : TabOrder) {
-        auto *widget = window->findChild<QWidget *>(QString::fromLatin1(objectName));
-        Q_ASSERT(widget);
-        widget->setFocusPolicy(widget->focusPolicy() == Qt::NoFocus ? Qt::StrongFocus
-                                                                    : widget->focusPolicy());
-        if (previous)
-            QWidget::setTabOrder(previous, widget);
-        previous = widget;
-    }
-}
-
-// Names the controls outside the zones for screen readers, and ties each caption to the
-// control it captions: the control is the caption's buddy, so a screen reader hears the
-// caption as its label. The caption itself is named after that control, so that the two
-// "Life Points" captions of the halves are told apart.
-void nameControls(QWidget *window)
-{
-    for (const SpokenControl &spoken : SpokenControls) {
-        auto *widget = window->findChild<QWidget *>(QString::fromLatin1(spoken.objectName));
-        Q_ASSERT(widget);
-        const QString name = QString::fromLatin1(spoken.name);
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            ValueLabelAccessible::present(label, name);
-        else
-            widget->setAccessibleName(name);
-        widget->setAccessibleDescription(QString::fromLatin1(spoken.description));
-    }
-    for (const Caption &caption : Captions) {
-        auto *label = window->findChild<QLabel *>(QString::fromLatin1(caption.label));
-        auto *control = window->findChild<QWidget *>(QString::fromLatin1(caption.control));
-        Q_ASSERT(label && control);
-        label->setBuddy(control);
-        label->setAccessibleName(control->accessibleName() + QStringLiteral(" caption"));
-    }
+    controls.txtChat = board.textBox("txtChat", w, twips(13440, 5760, 1815, 4095), {}, {}, {},
+                                     Face::Default, false);
+    board.readOnly(controls.txtChat);
+    board.speak(controls.txtChat, "Chat log", "Your lines and your opponent's");
+    board.tabStop(controls.txtChat, 22);
+    controls.txtMessage = board.lineEdit("txtMessage", twips(13440, 9960, 1815, 285), {});
+    board.speak(controls.txtMessage, "Chat message",
+                "Enter or Send Message sends it to your opponent");
+    board.tabStop(controls.txtMessage, 17);
+    controls.cmdSend = board.button("cmdSend", twips(13440, 10320, 1815, 300),
+                                    QStringLiteral("Send Message"), White);
+    board.speak(controls.cmdSend, "Send Message", "Sends the chat message to your opponent");
+    board.tabStop(controls.cmdSend, 25);
 }
 
 } // namespace
 
 namespace BoardLayout {
 
-void build(QWidget *window)
+BoardControls build(QWidget *window)
 {
     window->setFont(Fonts::windowFont());
     QPalette palette = window->palette();
@@ -518,8 +567,7 @@ void build(QWidget *window)
         board.zoneFrame(frame);
     buildBottomStrip(board);
     buildSidePanel(board);
-    nameControls(window);
-    applyTabOrder(window);
+    return board.finish();
 }
 
 } // namespace BoardLayout

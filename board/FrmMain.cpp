@@ -62,19 +62,13 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     // The window opens with its outer corner at the screen's top-left corner.
     move(0, 0);
     W1->setObjectName(QStringLiteral("W1"));
-    BoardLayout::build(this);
-    lblStatus = findChild<QLabel *>(QStringLiteral("lblStatus"));
-    m_opponentGrave = findChild<QPlainTextEdit *>(QStringLiteral("lblP2Grave"));
-    m_chat = findChild<QPlainTextEdit *>(QStringLiteral("txtChat"));
-    connect(m_opponentGrave, &QPlainTextEdit::textChanged, this, &FrmMain::lblP2Grave_Change);
-    connect(m_chat, &QPlainTextEdit::textChanged, this, &FrmMain::txtChat_Change);
-    m_name = findChild<QLineEdit *>(QStringLiteral("txtName"));
-    m_message = findChild<QLineEdit *>(QStringLiteral("txtMessage"));
-    m_lifePoints = findChild<QLineEdit *>(QStringLiteral("txtP1LP"));
-    m_amount = findChild<QLineEdit *>(QStringLiteral("txtValue"));
+    m_controls = BoardLayout::build(this);
+    lblStatus = m_controls.lblStatus;
+    connect(m_controls.lblP2Grave, &QPlainTextEdit::textChanged, this, &FrmMain::lblP2Grave_Change);
+    connect(m_controls.txtChat, &QPlainTextEdit::textChanged, this, &FrmMain::txtChat_Change);
     connectControls();
     connectZoneEditors();
-    findChild<QWidget *>(QStringLiteral("cmdConnections"))->setFocus();
+    m_controls.cmdConnections->setFocus();
 
     connect(W1, &PeerSocket::ConnectionRequest, this, &FrmMain::W1_ConnectionRequest);
     connect(W1, &PeerSocket::FramingAgreed, this, &FrmMain::sendWholeHalf);
@@ -85,40 +79,36 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
 
 void FrmMain::connectControls()
 {
-    const auto button = [this](const char *name) {
-        return findChild<QPushButton *>(QString::fromLatin1(name));
-    };
-    connect(button("cmdConnections"), &QPushButton::clicked, this, &FrmMain::cmdConnections_Click);
-    connect(button("cmdProb"), &QPushButton::clicked, this, &FrmMain::cmdProb_Click);
-    connect(button("cmdSend"), &QPushButton::clicked, this, &FrmMain::cmdSend_Click);
-    connect(button("cmdAdd"), &QPushButton::clicked, this, &FrmMain::cmdAdd_Click);
-    connect(button("cmdSubtract"), &QPushButton::clicked, this, &FrmMain::cmdSubtract_Click);
-    connect(m_message, &QLineEdit::returnPressed, this, &FrmMain::txtMessage_KeyPress);
+    connect(m_controls.cmdConnections, &QPushButton::clicked, this, &FrmMain::cmdConnections_Click);
+    connect(m_controls.cmdProb, &QPushButton::clicked, this, &FrmMain::cmdProb_Click);
+    connect(m_controls.cmdSend, &QPushButton::clicked, this, &FrmMain::cmdSend_Click);
+    connect(m_controls.cmdAdd, &QPushButton::clicked, this, &FrmMain::cmdAdd_Click);
+    connect(m_controls.cmdSubtract, &QPushButton::clicked, this, &FrmMain::cmdSubtract_Click);
+    connect(m_controls.txtMessage, &QLineEdit::returnPressed, this, &FrmMain::txtMessage_KeyPress);
 }
 
 void FrmMain::connectZoneEditors()
 {
     for (const ZoneMirror &zone : ZoneTable::all()) {
-        m_displaysByCode.insert(zone.code, findChild<QWidget *>(zone.displayName));
-        QWidget *editor = findChild<QWidget *>(zone.editorName);
-        const auto changed = [this, &zone, editor] {
-            ZoneEditor_Change(zone, editor);
+        const BoardControls::Zone &controls = m_controls.zone(zone);
+        const auto changed = [this, &zone] {
+            ZoneEditor_Change(zone);
         };
-        if (auto *line = qobject_cast<QLineEdit *>(editor))
-            connect(line, &QLineEdit::textChanged, this, changed);
+        if (controls.lineEditor)
+            connect(controls.lineEditor, &QLineEdit::textChanged, this, changed);
         else
-            connect(qobject_cast<QPlainTextEdit *>(editor), &QPlainTextEdit::textChanged, this,
-                    changed);
+            connect(controls.textEditor, &QPlainTextEdit::textChanged, this, changed);
     }
 }
 
 // Every change of a local zone, typed or set by the program, goes to the peer at once, whole.
-void FrmMain::ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor)
+void FrmMain::ZoneEditor_Change(const ZoneMirror &zone)
 {
     if (W1->State() != PeerSocket::Connected)
         return;
-    const auto *line = qobject_cast<QLineEdit *>(editor);
-    const QString text = line ? line->text() : static_cast<QPlainTextEdit *>(editor)->toPlainText();
+    const BoardControls::Zone &controls = m_controls.zone(zone);
+    const QString text =
+        controls.lineEditor ? controls.lineEditor->text() : controls.textEditor->toPlainText();
     W1->SendData(WireMessage::build(zone.code, WireMessage::toWireLineBreaks(text)));
 }
 
@@ -128,19 +118,19 @@ void FrmMain::ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor)
 void FrmMain::sendWholeHalf()
 {
     for (const ZoneMirror &zone : ZoneTable::all())
-        ZoneEditor_Change(zone, findChild<QWidget *>(zone.editorName));
+        ZoneEditor_Change(zone);
 }
 
 void FrmMain::lblP2Grave_Change()
 {
-    m_opponentGrave->moveCursor(QTextCursor::End);
-    m_opponentGrave->ensureCursorVisible();
+    m_controls.lblP2Grave->moveCursor(QTextCursor::End);
+    m_controls.lblP2Grave->ensureCursorVisible();
 }
 
 void FrmMain::txtChat_Change()
 {
-    m_chat->moveCursor(QTextCursor::End);
-    m_chat->ensureCursorVisible();
+    m_controls.txtChat->moveCursor(QTextCursor::End);
+    m_controls.txtChat->ensureCursorVisible();
 }
 
 FrmMain::~FrmMain()
@@ -197,37 +187,40 @@ void FrmMain::showSecondaryWindow(QWidget *window)
 void FrmMain::cmdSend_Click()
 {
     m_platform.beep();
-    if (W1->State() == PeerSocket::Connected && !m_message->text().isEmpty())
+    if (W1->State() == PeerSocket::Connected && !m_controls.txtMessage->text().isEmpty())
         sendChatLine();
 }
 
 void FrmMain::txtMessage_KeyPress()
 {
-    if (W1->State() == PeerSocket::Connected && !m_message->text().isEmpty())
+    if (W1->State() == PeerSocket::Connected && !m_controls.txtMessage->text().isEmpty())
         sendChatLine();
 }
 
 void FrmMain::sendChatLine()
 {
-    const QString line = m_name->text() + QStringLiteral(": ") + m_message->text();
+    const QString line =
+        m_controls.txtName->text() + QStringLiteral(": ") + m_controls.txtMessage->text();
     W1->SendData(WireMessage::build(WireCode::Chat, line));
     appendToChat(line);
-    m_message->clear();
+    m_controls.txtMessage->clear();
 }
 
 void FrmMain::cmdAdd_Click()
 {
-    if (const auto total = LifePoints::add(m_lifePoints->text(), m_amount->text())) {
-        m_lifePoints->setText(*total);
-        m_amount->clear();
+    if (const auto total =
+            LifePoints::add(m_controls.txtP1LP->text(), m_controls.txtValue->text())) {
+        m_controls.txtP1LP->setText(*total);
+        m_controls.txtValue->clear();
     }
 }
 
 void FrmMain::cmdSubtract_Click()
 {
-    if (const auto total = LifePoints::subtract(m_lifePoints->text(), m_amount->text())) {
-        m_lifePoints->setText(*total);
-        m_amount->clear();
+    if (const auto total =
+            LifePoints::subtract(m_controls.txtP1LP->text(), m_controls.txtValue->text())) {
+        m_controls.txtP1LP->setText(*total);
+        m_controls.txtValue->clear();
     }
     m_platform.beep();
 }
@@ -274,16 +267,17 @@ void FrmMain::W1_Error(const QString &description)
 void FrmMain::apply(const WireMessage &message)
 {
     // The peer's text is shown as it is, never read as markup: every display is plain text.
-    switch (ZoneTable::route(message.code).kind) {
-    case MessageRoute::Kind::Zone:
-        if (QWidget *display = m_displaysByCode.value(message.code)) {
-            const QString text = WireMessage::fromWireLineBreaks(message.payload);
-            if (auto *label = qobject_cast<QLabel *>(display))
-                label->setText(text);
-            else
-                replaceChangedText(static_cast<QPlainTextEdit *>(display), text);
-        }
+    const MessageRoute route = ZoneTable::route(message.code);
+    switch (route.kind) {
+    case MessageRoute::Kind::Zone: {
+        const BoardControls::Zone &controls = m_controls.zone(*route.zone);
+        const QString text = WireMessage::fromWireLineBreaks(message.payload);
+        if (controls.labelDisplay)
+            controls.labelDisplay->setText(text);
+        else
+            replaceChangedText(controls.listDisplay, text);
         break;
+    }
     case MessageRoute::Kind::Chat:
         appendToChat(WireMessage::fromWireLineBreaks(message.payload));
         m_platform.beep();
@@ -303,7 +297,7 @@ void FrmMain::apply(const WireMessage &message)
 // it, so a long conversation costs no more per line than a short one.
 void FrmMain::appendToChat(const QString &entry)
 {
-    QTextCursor end(m_chat->document());
+    QTextCursor end(m_controls.txtChat->document());
     end.movePosition(QTextCursor::End);
     end.insertText(entry + QStringLiteral("\n\n"));
 }

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QHash>
+#include "board/BoardControls.h"
+
 #include <QPointer>
 #include <QWidget>
 
 class PeerSocket;
 class PlatformServices;
 class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 struct WireMessage;
 struct ZoneMirror;
 
@@ -45,7 +44,7 @@ private:
     void cmdAdd_Click();
     void cmdSubtract_Click();
     void showSecondaryWindow(QWidget *window);
-    void ZoneEditor_Change(const ZoneMirror &zone, QWidget *editor);
+    void ZoneEditor_Change(const ZoneMirror &zone);
     void sendWholeHalf();
     void lblP2Grave_Change();
     void txtChat_Change();
@@ -61,13 +60,7 @@ private:
     QLabel *lblStatus = nullptr;
     PlatformServices &m_platform;
     const int m_port;
-    QHash<QString, QWidget *> m_displaysByCode;
-    QPlainTextEdit *m_opponentGrave = nullptr;
-    QPlainTextEdit *m_chat = nullptr;
-    QLineEdit *m_name = nullptr;
-    QLineEdit *m_message = nullptr;
-    QLineEdit *m_lifePoints = nullptr;
-    QLineEdit *m_amount = nullptr;
+    BoardControls m_controls;
     QPointer<QWidget> m_connections;
     QPointer<QWidget> m_outcome;
 };

@@ -2,7 +2,16 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <span>
+
+// What a zone holds, which decides the kind of its editor and of its opponent display.
+enum class ZoneContent
+{
+    Count, // a number typed in a one-line box and shown in a label: hand, life points, deck
+    Card,  // a card typed in a multi-line box and shown in a label
+    List,  // cards typed one a line in a multi-line box and shown in a read-only text box
+};
 
 // One board zone as it travels between the seats: the local editor it is typed into, the
 // message code that carries it, and the opponent display that shows it on the other copy.
@@ -14,8 +23,7 @@ struct ZoneMirror
     // The caption of the zone's frames on both halves; empty for the two counters above and
     // below the board (hand and life points), which have no frame.
     QString caption;
-    // Graveyard and fusion deck are shown in read-only text boxes, the rest in labels.
-    bool displayIsTextBox;
+    ZoneContent content;
 };
 
 // Where a message from the peer lands on this seat, decided by its code alone.
@@ -36,7 +44,11 @@ struct MessageRoute
 
 namespace ZoneTable {
 
+constexpr std::size_t Size = 16;
+
 std::span<const ZoneMirror> all();
+// Where `zone`, a row of all(), stands in it; arrays kept in the table's order use it.
+std::size_t indexOf(const ZoneMirror &zone);
 // The zone a message code carries, or nullptr for a code that carries no zone.
 const ZoneMirror *byCode(const QString &code);
 const ZoneMirror *byEditor(const QString &editorName);

@@ -434,7 +434,7 @@ void TestBoard::controlKinds_data()
                 << zone.editorName << QStringLiteral("QPlainTextEdit");
         QTest::newRow(qPrintable(zone.displayName))
             << zone.displayName
-            << QString::fromLatin1(zone.displayIsTextBox ? "QPlainTextEdit" : "QLabel");
+            << QString::fromLatin1(zone.content == ZoneContent::List ? "QPlainTextEdit" : "QLabel");
     }
 }
 
