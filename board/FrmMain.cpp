@@ -63,7 +63,6 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     move(0, 0);
     W1->setObjectName(QStringLiteral("W1"));
     m_controls = BoardLayout::build(this);
-    lblStatus = m_controls.lblStatus;
     connect(m_controls.lblP2Grave, &QPlainTextEdit::textChanged, this, &FrmMain::lblP2Grave_Change);
     connect(m_controls.txtChat, &QPlainTextEdit::textChanged, this, &FrmMain::txtChat_Change);
     connectControls();
@@ -152,9 +151,10 @@ void FrmMain::startListening()
     W1->Close();
     W1->SetLocalPort(m_port);
     if (W1->Listen()) {
-        lblStatus->setText(StatusText::WaitingForConnection);
+        m_controls.lblStatus->setText(StatusText::WaitingForConnection);
     } else {
-        lblStatus->setText(tr("Cannot listen on port %1: %2").arg(m_port).arg(W1->ListenError()));
+        m_controls.lblStatus->setText(
+            tr("Cannot listen on port %1: %2").arg(m_port).arg(W1->ListenError()));
     }
 }
 
@@ -162,7 +162,8 @@ void FrmMain::cmdConnections_Click()
 {
     if (!m_connections) {
         auto *connections = new FrmConnections(*W1, m_port, m_platform);
-        connect(connections, &FrmConnections::statusChanged, lblStatus, &QLabel::setText);
+        connect(connections, &FrmConnections::statusChanged, m_controls.lblStatus,
+                &QLabel::setText);
         connect(connections, &FrmConnections::listenAgainRequested, this, &FrmMain::startListening);
         m_connections = connections;
     }
@@ -243,7 +244,7 @@ void FrmMain::W1_ConnectionRequest(int requestId)
     W1->Accept(requestId);
     // Shown before sending: a requester already gone makes that first send end the link, and
     // the status line must then keep the "Disconnected" that the ending writes into it.
-    lblStatus->setText(StatusText::Connected);
+    m_controls.lblStatus->setText(StatusText::Connected);
     W1->SendData(WireMessage::build(WireCode::Status, StatusText::Connected));
 }
 
@@ -256,12 +257,12 @@ void FrmMain::W1_Close()
 {
     W1->Close();
     // The peer may have gone without saying goodbye; the link is down either way.
-    lblStatus->setText(StatusText::Disconnected);
+    m_controls.lblStatus->setText(StatusText::Disconnected);
 }
 
 void FrmMain::W1_Error(const QString &description)
 {
-    lblStatus->setText(description);
+    m_controls.lblStatus->setText(description);
 }
 
 void FrmMain::apply(const WireMessage &message)
@@ -283,7 +284,7 @@ void FrmMain::apply(const WireMessage &message)
         m_platform.beep();
         break;
     case MessageRoute::Kind::Status:
-        lblStatus->setText(message.payload);
+        m_controls.lblStatus->setText(message.payload);
         break;
     case MessageRoute::Kind::Announcement:
         m_platform.announce(this, message.payload, QStringLiteral("Skarnet"));

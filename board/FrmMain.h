@@ -57,7 +57,6 @@ private:
     void appendToChat(const QString &entry);
 
     PeerSocket *const W1;
-    QLabel *lblStatus = nullptr;
     PlatformServices &m_platform;
     const int m_port;
     BoardControls m_controls;
