@@ -23,7 +23,7 @@
 #include "bench_link_report.h"
 
 #include "CountingPlatform.h"
-#include "Loopback.h"
+#include "LinkHarness.h"
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
 #include "link/PeerSocket.h"
@@ -178,16 +178,7 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Two linked boards
 
-QString textOf(const QWidget *widget)
-{
-    if (const auto *label = qobject_cast<const QLabel *>(widget))
-        return label->text();
-    if (const auto *line = qobject_cast<const QLineEdit *>(widget))
-        return line->text();
-    if (const auto *box = qobject_cast<const QPlainTextEdit *>(widget))
-        return box->toPlainText();
-    return {};
-}
+using LinkHarness::textOf;
 
 void setTextOf(QWidget *editor, const QString &text)
 {
