@@ -28,7 +28,6 @@ public:
     // Ends whatever the socket is doing and listens on this copy's port; the status line says
     // whether that worked.
     void startListening();
-    int port() const { return m_port; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
