@@ -6,6 +6,11 @@ usage: atspi_tree.py splash   the splash is up: it is named and its credit line 
                               checks the zone names, roles and texts, then opens the
                               connections and coin windows through their buttons' actions and
                               flips the coin
+       atspi_tree.py internet SECONDS [copy]
+                              the main window is up: opens the connections window and waits up
+                              to SECONDS for its internet line to stop saying that the router
+                              is being asked, then prints that line alone on standard output;
+                              with "copy", presses "Copy internet address" afterwards
 
 Prints what it found; exits 1 with the reason on the first failed check.
 """
@@ -182,13 +187,59 @@ def check_board():
     print(f'coin window: flipped, "Outcome" reads "{result}"')
 
 
+INTERNET = "On the internet: "
+
+
+def internet_line(app):
+    """The internet line of the shown connections window, or None."""
+    for window in windows(app):
+        if window.get_name() != "Connections":
+            continue
+        for node in walk(window):
+            if node.get_role_name() == "label" and node.get_name().startswith(INTERNET):
+                return node
+    return None
+
+
+def check_internet(seconds, copy):
+    app = wait_for(f'the application "{APPLICATION}"', application)
+    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    if internet_line(app) is None:
+        press(board, "Connections Window")
+    line = wait_for("the internet line of the connections window", lambda: internet_line(app))
+    name = line.get_name()
+    print(f'the internet line first reads "{name}"', file=sys.stderr)
+    # Asked afresh each time: the name follows the text as the router's answer comes in.
+    deadline = time.monotonic() + seconds
+    while name.startswith(INTERNET + "asking") and time.monotonic() < deadline:
+        time.sleep(0.2)
+        line = internet_line(app)
+        expect(line is not None, "the internet line went away")
+        name = line.get_name()
+    expect(not name.startswith(INTERNET + "asking"),
+           f'the internet line still reads "{name}" after {seconds:g} s')
+    expect(shown_text(line) == name, f'the internet line shows "{shown_text(line)}" '
+                                     f'but is named "{name}"')
+    connections = next(w for w in windows(app) if w.get_name() == "Connections")
+    if copy:
+        press(connections, "Copy internet address")
+    else:
+        control(connections, "Copy internet address", "push button")
+    print(name)
+
+
 def main():
-    checks = {"splash": check_splash, "board": check_board}
-    if len(sys.argv) != 2 or sys.argv[1] not in checks:
+    args = sys.argv[1:]
+    if args in (["splash"], ["board"]):
+        check = {"splash": check_splash, "board": check_board}[args[0]]
+    elif len(args) in (2, 3) and args[0] == "internet" and args[2:] in ([], ["copy"]):
+        def check():
+            check_internet(float(args[1]), copy=args[2:] == ["copy"])
+    else:
         print(__doc__, file=sys.stderr)
         return 2
     try:
-        checks[sys.argv[1]]()
+        check()
     except (CheckFailed, GLib.Error) as problem:
         print(f"FAIL: {problem}")
         return 1
