@@ -12,6 +12,9 @@ if [[ ${1:-} == --tests ]]; then
     packages+=(dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
     # Validates the desktop entry in the install check.
     packages+=(desktop-file-utils)
+    # A home router for the router check: its UPnP and NAT-PMP daemon on nftables, the STUN
+    # server it learns its WAN address from, and the clients that try it without the program.
+    packages+=(miniupnpd miniupnpd-nftables nftables stun-server miniupnpc natpmpc)
 fi
 
 missing=()

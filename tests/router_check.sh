@@ -1,0 +1,581 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317 # the small predicates are called through check and wait_until
+# The real program asks a real home router to open its port, and the other player, out on the
+# internet, gets in through the address the program shows.
+#
+# Four network namespaces make a small internet: `home` (this player, 192.168.77.10) and `lan2`
+# (a second machine, .11) sit on the LAN bridge of `router`, which masquerades them out of its
+# WAN side 203.0.113.1 and lets nothing in unless told to; `wan` is the other player
+# (203.0.113.50 and .51) and runs a STUN server, from which the router learns that its WAN
+# address is reachable. The router runs Debian's miniupnpd (UPnP IGD and NAT-PMP) on an
+# nftables ruleset made here. The program runs in `home` on a virtual display; the internet line
+# of its connections window is read through the accessibility bus, as a screen reader reads it,
+# and the other player is a bare TCP client in `wan`.
+#
+#   1. The router allows every port: the line shows 203.0.113.1:123; the player in `wan` is
+#      greeted through it, and a zone typed on the board (and then the copied address, pasted
+#      into it) reaches them. Once the program has ended the router forwards nothing and holds
+#      no mapping.
+#   2. No router daemon: the line says so within 10 seconds, and a LAN peer still links.
+#   3. The router allows only ports 1024 and up: the line shows another port, >= 1024, that
+#      works.
+#   4. Port 123 is already mapped to the second LAN machine: the line shows another port that
+#      works, and the second machine keeps its mapping.
+#   5. --no-port-mapping: the line says the router was not asked, and the router saw nothing.
+#   6. A router that speaks only NAT-PMP: the line shows an address that works.
+#
+# usage: router_check.sh PROGRAM X11_CLOSE_TOOL [TCP_RECORD_TOOL]
+# With ROUTER_CHECK_TOOLS=1 the same routers are tried with upnpc and natpmpc, and tcp_record
+# listening in `home`, in place of the program: to tell a fault of this machine's router set-up
+# from one of the program. The recording tool defaults to tcp_record beside the close tool.
+# Exits 77 (skipped) without root, network namespaces or a tool it needs.
+set -uo pipefail
+
+program=$1
+close_tool=$2
+recorder=${3:-$(dirname "$close_tool")/tcp_record}
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3
+port=123
+budget=150 # seconds; stays below the test's timeout so that cleaning up always gets to run
+
+source "$here/real_program.sh"
+failures=0
+pass() { echo "PASS: $*"; }
+flunk() { echo "FAIL: $*"; ((++failures)); }
+# check DESCRIPTION COMMAND...: one step, reported either way.
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        pass "$what"
+    else
+        flunk "$what"
+        return 1
+    fi
+}
+finish() {
+    if ((failures)); then
+        echo "router check FAILED ($failures failed steps; logs in $work)"
+        KEEP_WORK=1
+        exit 1
+    fi
+    echo "router check passed"
+    exit 0
+}
+
+((EUID == 0)) || skip "network namespaces need root"
+for tool in ip nft ss miniupnpd stund upnpc natpmpc dbus-daemon; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+[[ -x /usr/libexec/at-spi-bus-launcher ]] ||
+    skip "the accessibility bus is not installed (at-spi2-core)"
+"$python" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' \
+    2>/dev/null || skip "python3 cannot read the accessibility bus (python3-gi, gir1.2-atspi-2.0)"
+
+# Namespaces of runs that were killed outright (and so could not clean up) are named after a
+# process that is gone. Deleting a namespace takes its interfaces and nftables rules with it.
+for stale in $(ip netns list 2>/dev/null | awk '$1 ~ /^skr[0-9]+(home|lan2|router|wan)$/ {print $1}'); do
+    owner=${stale#skr}
+    kill -0 "${owner%%[a-z]*}" 2>/dev/null || ip netns delete "$stale" 2>/dev/null
+done
+
+prefix=skr$$
+hosts=(home lan2 router wan)
+declare -A ns=()
+for host in "${hosts[@]}"; do ns[$host]=$prefix$host; done
+lan_if=${prefix}br wan_if=${prefix}wr # the router's sides
+teardown() {
+    local host pid
+    exec 2>/dev/null # the shell's notes on the jobs killed here
+    for host in "${hosts[@]}"; do
+        # Whatever still runs in a namespace was started here.
+        for pid in $(ip netns pids "${ns[$host]}" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+        ip netns delete "${ns[$host]}" 2>/dev/null
+    done
+    cleanup # real_program.sh's: the display, and the work folder
+}
+trap teardown EXIT
+trap 'echo "FAIL: interrupted"; exit 1' INT TERM HUP
+
+# on HOST COMMAND...: runs the command in that host's namespace. (Background jobs call
+# `ip netns exec` directly, so that their process id is the command's own.)
+on() {
+    local host=$1
+    shift
+    ip netns exec "${ns[$host]}" "$@"
+}
+
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# wait_until SECONDS COMMAND...: polls COMMAND every tenth of a second.
+wait_until() {
+    local tries=$(($1 * 10))
+    shift
+    while ((tries-- > 0 && SECONDS < budget)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# --- the network -----------------------------------------------------------------------------
+
+for host in "${hosts[@]}"; do
+    ip netns add "${ns[$host]}" 2>/dev/null || skip "this system does not let us create network namespaces"
+done
+# Both ends of every pair are created inside namespaces: none appears on this host's network.
+ip -batch - <<EOF 2>/dev/null || skip "cannot create veth pairs between network namespaces"
+link add ${prefix}h netns ${ns[home]} type veth peer name ${prefix}hb netns ${ns[router]}
+link add ${prefix}l netns ${ns[lan2]} type veth peer name ${prefix}lb netns ${ns[router]}
+link add ${prefix}w netns ${ns[wan]} type veth peer name $wan_if netns ${ns[router]}
+EOF
+ip -n "${ns[router]}" -batch - <<EOF
+link set lo up
+link add $lan_if type bridge
+link set ${prefix}hb master $lan_if up
+link set ${prefix}lb master $lan_if up
+link set $lan_if up
+link set $wan_if up
+addr add 192.168.77.1/24 dev $lan_if
+addr add 203.0.113.1/24 dev $wan_if
+EOF
+# A default route on the LAN machines carries the routers' discovery multicast and names the
+# gateway that NAT-PMP asks.
+for host in home lan2; do
+    ip -n "${ns[$host]}" -batch - <<EOF
+link set lo up
+link set $prefix${host:0:1} up
+addr add 192.168.77.1$([[ $host == home ]] && echo 0 || echo 1)/24 dev $prefix${host:0:1}
+route add default via 192.168.77.1
+EOF
+done
+ip -n "${ns[wan]}" -batch - <<EOF
+link set lo up
+link set ${prefix}w up
+addr add 203.0.113.50/24 dev ${prefix}w
+addr add 203.0.113.51/24 dev ${prefix}w
+EOF
+# The router forwards and masquerades; its LAN bridge switches between LAN machines without
+# passing their frames through the firewall (as it would if this host loads br_netfilter).
+on router sysctl -qw net.ipv4.ip_forward=1
+on router sysctl -qw net.bridge.bridge-nf-call-iptables=0 2>/dev/null
+# The table and chain names are miniupnpd's defaults for its nftables backend. Nothing comes in
+# from the WAN side but answers, the STUN server's replies (from both its addresses and both its
+# ports, which the router's STUN test needs), and what miniupnpd forwards. The "asked" counter
+# counts what LAN machines send to the router's UPnP and NAT-PMP ports.
+on router nft -f - <<EOF || skip "cannot load the router's nftables ruleset"
+table inet filter {
+    counter asked {
+    }
+    chain miniupnpd {
+    }
+    chain prerouting_miniupnpd {
+    }
+    chain postrouting_miniupnpd {
+    }
+    chain input {
+        type filter hook input priority 0; policy accept;
+        iifname "$lan_if" udp dport { 1900, 5351 } counter name "asked"
+        iifname "$lan_if" tcp dport 5000 counter name "asked"
+        iifname "$wan_if" ct state established,related accept
+        iifname "$wan_if" ip saddr { 203.0.113.50, 203.0.113.51 } udp sport { 3478, 3479 } accept
+        iifname "$wan_if" drop
+    }
+    chain forward {
+        type filter hook forward priority 0; policy drop;
+        ct state established,related accept
+        iifname "$lan_if" oifname "$wan_if" accept
+        jump miniupnpd
+    }
+    chain prerouting {
+        type nat hook prerouting priority -100; policy accept;
+        jump prerouting_miniupnpd
+    }
+    chain postrouting {
+        type nat hook postrouting priority 100; policy accept;
+        jump postrouting_miniupnpd
+        oifname "$wan_if" masquerade
+    }
+}
+EOF
+ip netns exec "${ns[wan]}" stund -h 203.0.113.50 -a 203.0.113.51 >"$work/stund.log" 2>&1 &
+pids+=("$!")
+stun_up() { [[ -n $(on wan ss -Hlnu 'sport = :3478') ]]; }
+wait_until 5 stun_up || fail "the STUN server does not listen"
+
+# --- the router daemon -----------------------------------------------------------------------
+
+router_conf=$work/miniupnpd.conf leases=$work/leases router_pid=$work/miniupnpd.pid
+router_up() {
+    [[ -n $(on router ss -Hlnu 'sport = :5351') ]] &&
+        { [[ $1 == natpmp ]] || [[ -n $(on router ss -Hltn 'sport = :5000') ]]; }
+}
+# start_router all|high|natpmp: miniupnpd allowing every port, or only 1024 and up, or every
+# port over NAT-PMP alone. It starts without mappings, and without the rules a stopped one left.
+start_router() {
+    local allow=1 upnp=yes chain
+    case $1 in high) allow=1024 ;; natpmp) upnp=no ;; esac
+    for chain in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do
+        on router nft flush chain inet filter $chain
+    done
+    on router nft reset counter inet filter asked >/dev/null
+    rm -f "$leases"
+    cat >"$router_conf" <<EOF
+ext_ifname=$wan_if
+listening_ip=$lan_if
+http_port=5000
+enable_upnp=$upnp
+enable_natpmp=yes
+ipv6_disable=yes
+secure_mode=yes
+min_lifetime=2
+ext_perform_stun=yes
+ext_stun_host=203.0.113.50
+lease_file=$leases
+allow $allow-65535 192.168.77.0/24 1-65535
+deny 0-65535 0.0.0.0/0 0-65535
+EOF
+    # Without -d: in debug mode it logs each port it tries before one it may give, which stalls
+    # its answers for many seconds.
+    on router miniupnpd -f "$router_conf" -P "$router_pid" ||
+        { flunk "miniupnpd did not start"; return 1; }
+    if ! wait_until 5 router_up "$1"; then
+        flunk "miniupnpd does not listen 5 seconds after it started"
+        return 1
+    fi
+}
+stop_router() {
+    [[ -s $router_pid ]] || return 0
+    local pid
+    pid=$(cat "$router_pid")
+    kill "$pid" 2>/dev/null && wait_until 3 ended "$pid"
+    rm -f "$router_pid"
+}
+
+# mappings: what the router forwards now, one "PROTOCOL:EXTERNAL_PORT:ADDRESS:PORT" a line,
+# from its lease file; followed by any forwarding rule in its chains.
+mappings() {
+    [[ -s $leases ]] && cut -d: -f1-4 "$leases"
+    on router nft list chain inet filter prerouting_miniupnpd | grep -E 'dnat|redirect'
+    on router nft list chain inet filter miniupnpd | grep accept
+}
+no_mappings() { [[ -z $(mappings) ]]; }
+asked() { on router nft list counter inet filter asked | awk '$1 == "packets" {print $2}'; }
+
+# --- the other player ------------------------------------------------------------------------
+
+# dial HOST ADDRESS PORT OUTPUT SECONDS: a bare TCP client on that host, in the background,
+# writing what it receives to OUTPUT as it arrives, for at most SECONDS; $peer is its id.
+peer=""
+dial() {
+    ip netns exec "${ns[$1]}" timeout "$5" bash -c 'exec 3<>"/dev/tcp/$1/$2" && exec cat <&3' _ "$2" "$3" \
+        >"$4" 2>"$4.err" &
+    peer=$!
+    pids+=("$peer")
+}
+holds() { [[ $(cat -v "$1") == "$2" ]]; }
+# greeted HOST ADDRESS PORT: a client there is greeted with "18Connected" within 3 seconds.
+greeted() {
+    local out=$work/greeting_$1
+    dial "$@" "$out" 5
+    wait_until 3 holds "$out" 18Connected
+    local status=$?
+    kill "$peer" 2>/dev/null
+    ((status == 0)) || echo "      received '$(cat -v "$out")' $(cat "$out.err")"
+    return "$status"
+}
+# unanswered ADDRESS PORT: a client in `wan` hears nothing back within 2 seconds, neither a
+# connection nor a refusal: the router dropped the attempt instead of forwarding it.
+unanswered() {
+    on wan timeout 2 bash -c 'exec 3<>"/dev/tcp/$1/$2"' _ "$1" "$2" 2>/dev/null
+    [[ $? -eq 124 ]]
+}
+
+# --- the routers tried with upnpc and natpmpc --------------------------------------------------
+
+upnp() { on home upnpc -i -u http://192.168.77.1:5000/rootDesc.xml "$@" 2>&1; }
+natpmp() { on home natpmpc -g 192.168.77.1 "$@" 2>&1; }
+natpmp_answers() { natpmp >/dev/null; }
+upnp_answers() { grep -q 'ExternalIPAddress = ' <(upnp -s); }
+not() { ! "$@"; }
+# serve: a listener on port 123 in `home` that greets one client with "18Connected".
+serve() {
+    ip netns exec "${ns[home]}" "$recorder" 192.168.77.10 "$port" "$work/served" 10 18Connected >"$work/serve.out" &
+    pids+=("$!")
+    wait_until 3 grep -qs listening "$work/serve.out"
+}
+# natpmp_port OUTPUT: the public port natpmpc reports mapped.
+natpmp_port() { sed -n 's/^Mapped public port \([0-9]*\) protocol TCP.*/\1/p' <<<"$1"; }
+
+tools_open_router() {
+    echo "== a router that allows every port (upnpc)"
+    start_router all || return
+    local found
+    found=$(on home upnpc -i -l 2>&1)
+    check "upnpc finds the router by discovery, and its WAN address" \
+        grep -q 'ExternalIPAddress = 203.0.113.1' <<<"$found" || echo "$found"
+    upnp -e skarnet -a 192.168.77.10 "$port" "$port" TCP 3600 >/dev/null
+    check "upnpc maps port $port" grep -qx "TCP:$port:192.168.77.10:$port" <(mappings)
+    serve && check "the other player is greeted through 203.0.113.1:$port" \
+        greeted wan 203.0.113.1 "$port"
+    upnp -d "$port" TCP >/dev/null
+    check "upnpc removes the mapping" no_mappings
+    check "the router then drops attempts on 203.0.113.1:$port" unanswered 203.0.113.1 "$port"
+    stop_router
+}
+
+tools_no_router() {
+    echo "== no router daemon (upnpc, natpmpc)"
+    check "nothing answers UPnP on the router" not upnp_answers
+    check "nothing answers NAT-PMP on the router" not natpmp_answers
+    serve && check "a peer on the LAN (lan2) links on 192.168.77.10:$port" \
+        greeted lan2 192.168.77.10 "$port"
+}
+
+tools_high_ports() {
+    echo "== a router that allows only ports 1024 and up (upnpc, natpmpc)"
+    start_router high || return
+    check "UPnP refuses port $port (606)" grep -q 'failed with code 606' \
+        <(upnp -a 192.168.77.10 "$port" "$port" TCP 3600)
+    local given
+    given=$(natpmp_port "$(natpmp -a "$port" "$port" tcp 3600)")
+    check "NAT-PMP gives another port, >= 1024" test "${given:-0}" -ge 1024 &&
+        serve && check "the other player gets in through 203.0.113.1:$given" \
+            greeted wan 203.0.113.1 "$given"
+    natpmp -a "$given" "$port" tcp 0 >/dev/null
+    check "natpmpc removes the mapping" no_mappings
+    stop_router
+}
+
+tools_port_taken() {
+    echo "== port $port already forwarded to the second LAN machine (upnpc, natpmpc)"
+    start_router all || return
+    on lan2 upnpc -i -u http://192.168.77.1:5000/rootDesc.xml -e "lan2's game" \
+        -a 192.168.77.11 "$port" "$port" TCP >/dev/null 2>&1
+    check "UPnP refuses port $port to home (718)" grep -q 'failed with code 718' \
+        <(upnp -a 192.168.77.10 "$port" "$port" TCP 3600)
+    local given
+    given=$(natpmp_port "$(natpmp -a "$port" "$port" tcp 3600)")
+    check "NAT-PMP gives another port" test -n "$given" -a "$given" != "$port" &&
+        serve && check "the other player gets in through 203.0.113.1:$given" \
+            greeted wan 203.0.113.1 "$given"
+    stop_router
+}
+
+tools_natpmp_only() {
+    echo "== a router that speaks NAT-PMP only (upnpc, natpmpc)"
+    start_router natpmp || return
+    check "nothing answers UPnP on the router" not upnp_answers
+    local given
+    given=$(natpmp_port "$(natpmp -a "$port" "$port" tcp 3600)")
+    check "NAT-PMP maps port $port" test "$given" == "$port" &&
+        serve && check "the other player gets in through 203.0.113.1:$port" \
+            greeted wan 203.0.113.1 "$port"
+    stop_router
+}
+
+if [[ -n ${ROUTER_CHECK_TOOLS:-} ]]; then
+    [[ -x $recorder ]] || skip "no TCP recording tool at $recorder"
+    tools_open_router
+    tools_no_router
+    tools_high_ports
+    tools_port_taken
+    tools_natpmp_only
+    finish
+fi
+
+# --- the program -----------------------------------------------------------------------------
+
+# The program and the screen reader share a session bus in `home`: the accessibility bus may be
+# reached through abstract sockets, which exist per network namespace.
+start_display
+runtime=$work/runtime
+mkdir -m 700 "$runtime"
+XDG_RUNTIME_DIR=$runtime ip netns exec "${ns[home]}" dbus-daemon --session --nofork --print-address=3 \
+    3>"$work/bus" >"$work/dbus.log" 2>&1 &
+pids+=("$!")
+for _ in $(seq 50); do [[ -s $work/bus ]] && break; sleep 0.1; done
+[[ -s $work/bus ]] || fail "the session bus did not start"
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
+export DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=$runtime
+
+# run_program ARGS...: the program in `home`, past the splash; $main is its main window and
+# $started (milliseconds) when it was launched.
+main="" started=0
+now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
+run_program() {
+    started=$(now_ms)
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb \
+        ip netns exec "${ns[home]}" "$program" "$@" >>"$work/program.log" 2>&1 &
+    app=$!
+    pids+=("$app")
+    past_the_splash "$(wait_for_splash)" || exit 1
+    main=$(wait_for_window Skarnet)
+}
+
+# read_line SECONDS [copy]: the connections window's internet line once the router answered,
+# in $line; "copy" presses "Copy internet address" afterwards.
+line=""
+read_line() {
+    line=$(on home timeout $(($1 + 30)) "$python" "$here/atspi_tree.py" internet "$@" \
+        2>>"$work/reader.log")
+    local status=$?
+    echo "      the internet line reads: $line"
+    return "$status"
+}
+# opened_port: the external port in $line when it reads as an opened address on the router's
+# WAN side, or nothing.
+opened_port() {
+    [[ $line =~ ^"On the internet: "([0-9.]+):([0-9]+)" (opened on your router)"$ ]] &&
+        [[ ${BASH_REMATCH[1]} == 203.0.113.1 ]] && echo "${BASH_REMATCH[2]}"
+}
+
+# end_program: closes the main window as its close button would; the program must end.
+closed_at=0
+end_program() {
+    closed_at=$(now_ms)
+    timeout 5 "$close_tool" Skarnet
+    check "the program ends once its main window is closed" wait_until 5 ended "$app" ||
+        kill "$app" 2>/dev/null
+}
+# released: the mapping the program asked for went with it.
+released() {
+    if wait_until 1 no_mappings; then
+        pass "the router holds no mapping once the program has ended ($(($(now_ms) - closed_at)) ms after the close)"
+    else
+        flunk "the router still holds a mapping a second after the program ended:"
+        mappings | sed 's/^/      /'
+    fi
+}
+
+# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would.
+type_zone() {
+    xdotool mousemove --window "$main" 448 432 click 1 sleep 0.2 type --delay 20 "$1"
+}
+
+# --- the cases -------------------------------------------------------------------------------
+
+case_open_router() {
+    echo "== a router that allows every port"
+    start_router all || return
+    run_program
+    read_line 15 copy
+    check "the internet line shows 203.0.113.1:$port" test "$(opened_port)" == "$port"
+    check "the router forwards TCP $port to this machine's port $port" \
+        grep -qx "TCP:$port:192.168.77.10:$port" <(mappings)
+
+    local stream=$work/stream
+    dial wan 203.0.113.1 "$port" "$stream" 30
+    check "the other player, in wan, is greeted through 203.0.113.1:$port" \
+        wait_until 3 holds "$stream" 18Connected
+    # The connections window lies over the board.
+    timeout 5 "$close_tool" Connections
+    # A peer that never greets gets the plain form: every key sends the zone's whole text.
+    type_zone Wall
+    check "a zone typed on the board reaches the other player" \
+        wait_until 5 holds "$stream" 18Connected13W13Wa13Wal13Wall ||
+        echo "      the stream is: $(cat -v "$stream")"
+    # (Qt 6.4 crashes on a paste while nothing holds the clipboard.)
+    xdotool key ctrl+a ctrl+v
+    pasted() { [[ $(cat -v "$stream") == *"13203.0.113.1:$port" ]]; }
+    check "\"Copy internet address\" copied 203.0.113.1:$port (pasted into the zone)" \
+        wait_until 5 pasted || echo "      the stream is: $(cat -v "$stream")"
+    ended "$app" && flunk "the program ended on the paste"
+
+    end_program
+    released
+    check "the other player's link ends with the program" wait_until 5 ended "$peer"
+    check "the router drops a new attempt on 203.0.113.1:$port instead of forwarding it" \
+        unanswered 203.0.113.1 "$port"
+    stop_router
+}
+
+case_no_router() {
+    echo "== no router daemon"
+    run_program
+    read_line 10
+    local took=$(($(now_ms) - started))
+    no_answer() { [[ $line == "On the internet: no router answered"* ]] && ((took <= 10000)); }
+    check "the line says no router answered, within 10 s of the start (took $took ms)" no_answer
+    check "a peer on the LAN (lan2) still links on 192.168.77.10:$port" \
+        greeted lan2 192.168.77.10 "$port"
+    end_program
+}
+
+case_high_ports() {
+    echo "== a router that allows only ports 1024 and up"
+    start_router high || return
+    run_program
+    read_line 15
+    local opened
+    opened=$(opened_port)
+    check "the line shows 203.0.113.1 with a port >= 1024" test "${opened:-0}" -ge 1024 &&
+        check "the other player gets in through 203.0.113.1:$opened" \
+            greeted wan 203.0.113.1 "$opened"
+    end_program
+    released
+    stop_router
+}
+
+case_port_taken() {
+    echo "== port $port already forwarded to the second LAN machine"
+    start_router all || return
+    local theirs="TCP:$port:192.168.77.11:$port"
+    on lan2 upnpc -i -u http://192.168.77.1:5000/rootDesc.xml -e "lan2's game" \
+        -a 192.168.77.11 "$port" "$port" TCP >"$work/upnpc_lan2.log" 2>&1
+    local before
+    before=$(mappings)
+    grep -qx "$theirs" <<<"$before" || { flunk "lan2 could not map port $port"; return; }
+    run_program
+    read_line 15
+    local opened
+    opened=$(opened_port)
+    check "the line shows 203.0.113.1 with a port other than $port" \
+        test -n "$opened" -a "$opened" != "$port" &&
+        check "the other player gets in through 203.0.113.1:$opened" \
+            greeted wan 203.0.113.1 "$opened"
+    end_program
+    as_before() { [[ $(mappings) == "$before" ]]; }
+    check "once the program has ended the router holds lan2's mapping alone" \
+        wait_until 1 as_before || mappings | sed 's/^/      /'
+    stop_router
+}
+
+case_mapping_off() {
+    echo "== --no-port-mapping"
+    start_router all || return
+    run_program --no-port-mapping
+    read_line 5
+    check "the line says the router was not asked" \
+        test "$line" == "On the internet: not asked (port mapping is off)"
+    local left=$((3000 - ($(now_ms) - started)))
+    ((left > 0)) && sleep "$((left / 1000)).$(printf %03d $((left % 1000)))"
+    check "three seconds in, the router has heard nothing from the LAN and holds no mapping" \
+        test "$(asked)" == 0 -a -z "$(mappings)"
+    end_program
+    stop_router
+}
+
+case_natpmp_only() {
+    echo "== a router that speaks NAT-PMP only"
+    start_router natpmp || return
+    run_program
+    read_line 15
+    local opened
+    opened=$(opened_port)
+    check "the line shows 203.0.113.1 and a port" test -n "$opened" &&
+        check "the other player gets in through 203.0.113.1:$opened" \
+            greeted wan 203.0.113.1 "$opened"
+    end_program
+    released
+    stop_router
+}
+
+case_open_router
+case_no_router
+case_high_ports
+case_port_taken
+case_mapping_off
+case_natpmp_only
+finish
