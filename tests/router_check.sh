@@ -261,6 +261,10 @@ mappings() {
     on router nft list chain inet filter miniupnpd | grep accept
 }
 no_mappings() { [[ -z $(mappings) ]]; }
+# lease_left PORT: the seconds left on the lease of the router's mapping of that TCP port.
+lease_left() {
+    awk -F: -v port="$1" -v now="$(date +%s)" '$1 == "TCP" && $2 == port {print $5 - now}' "$leases"
+}
 asked() { on router nft list counter inet filter asked | awk '$1 == "packets" {print $2}'; }
 
 # --- the other player ------------------------------------------------------------------------
@@ -419,9 +423,10 @@ run_program() {
 line=""
 read_line() {
     line=$(on home timeout $(($1 + 30)) "$python" "$here/atspi_tree.py" internet "$@" \
-        2>>"$work/reader.log")
+        2>"$work/reader.log")
     local status=$?
-    echo "      the internet line reads: $line"
+    sed 's/^/      /' "$work/reader.log" # what it read first
+    echo "      then: $line ($(($(now_ms) - started)) ms after the start)"
     return "$status"
 }
 # opened_port: the external port in $line when it reads as an opened address on the router's
@@ -464,6 +469,10 @@ case_open_router() {
     check "the internet line shows 203.0.113.1:$port" test "$(opened_port)" == "$port"
     check "the router forwards TCP $port to this machine's port $port" \
         grep -qx "TCP:$port:192.168.77.10:$port" <(mappings)
+    local left
+    left=$(lease_left "$port")
+    check "the mapping is leased for an hour (${left:-no} seconds left)" \
+        test "${left:-0}" -gt 3500 -a "${left:-0}" -le 3600
 
     local stream=$work/stream
     dial wan 203.0.113.1 "$port" "$stream" 30
