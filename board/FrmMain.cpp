@@ -6,6 +6,7 @@
 #include "chance/FrmOutcome.h"
 #include "connections/FrmConnections.h"
 #include "link/PeerSocket.h"
+#include "link/PortMapper.h"
 #include "link/WireMessage.h"
 #include "platform/PlatformServices.h"
 
@@ -70,7 +71,10 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     m_controls.cmdConnections->setFocus();
 
     connect(W1, &PeerSocket::ConnectionRequest, this, &FrmMain::W1_ConnectionRequest);
-    connect(W1, &PeerSocket::FramingAgreed, this, &FrmMain::sendWholeHalf);
+    connect(W1, &PeerSocket::FramingAgreed, this, [this] {
+        m_peerSpoke = true;
+        sendWholeHalf();
+    });
     connect(W1, &PeerSocket::DataArrival, this, &FrmMain::W1_DataArrival);
     connect(W1, &PeerSocket::CloseEvent, this, &FrmMain::W1_Close);
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
@@ -152,6 +156,8 @@ void FrmMain::startListening()
     W1->SetLocalPort(m_port);
     if (W1->Listen()) {
         m_controls.lblStatus->setText(StatusText::WaitingForConnection);
+        if (m_portMapper)
+            m_portMapper->start(W1->LocalPort());
     } else {
         m_controls.lblStatus->setText(
             tr("Cannot listen on port %1: %2").arg(m_port).arg(W1->ListenError()));
@@ -161,7 +167,7 @@ void FrmMain::startListening()
 void FrmMain::cmdConnections_Click()
 {
     if (!m_connections) {
-        auto *connections = new FrmConnections(*W1, m_port, m_platform);
+        auto *connections = new FrmConnections(*W1, m_port, m_platform, m_portMapper);
         connect(connections, &FrmConnections::statusChanged, m_controls.lblStatus,
                 &QLabel::setText);
         connect(connections, &FrmConnections::listenAgainRequested, this, &FrmMain::startListening);
@@ -241,6 +247,7 @@ void FrmMain::Form_Unload()
 void FrmMain::W1_ConnectionRequest(int requestId)
 {
     W1->Close();
+    m_peerSpoke = false;
     W1->Accept(requestId);
     // Shown before sending: a requester already gone makes that first send end the link, and
     // the status line must then keep the "Disconnected" that the ending writes into it.
@@ -253,8 +260,37 @@ void FrmMain::W1_DataArrival(const WireMessage &message)
     apply(message);
 }
 
+// A requester that goes before saying a word of the table is no opponent: a port scanner, or a
+// program that knocked on the wrong door. The copy listens again at once, as if nothing had
+// happened, so that the real opponent still finds it waiting.
+bool FrmMain::endedBeforePeerSpoke() const
+{
+    return W1->AcceptedLink() && !m_peerSpoke;
+}
+
+// The socket may still be inside the read or send that found the link gone, so listening
+// starts once that has returned; a link that reports its end twice is listened after once.
+void FrmMain::listenAgainSoon()
+{
+    m_controls.lblStatus->setText(StatusText::WaitingForConnection);
+    if (m_listenAgainQueued)
+        return;
+    m_listenAgainQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_listenAgainQueued = false;
+            startListening();
+        },
+        Qt::QueuedConnection);
+}
+
 void FrmMain::W1_Close()
 {
+    if (endedBeforePeerSpoke()) {
+        listenAgainSoon();
+        return;
+    }
     W1->Close();
     // The peer may have gone without saying goodbye; the link is down either way.
     m_controls.lblStatus->setText(StatusText::Disconnected);
@@ -262,6 +298,10 @@ void FrmMain::W1_Close()
 
 void FrmMain::W1_Error(const QString &description)
 {
+    if (endedBeforePeerSpoke()) {
+        listenAgainSoon();
+        return;
+    }
     m_controls.lblStatus->setText(description);
 }
 
@@ -269,6 +309,8 @@ void FrmMain::apply(const WireMessage &message)
 {
     // The peer's text is shown as it is, never read as markup: every display is plain text.
     const MessageRoute route = ZoneTable::route(message.code);
+    if (route.kind != MessageRoute::Kind::Ignored)
+        m_peerSpoke = true;
     switch (route.kind) {
     case MessageRoute::Kind::Zone: {
         const BoardControls::Zone &controls = m_controls.zone(*route.zone);

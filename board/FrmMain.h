@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class PeerSocket;
+class PortMapper;
 class PlatformServices;
 class QLabel;
 struct WireMessage;
@@ -28,6 +29,9 @@ public:
     // Ends whatever the socket is doing and listens on this copy's port; the status line says
     // whether that worked.
     void startListening();
+    // Asks `mapper` to keep this copy's port open on the home router while it listens; without
+    // one the router is never asked. Set before Form_Load.
+    void setPortMapper(PortMapper *mapper) { m_portMapper = mapper; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -51,6 +55,8 @@ private:
     void W1_ConnectionRequest(int requestId);
     void W1_DataArrival(const WireMessage &message);
     void W1_Close();
+    bool endedBeforePeerSpoke() const;
+    void listenAgainSoon();
     void W1_Error(const QString &description);
     void apply(const WireMessage &message);
     void appendToChat(const QString &entry);
@@ -61,4 +67,8 @@ private:
     BoardControls m_controls;
     QPointer<QWidget> m_connections;
     QPointer<QWidget> m_outcome;
+    PortMapper *m_portMapper = nullptr;
+    // Whether the peer of the current link has sent a greeting or a message of the table.
+    bool m_peerSpoke = false;
+    bool m_listenAgainQueued = false;
 };

@@ -3,11 +3,14 @@
 #include "link/LocalAddresses.h"
 #include "link/PeerAddress.h"
 #include "link/PeerSocket.h"
+#include "link/PortMapper.h"
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/PictureButton.h"
 #include "platform/PlatformServices.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -38,7 +41,8 @@ QLabel *label(QWidget *window, const char *name, const QString &text, const QRec
 
 } // namespace
 
-FrmConnections::FrmConnections(PeerSocket &link, int ownPort, PlatformServices &platform)
+FrmConnections::FrmConnections(PeerSocket &link, int ownPort, PlatformServices &platform,
+                               const PortMapper *portMapper)
     : m_link(link)
     , m_ownPort(ownPort)
     , m_platform(platform)
@@ -48,7 +52,7 @@ FrmConnections::FrmConnections(PeerSocket &link, int ownPort, PlatformServices &
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(320, 176);
+    resize(320, 248);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
@@ -105,16 +109,37 @@ FrmConnections::FrmConnections(PeerSocket &link, int ownPort, PlatformServices &
     others->setPlaceholderText(QStringLiteral("No other addresses"));
     others->setGeometry(56, 128, 257, 40);
 
+    // What the other player dials from another network, in words: the router's answer.
+    auto *internet = m_internet =
+        label(this, "lblInternet", QString(), {8, 172, 257, 72}, QColor(0xC0, 0xC0, 0xC0));
+    internet->setWordWrap(true);
+    internet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    internet->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *copy = m_copyAddress = new QPushButton(QStringLiteral("Copy"), this);
+    copy->setObjectName(QStringLiteral("cmdCopyAddress"));
+    copy->setAccessibleName(QStringLiteral("Copy internet address"));
+    copy->setAccessibleDescription(
+        QStringLiteral("Copies the address and port the other player dials from the internet"));
+    copy->setGeometry(268, 172, 45, 21);
+
     setTabOrder(connectButton, closeButton);
     setTabOrder(closeButton, address);
     setTabOrder(address, port);
     setTabOrder(port, others);
-    setTabOrder(others, waitButton);
+    setTabOrder(others, copy);
+    setTabOrder(copy, waitButton);
     connectButton->setFocus();
 
     connect(connectButton, &QPushButton::clicked, this, &FrmConnections::cmdConnect_Click);
     connect(closeButton, &QPushButton::clicked, this, &FrmConnections::cmdClose_Click);
     connect(waitButton, &QPushButton::clicked, this, &FrmConnections::cmdWait_Click);
+    connect(copy, &QPushButton::clicked, this, &FrmConnections::cmdCopyAddress_Click);
+    if (portMapper) {
+        connect(portMapper, &PortMapper::changed, this, &FrmConnections::showMapping);
+        showMapping(portMapper->current());
+    } else {
+        showMapping(RouterMapping());
+    }
     Form_Load();
 }
 
@@ -124,6 +149,20 @@ void FrmConnections::Form_Load()
     m_address->setText(addresses.isEmpty() ? m_link.LocalIP() : addresses.first());
     m_portBox->setText(QString::number(m_link.LocalPort()));
     m_otherAddresses->setPlainText(addresses.mid(1).join(QLatin1Char('\n')));
+}
+
+void FrmConnections::showMapping(const RouterMapping &mapping)
+{
+    // The router's reason is its own text: shown as plain text like everything else.
+    m_internet->setText(mapping.sentence());
+    m_dialAddress = mapping.dialAddress();
+    m_copyAddress->setEnabled(!m_dialAddress.isEmpty());
+}
+
+void FrmConnections::cmdCopyAddress_Click()
+{
+    if (!m_dialAddress.isEmpty())
+        QGuiApplication::clipboard()->setText(m_dialAddress);
 }
 
 void FrmConnections::cmdConnect_Click()

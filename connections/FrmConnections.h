@@ -4,22 +4,29 @@
 
 class PeerSocket;
 class PlatformServices;
+class PortMapper;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
+struct RouterMapping;
 
 // The player's control panel for the link: wait for a connection, connect to an address
 // (a name or IP address, with a port if the other copy listens on a different one),
 // disconnect, and what to give to the other player: this machine's addresses, the best one
-// first, and the port this copy listens on. It keeps no state of its own: every action works
-// on the link it is given, and what the main window must do (show a status, listen again) it
-// asks for by signal.
+// first, the port this copy listens on, and the address and port the home router opened for it
+// on the internet (or why there is none), with a button that copies them. It keeps no state of its
+// own: every action works on the link it is given, and what the main window must do (show a status,
+// listen again) it asks for by signal.
 class FrmConnections : public CentredWindow
 {
     Q_OBJECT
 public:
     // `link` is the main window's peer socket; `ownPort` the port this copy listens on, which is
-    // also dialled when an address names no port.
-    FrmConnections(PeerSocket &link, int ownPort, PlatformServices &platform);
+    // also dialled when an address names no port; `portMapper` what keeps the port open on the
+    // home router, or null when the router is not asked.
+    FrmConnections(PeerSocket &link, int ownPort, PlatformServices &platform,
+                   const PortMapper *portMapper = nullptr);
 
     // The link this window works on.
     PeerSocket &link() const { return m_link; }
@@ -27,6 +34,7 @@ public:
     void cmdConnect_Click();
     void cmdClose_Click();
     void cmdWait_Click();
+    void cmdCopyAddress_Click();
 
 signals:
     // The status line should read `text`.
@@ -36,6 +44,7 @@ signals:
 
 private:
     void Form_Load();
+    void showMapping(const RouterMapping &mapping);
 
     PeerSocket &m_link;
     const int m_ownPort;
@@ -43,4 +52,7 @@ private:
     QLineEdit *m_address = nullptr;
     QLineEdit *m_portBox = nullptr;
     QPlainTextEdit *m_otherAddresses = nullptr;
+    QLabel *m_internet = nullptr;
+    QPushButton *m_copyAddress = nullptr;
+    QString m_dialAddress;
 };

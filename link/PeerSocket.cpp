@@ -76,12 +76,15 @@ QString PeerSocket::ListenError() const
 
 void PeerSocket::Accept(int requestId)
 {
-    if (QTcpSocket *request = m_listener->take(requestId))
+    if (QTcpSocket *request = m_listener->take(requestId)) {
+        m_accepted = true;
         startSession()->accept(request);
+    }
 }
 
 void PeerSocket::Connect(const QString &host, int port)
 {
+    m_accepted = false;
     startSession()->dial(host, port);
 }
 

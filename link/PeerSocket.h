@@ -57,6 +57,9 @@ public:
     // Tells a connected peer that this side is going ("18Disconnected"), then closes.
     void SayGoodbyeAndClose();
 
+    // Whether the last link was a requester this copy accepted, rather than one it dialled.
+    bool AcceptedLink() const { return m_accepted; }
+
     bool sendsFrames() const;
     bool readsFrames() const;
     // Shorter keep-alive times for the links made from now on, for tests that cannot wait the
@@ -80,6 +83,7 @@ private:
     int m_localPort = 0;
     int m_remotePort = 0;
     bool m_connectFailed = false;
+    bool m_accepted = false;
     int m_keepAliveMs = 0;
     int m_silenceLimitMs = 0;
 };

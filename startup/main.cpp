@@ -1,4 +1,5 @@
 #include "board/FrmMain.h"
+#include "link/PortMapper.h"
 #include "platform/QtPlatformServices.h"
 #include "startup/FrmSplash.h"
 
@@ -76,7 +77,11 @@ int main(int argc, char *argv[])
                        "address names another port (default: %1).")
             .arg(FrmMain::DefaultPort),
         QStringLiteral("port"), QString::number(FrmMain::DefaultPort));
-    parser.addOptions({help, version, portOption});
+    const QCommandLineOption noPortMapping(
+        QStringLiteral("no-port-mapping"),
+        QStringLiteral("Do not ask the home router (over UPnP or NAT-PMP) to open the port for "
+                       "players on other networks."));
+    parser.addOptions({help, version, portOption, noPortMapping});
 
     // A first look before the window system is touched, so that --help, --version and a bad
     // port answer at once even where there is no display. Qt's own options are not known here;
@@ -112,10 +117,14 @@ int main(int argc, char *argv[])
         return usageError(badPortMessage(parser.value(portOption)));
 
     QtPlatformServices platform;
+    // Outlives the main window: at the end it removes the port it opened on the router.
+    PortMapper portMapper;
     std::unique_ptr<FrmMain> frmMain;
     auto *splash = new FrmSplash;
     QObject::connect(splash, &FrmSplash::dismissed, [&] {
         frmMain = std::make_unique<FrmMain>(platform, *port);
+        if (!parser.isSet(noPortMapping))
+            frmMain->setPortMapper(&portMapper);
         frmMain->Form_Load();
         frmMain->show();
     });
@@ -123,5 +132,6 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     // Closing the window said goodbye; the socket finishes delivering it as it goes.
     frmMain.reset();
+    portMapper.stop();
     return status;
 }
