@@ -23,6 +23,9 @@
 #      works, and the second machine keeps its mapping.
 #   5. --no-port-mapping: the line says the router was not asked, and the router saw nothing.
 #   6. A router that speaks only NAT-PMP: the line shows an address that works.
+#   7. The router refuses every port: the line says so, and the router holds no mapping.
+#   8. The router's own WAN address is in the carriers' shared space (100.64.0.1): the line says
+#      the router is itself behind another network, and nothing is mapped.
 #
 # usage: router_check.sh PROGRAM X11_CLOSE_TOOL [TCP_RECORD_TOOL]
 # With ROUTER_CHECK_TOOLS=1 the same routers are tried with upnpc and natpmpc, and tcp_record
@@ -155,6 +158,8 @@ link set lo up
 link set ${prefix}w up
 addr add 203.0.113.50/24 dev ${prefix}w
 addr add 203.0.113.51/24 dev ${prefix}w
+addr add 100.64.0.50/24 dev ${prefix}w
+addr add 100.64.0.51/24 dev ${prefix}w
 EOF
 # The router forwards and masquerades; its LAN bridge switches between LAN machines without
 # passing their frames through the firewall (as it would if this host loads br_netfilter).
@@ -179,7 +184,8 @@ table inet filter {
         iifname "$lan_if" udp dport { 1900, 5351 } counter name "asked"
         iifname "$lan_if" tcp dport 5000 counter name "asked"
         iifname "$wan_if" ct state established,related accept
-        iifname "$wan_if" ip saddr { 203.0.113.50, 203.0.113.51 } udp sport { 3478, 3479 } accept
+        iifname "$wan_if" ip saddr { 203.0.113.50-203.0.113.51, 100.64.0.50-100.64.0.51 } \
+            udp sport { 3478, 3479 } accept
         iifname "$wan_if" drop
     }
     chain forward {
@@ -199,9 +205,13 @@ table inet filter {
     }
 }
 EOF
-ip netns exec "${ns[wan]}" stund -h 203.0.113.50 -a 203.0.113.51 >"$work/stund.log" 2>&1 &
-pids+=("$!")
-stun_up() { [[ -n $(on wan ss -Hlnu 'sport = :3478') ]]; }
+# One STUN server for each network the router's WAN side may be on.
+for net in 203.0.113 100.64.0; do
+    ip netns exec "${ns[wan]}" stund -h $net.50 -a $net.51 >"$work/stund_$net.log" 2>&1 &
+    pids+=("$!")
+done
+# Each listens on both its addresses and both its ports.
+stun_up() { [[ $(on wan ss -Hlnu '( sport = :3478 or sport = :3479 )' | wc -l) -eq 8 ]]; }
 wait_until 5 stun_up || fail "the STUN server does not listen"
 
 # --- the router daemon -----------------------------------------------------------------------
@@ -211,11 +221,23 @@ router_up() {
     [[ -n $(on router ss -Hlnu 'sport = :5351') ]] &&
         { [[ $1 == natpmp ]] || [[ -n $(on router ss -Hltn 'sport = :5000') ]]; }
 }
-# start_router all|high|natpmp: miniupnpd allowing every port, or only 1024 and up, or every
-# port over NAT-PMP alone. It starts without mappings, and without the rules a stopped one left.
+# start_router all|high|none|natpmp|cgnat: miniupnpd allowing every port, only 1024 and up, or
+# none; every port over NAT-PMP alone; or every port on a WAN side in the shared address space
+# that carriers number their customers' routers from when they are behind the carrier's own NAT
+# (100.64.0.1; miniupnpd takes that for its external address, as routers there do). It starts
+# without mappings, and without the rules a stopped one left.
 start_router() {
-    local allow=1 upnp=yes chain
-    case $1 in high) allow=1024 ;; natpmp) upnp=no ;; esac
+    local allow="allow 1-65535 192.168.77.0/24 1-65535" upnp=yes wan=203.0.113 chain
+    case $1 in
+    high) allow="allow 1024-65535 192.168.77.0/24 1-65535" ;;
+    none) allow="" ;;
+    natpmp) upnp=no ;;
+    cgnat) wan=100.64.0 ;;
+    esac
+    if [[ $(on router ip -4 -o addr show dev "$wan_if") != *" $wan.1/24 "* ]]; then
+        ip -n "${ns[router]}" addr flush dev "$wan_if"
+        ip -n "${ns[router]}" addr add "$wan.1/24" dev "$wan_if"
+    fi
     for chain in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do
         on router nft flush chain inet filter $chain
     done
@@ -231,9 +253,9 @@ ipv6_disable=yes
 secure_mode=yes
 min_lifetime=2
 ext_perform_stun=yes
-ext_stun_host=203.0.113.50
+ext_stun_host=$wan.50
 lease_file=$leases
-allow $allow-65535 192.168.77.0/24 1-65535
+$allow
 deny 0-65535 0.0.0.0/0 0-65535
 EOF
     # Without -d: in debug mode it logs each port it tries before one it may give, which stalls
@@ -581,10 +603,38 @@ case_natpmp_only() {
     stop_router
 }
 
+case_refused() {
+    echo "== a router that refuses every port to this machine"
+    start_router none || return
+    run_program
+    read_line 15 no-copy
+    refused() { [[ $line == "On the internet: your router refused"* ]]; }
+    check "the line says the router refused, and there is no address to copy" refused
+    check "the router holds no mapping" no_mappings
+    end_program
+    stop_router
+}
+
+case_behind_carrier() {
+    echo "== a router that is itself behind its carrier's network (its WAN side is 100.64.0.1)"
+    start_router cgnat || return
+    run_program
+    read_line 15 no-copy
+    behind() {
+        [[ $line == "On the internet: your router is itself behind another network (its address there is 100.64.0.1)"* ]]
+    }
+    check "the line says so, with that address, and there is no address to copy" behind
+    check "the router holds no mapping, which would be of no use" no_mappings
+    end_program
+    stop_router
+}
+
 case_open_router
 case_no_router
 case_high_ports
 case_port_taken
 case_mapping_off
 case_natpmp_only
+case_refused
+case_behind_carrier
 finish
