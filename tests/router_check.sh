@@ -78,7 +78,8 @@ done
 
 # Namespaces of runs that were killed outright (and so could not clean up) are named after a
 # process that is gone. Deleting a namespace takes its interfaces and nftables rules with it.
-for stale in $(ip netns list 2>/dev/null | awk '$1 ~ /^skr[0-9]+(home|lan2|router|wan)$/ {print $1}'); do
+for stale in $(ip netns list 2>/dev/null |
+    awk '$1 ~ /^skr[0-9]+(home|lan2|router|wan)$/ {print $1}'); do
     owner=${stale#skr}
     kill -0 "${owner%%[a-z]*}" 2>/dev/null || ip netns delete "$stale" 2>/dev/null
 done
@@ -125,7 +126,8 @@ wait_until() {
 # --- the network -----------------------------------------------------------------------------
 
 for host in "${hosts[@]}"; do
-    ip netns add "${ns[$host]}" 2>/dev/null || skip "this system does not let us create network namespaces"
+    ip netns add "${ns[$host]}" 2>/dev/null ||
+        skip "this system does not let us create network namespaces"
 done
 # Both ends of every pair are created inside namespaces: none appears on this host's network.
 ip -batch - <<EOF 2>/dev/null || skip "cannot create veth pairs between network namespaces"
@@ -295,8 +297,8 @@ asked() { on router nft list counter inet filter asked | awk '$1 == "packets" {p
 # writing what it receives to OUTPUT as it arrives, for at most SECONDS; $peer is its id.
 peer=""
 dial() {
-    ip netns exec "${ns[$1]}" timeout "$5" bash -c 'exec 3<>"/dev/tcp/$1/$2" && exec cat <&3' _ "$2" "$3" \
-        >"$4" 2>"$4.err" &
+    ip netns exec "${ns[$1]}" timeout "$5" \
+        bash -c 'exec 3<>"/dev/tcp/$1/$2" && exec cat <&3' _ "$2" "$3" >"$4" 2>"$4.err" &
     peer=$!
     pids+=("$peer")
 }
@@ -327,7 +329,8 @@ upnp_answers() { grep -q 'ExternalIPAddress = ' <(upnp -s); }
 not() { ! "$@"; }
 # serve: a listener on port 123 in `home` that greets one client with "18Connected".
 serve() {
-    ip netns exec "${ns[home]}" "$recorder" 192.168.77.10 "$port" "$work/served" 10 18Connected >"$work/serve.out" &
+    ip netns exec "${ns[home]}" "$recorder" 192.168.77.10 "$port" "$work/served" 10 18Connected \
+        >"$work/serve.out" &
     pids+=("$!")
     wait_until 3 grep -qs listening "$work/serve.out"
 }
@@ -418,8 +421,8 @@ fi
 start_display
 runtime=$work/runtime
 mkdir -m 700 "$runtime"
-XDG_RUNTIME_DIR=$runtime ip netns exec "${ns[home]}" dbus-daemon --session --nofork --print-address=3 \
-    3>"$work/bus" >"$work/dbus.log" 2>&1 &
+XDG_RUNTIME_DIR=$runtime ip netns exec "${ns[home]}" \
+    dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >"$work/dbus.log" 2>&1 &
 pids+=("$!")
 for _ in $(seq 50); do [[ -s $work/bus ]] && break; sleep 0.1; done
 [[ -s $work/bus ]] || fail "the session bus did not start"
@@ -469,14 +472,16 @@ end_program() {
 # released: the mapping the program asked for went with it.
 released() {
     if wait_until 1 no_mappings; then
-        pass "the router holds no mapping once the program has ended ($(($(now_ms) - closed_at)) ms after the close)"
+        pass "the router holds no mapping once the program has ended" \
+            "($(($(now_ms) - closed_at)) ms after the close)"
     else
         flunk "the router still holds a mapping a second after the program ended:"
         mappings | sed 's/^/      /'
     fi
 }
 
-# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would.
+# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would (a click in its
+# middle: it is 113 x 129 at 392, 368 in the main window).
 type_zone() {
     xdotool mousemove --window "$main" 448 432 click 1 sleep 0.2 type --delay 20 "$1"
 }
@@ -495,6 +500,8 @@ case_open_router() {
     left=$(lease_left "$port")
     check "the mapping is leased for an hour (${left:-no} seconds left)" \
         test "${left:-0}" -gt 3500 -a "${left:-0}" -le 3600
+    # What makes "the router heard nothing" mean something with --no-port-mapping.
+    check "the router counted the program's requests ($(asked) packets)" test "$(asked)" -gt 0
 
     local stream=$work/stream
     dial wan 203.0.113.1 "$port" "$stream" 30
@@ -620,9 +627,8 @@ case_behind_carrier() {
     start_router cgnat || return
     run_program
     read_line 15 no-copy
-    behind() {
-        [[ $line == "On the internet: your router is itself behind another network (its address there is 100.64.0.1)"* ]]
-    }
+    local says="On the internet: your router is itself behind another network"
+    behind() { [[ $line == "$says (its address there is 100.64.0.1)"* ]]; }
     check "the line says so, with that address, and there is no address to copy" behind
     check "the router holds no mapping, which would be of no use" no_mappings
     end_program
