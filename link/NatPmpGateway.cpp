@@ -110,10 +110,7 @@ namespace NatPmpGateway {
 
 RouterMapping open(int localPort, int leaseSeconds, int answerMs)
 {
-    RouterMapping mapping;
-    mapping.method = RouterMapping::Method::NatPmp;
-    mapping.localPort = localPort;
-    mapping.outcome = RouterMapping::Outcome::NoRouter;
+    RouterMapping mapping = RouterMapping::noRouterYet(RouterMapping::Method::NatPmp, localPort);
     Gateway gateway;
     if (!gateway.ready())
         return mapping;

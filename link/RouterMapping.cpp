@@ -3,6 +3,15 @@
 #include <QHostAddress>
 #include <QRandomGenerator>
 
+RouterMapping RouterMapping::noRouterYet(Method method, int localPort)
+{
+    RouterMapping mapping;
+    mapping.outcome = Outcome::NoRouter;
+    mapping.method = method;
+    mapping.localPort = localPort;
+    return mapping;
+}
+
 QString RouterMapping::dialAddress() const
 {
     if (!isOpened())

@@ -52,6 +52,9 @@ struct RouterMapping
     QString ipv6Address;
     QString pinholeId;
 
+    // What a request over `method` starts from: no router heard yet.
+    static RouterMapping noRouterYet(Method method, int localPort);
+
     bool isOpened() const { return outcome == Outcome::Opened; }
     // "198.51.100.7:40123", what the other player types into "Connect to IP"; empty unless
     // opened.

@@ -124,10 +124,7 @@ namespace UpnpGateway {
 
 RouterMapping open(int localPort, int leaseSeconds, int discoveryMs)
 {
-    RouterMapping mapping;
-    mapping.method = RouterMapping::Method::Upnp;
-    mapping.localPort = localPort;
-    mapping.outcome = RouterMapping::Outcome::NoRouter;
+    RouterMapping mapping = RouterMapping::noRouterYet(RouterMapping::Method::Upnp, localPort);
 
     // The router is looked for as a gateway device, then as the service itself, then as any
     // device; the search stops at the first kind that answers.

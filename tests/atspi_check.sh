@@ -27,7 +27,8 @@ fi
 source "$here/real_program.sh"
 
 start_display
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_program
+# The machine's own router is never asked to open a port for a test.
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_program --no-port-mapping
 splash=$(wait_for_splash) || exit 1
 timeout 30 "$python" "$here/atspi_tree.py" splash || fail "the splash, read through AT-SPI"
 

@@ -266,9 +266,9 @@ start_seat() {
 connections=""
 open_connections() {
     local seat=$1 Seat=${1^^}
-    connections=$(find_window "$seat" Connections 320x176) && return 0
+    connections=$(find_window "$seat" Connections 320x248) && return 0
     click "$seat" "${main[$seat]}" cmdConnections
-    connections=$(wait_window "$seat" Connections 320x176)
+    connections=$(wait_window "$seat" Connections 320x248)
     require "seat $Seat: \"Connections Window\" opens the connections window" test -n "$connections"
 }
 
@@ -278,7 +278,7 @@ connect_seat() {
     local seat=$1 Seat=${1^^} box
     open_connections "$seat"
     check "seat $Seat: the connections window is centred" \
-        test "$(geometry "$seat" "$connections")" == "352 296 320 176"
+        test "$(geometry "$seat" "$connections")" == "352 260 320 248"
     click "$seat" "$connections" cmdConnect
     box=$(wait_window "$seat" Connect)
     require "seat $Seat: \"Connect to IP\" asks for an address" test -n "$box"
@@ -411,7 +411,7 @@ expect_stream "A announces the flip plain" '19Your opponnent: Flipped coin to '{
 # Ending the link from the connections window says goodbye; the peer then sees the stream end.
 check "seat A: the coin window closes" close_window a 'Coin / Dice Roll'
 click a "${main[a]}" cmdConnections
-connections=$(wait_window a Connections 320x176)
+connections=$(wait_window a Connections 320x248)
 click a "$connections" cmdClose
 expect_stream "\"Disconnect\" says goodbye" 18Disconnected
 check "the stream ends after the goodbye" wait_until 10 ended "$recorder_pid"

@@ -59,11 +59,17 @@ QMap<QString, QString> shownFromPeer(const Seat &seat)
 // "Connected" while the link is up, a text starting with "Disconnected" once it has ended.
 bool statusIsTruthful(const Seat &seat)
 {
-    const bool up = seat.socket()->State() == PeerSocket::Connected;
+    const PeerSocket::LinkState state = seat.socket()->State();
+    const bool up = state == PeerSocket::Connected;
     const bool truthful = up ? seat.status() == StatusText::Connected
-                             : seat.status().startsWith(StatusText::Disconnected);
+                          : state == PeerSocket::Listening
+                              ? seat.status() == StatusText::WaitingForConnection
+                              : seat.status().startsWith(StatusText::Disconnected);
     if (!truthful)
-        qWarning("status %s while the link is %s", qPrintable(seat.status()), up ? "up" : "down");
+        qWarning("status %s while the link is %s", qPrintable(seat.status()),
+                 up                               ? "up"
+                 : state == PeerSocket::Listening ? "listening"
+                                                  : "down");
     return truthful;
 }
 
@@ -236,8 +242,8 @@ private slots:
     void crowdKnockingAtOnceGetsOneLink();
     void silentClientBlocksNothing_data();
     void silentClientBlocksNothing();
-    void clientGoneBeforeAcceptedLeavesTruthfulStatus_data();
-    void clientGoneBeforeAcceptedLeavesTruthfulStatus();
+    void visitorGoneBeforeSpeakingLeavesSeatListening_data();
+    void visitorGoneBeforeSpeakingLeavesSeatListening();
     void hundredThousandChatLinesAllShownInOrder();
 };
 
@@ -784,7 +790,8 @@ void TestAdversary::silentClientBlocksNothing_data()
 }
 
 // A client that connects and never says a word holds the link like any plain peer: the seat
-// says "Connected" and keeps sending its edits. Once it goes, a real copy can link.
+// says "Connected" and keeps sending its edits. Once it goes, the seat listens again by itself
+// and a real copy can link.
 void TestAdversary::silentClientBlocksNothing()
 {
     QFETCH(bool, leavesWithReset);
@@ -814,28 +821,34 @@ void TestAdversary::silentClientBlocksNothing()
         resetConnection(silent.socket);
     else
         silent.socket->disconnectFromHost();
-    QTRY_COMPARE(seat.status(), StatusText::Disconnected);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
-
-    waitForConnectionAgain(seat);
+    QTRY_COMPARE(seat.socket()->State(), PeerSocket::Listening);
     QCOMPARE(seat.status(), StatusText::WaitingForConnection);
     QVERIFY(realCopyLinks(seat));
     QCOMPARE(seat.platform.programEnds, 0);
 }
 
-void TestAdversary::clientGoneBeforeAcceptedLeavesTruthfulStatus_data()
+void TestAdversary::visitorGoneBeforeSpeakingLeavesSeatListening_data()
 {
+    QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<bool>("reset");
-    QTest::newRow("gone with a close") << false;
-    QTest::newRow("gone with a reset") << true;
+    QTest::addColumn<bool>("spoke");
+    QTest::newRow("gone with a close") << QByteArray() << false << false;
+    QTest::newRow("gone with a reset") << QByteArray() << true << false;
+    QTest::newRow("garbage, then gone")
+        << QByteArray("GET / HTTP/1.0\r\n\r\n\x16\x03\x01") << false << false;
+    QTest::newRow("a chat line, then gone") << QByteArray("17hello") << false << true;
 }
 
-// A client (a port scanner, say) that connects and is gone before the seat takes the
-// connection on: whatever the seat then does, its status line must not claim a link, and the
-// player can wait for a real copy again.
-void TestAdversary::clientGoneBeforeAcceptedLeavesTruthfulStatus()
+// A port open to the internet is knocked on by scanners that connect and go, at once or after
+// some bytes that are no message of the table. Whatever the seat then does, its status line must
+// not claim a link; and as nothing of the duel was said, the seat listens again by itself,
+// without a box or a beep, so that the real opponent still finds it. A peer that did say
+// something ends the link as any peer does.
+void TestAdversary::visitorGoneBeforeSpeakingLeavesSeatListening()
 {
+    QFETCH(QByteArray, sent);
     QFETCH(bool, reset);
+    QFETCH(bool, spoke);
     // Ending the link inside the first send must not go on to read from the closed socket.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("device not open")));
 
@@ -843,6 +856,11 @@ void TestAdversary::clientGoneBeforeAcceptedLeavesTruthfulStatus()
     QTcpSocket scanner;
     scanner.connectToHost(QHostAddress::LocalHost, quint16(seat.port()));
     QVERIFY(scanner.waitForConnected(LinkTimeoutMs));
+    if (!sent.isEmpty()) {
+        QTRY_COMPARE(seat.socket()->State(), PeerSocket::Connected);
+        scanner.write(sent);
+        QTest::qWait(SettleMs);
+    }
     if (reset)
         resetConnection(&scanner);
     else
@@ -851,8 +869,18 @@ void TestAdversary::clientGoneBeforeAcceptedLeavesTruthfulStatus()
     QTRY_VERIFY(seat.socket()->State() != PeerSocket::Connected);
     QVERIFY(statusIsTruthful(seat));
     QCOMPARE(seat.platform.programEnds, 0);
-
-    waitForConnectionAgain(seat);
+    QCOMPARE(seat.platform.boxes.size(), 1); // the thanks box only
+    QCOMPARE(seat.platform.beeps, spoke ? 1 : 0);
+    if (spoke) {
+        QCOMPARE(seat.status(), StatusText::Disconnected);
+        waitForConnectionAgain(seat);
+    } else {
+        QTRY_COMPARE(seat.socket()->State(), PeerSocket::Listening);
+        PlainPeer peer;
+        QVERIFY(plainLink(seat, peer));
+        peer.socket->disconnectFromHost();
+        QTRY_COMPARE(seat.socket()->State(), PeerSocket::Listening);
+    }
     QVERIFY(realCopyLinks(seat));
 }
 

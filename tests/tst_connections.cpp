@@ -1,11 +1,14 @@
 // The player's side of the link and the main window's own tools: the connections window,
 // chat and the life-point buttons, and the splash that leads to the main window.
+#include "FakeRouter.h"
 #include "LinkHarness.h"
 #include "connections/FrmConnections.h"
 #include "link/LocalAddresses.h"
+#include "link/PortMapper.h"
 #include "startup/FrmSplash.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -59,6 +62,7 @@ class TestConnections : public QObject
 private slots:
     void connectionsWindowOpensOnceAndFresh();
     void connectionsWindowShowsWhereToReachThisCopy();
+    void internetAddressShownAndCopied();
     void connectToAddressLinksTwoCopies();
     void everyFormOfAddressLinksTwoCopies_data();
     void everyFormOfAddressLinksTwoCopies();
@@ -82,7 +86,7 @@ void TestConnections::connectionsWindowOpensOnceAndFresh()
     FrmConnections *first = openConnections(seat);
     QVERIFY(first);
     QCOMPARE(first->windowTitle(), QStringLiteral("Connections"));
-    QCOMPARE(first->size(), QSize(320, 176));
+    QCOMPARE(first->size(), QSize(320, 248));
     QCOMPARE(first->findChild<QLabel *>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Wait For Connection  Connect to IP             Disconnect"));
     auto *address = first->findChild<QLineEdit *>(QStringLiteral("txtIP"));
@@ -157,6 +161,43 @@ void TestConnections::connectionsWindowShowsWhereToReachThisCopy()
     FrmConnections *dialing = openConnections(copies.dialing);
     QCOMPARE(dialing->findChild<QLineEdit *>(QStringLiteral("txtPort"))->text(),
              QString::number(copies.listening.port()));
+}
+
+// The address the router opened is what the other player dials from the internet: shown in
+// words, updated when the router answers, copied by the button. Without a router to ask the
+// window says so, and there is nothing to copy.
+void TestConnections::internetAddressShownAndCopied()
+{
+    Seat plain;
+    FrmConnections *withoutRouter = openConnections(plain);
+    QVERIFY(withoutRouter);
+    QCOMPARE(withoutRouter->findChild<QLabel *>(QStringLiteral("lblInternet"))->text(),
+             QStringLiteral("On the internet: not asked (port mapping is off)"));
+    QVERIFY(
+        !withoutRouter->findChild<QPushButton *>(QStringLiteral("cmdCopyAddress"))->isEnabled());
+
+    // The router answers after the window is open.
+    PortMapper mapper(std::make_shared<FakeRouter>(300), PortMapper::LeaseSeconds);
+    Seat seat(freePort());
+    seat.window->setPortMapper(&mapper);
+    seat.window->startListening();
+    FrmConnections *connections = openConnections(seat);
+    QVERIFY(connections);
+    auto *internet = connections->findChild<QLabel *>(QStringLiteral("lblInternet"));
+    auto *copy = connections->findChild<QPushButton *>(QStringLiteral("cmdCopyAddress"));
+    QVERIFY(internet->text().startsWith(QStringLiteral("On the internet: asking your router")));
+    QVERIFY(!copy->isEnabled());
+    const QString address = QStringLiteral("198.51.100.7:40123");
+    QTRY_COMPARE(internet->text(),
+                 QStringLiteral("On the internet: %1 (opened on your router)").arg(address));
+    copy->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), address);
+
+    // Listening again keeps the port the router opened.
+    connections->cmdWait_Click();
+    QTest::qWait(SettleMs);
+    QCOMPARE(internet->text(),
+             QStringLiteral("On the internet: %1 (opened on your router)").arg(address));
 }
 
 void TestConnections::connectToAddressLinksTwoCopies()

@@ -27,8 +27,6 @@ private slots:
     void plainPeerReceivesOnlyTheTable();
     void bothBoardsCurrentAfterLinking_data();
     void bothBoardsCurrentAfterLinking();
-    void visitorThatNeverSpeaksLeavesCopyListening_data();
-    void visitorThatNeverSpeaksLeavesCopyListening();
 };
 
 void TestPeerLink::listensOnlyAfterThanksBox()
@@ -144,56 +142,6 @@ void TestPeerLink::bothBoardsCurrentAfterLinking()
         QCOMPARE(connecting.text(zone.displayName), listening.text(zone.editorName));
     }
     unlink(connecting, listening);
-}
-
-// A port open to the internet is knocked on by scanners. One that leaves without a word of the
-// table must leave the copy listening, silently, for the real opponent; a peer that spoke and
-// left ends the link as before.
-void TestPeerLink::visitorThatNeverSpeaksLeavesCopyListening_data()
-{
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<bool>("reset");
-    QTest::addColumn<QString>("statusAfter");
-    const QString waiting = QStringLiteral("Waiting for connection");
-    QTest::newRow("connect, reset") << QByteArray() << true << waiting;
-    QTest::newRow("connect, close") << QByteArray() << false << waiting;
-    QTest::newRow("connect, garbage, close")
-        << QByteArray("GET / HTTP/1.0\r\n\r\n\x16\x03\x01") << false << waiting;
-    QTest::newRow("a chat line, then close")
-        << QByteArray("17hello") << false << QStringLiteral("Disconnected");
-}
-
-void TestPeerLink::visitorThatNeverSpeaksLeavesCopyListening()
-{
-    QFETCH(QByteArray, sent);
-    QFETCH(bool, reset);
-    QFETCH(QString, statusAfter);
-    const int port = freePort();
-    Seat seat(port);
-    {
-        PlainPeer visitor;
-        QVERIFY(visitor.connectTo(port));
-        QTRY_COMPARE(seat.status(), QStringLiteral("Connected"));
-        if (!sent.isEmpty())
-            visitor.send(sent);
-        QTest::qWait(SettleMs);
-        if (reset)
-            visitor.socket->abort();
-        else
-            visitor.socket->disconnectFromHost();
-        QTRY_COMPARE(seat.status(), statusAfter);
-    }
-    const bool listening = statusAfter == QLatin1String("Waiting for connection");
-    QTRY_COMPARE(seat.socket()->State(), listening ? PeerSocket::Listening : PeerSocket::Closed);
-    QCOMPARE(seat.platform.boxes.size(), 1);          // the thanks box only
-    QCOMPARE(seat.platform.beeps, listening ? 0 : 1); // the chat line's
-    if (!listening)
-        return;
-
-    PlainPeer opponent;
-    QVERIFY(plainLink(seat, opponent));
-    opponent.send("13Dragon");
-    QTRY_COMPARE(seat.text(QStringLiteral("lblP2Monster3")), QStringLiteral("Dragon"));
 }
 
 QTEST_MAIN(TestPeerLink)

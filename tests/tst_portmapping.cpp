@@ -1,52 +1,15 @@
 // What the program asks of the home router and what it tells the player about it, with a
 // router that answers at once, one that never answers in time, and the real sentences.
+#include "FakeRouter.h"
 #include "link/PortMapper.h"
 #include "link/RouterAccess.h"
 #include "link/RouterMapping.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QThread>
 #include <QtTest>
 
-#include <atomic>
-
 namespace {
-
-// A router that opens every port asked for on 198.51.100.7, or takes `delayMs` to answer. It
-// counts the requests; the counters are atomic because the requests come from the worker.
-class FakeRouter : public RouterAccess
-{
-public:
-    explicit FakeRouter(int delayMs = 0)
-        : m_delayMs(delayMs)
-    {
-    }
-    RouterMapping open(int localPort, int) const override
-    {
-        QThread::msleep(ulong(m_delayMs));
-        ++opens;
-        RouterMapping mapping;
-        mapping.outcome = RouterMapping::Outcome::Opened;
-        mapping.localPort = localPort;
-        mapping.externalPort = 40000 + localPort;
-        mapping.externalAddress = QStringLiteral("198.51.100.7");
-        return mapping;
-    }
-    RouterMapping renew(const RouterMapping &mapping, int) const override
-    {
-        ++renewals;
-        return mapping;
-    }
-    void remove(const RouterMapping &) const override { ++removals; }
-
-    mutable std::atomic<int> opens = 0;
-    mutable std::atomic<int> renewals = 0;
-    mutable std::atomic<int> removals = 0;
-
-private:
-    const int m_delayMs;
-};
 
 RouterMapping mapping(RouterMapping::Outcome outcome)
 {
