@@ -48,9 +48,9 @@ QString RouterMapping::sentence() const
     case Outcome::BehindAnotherNetwork:
         text = QStringLiteral(
                    "On the internet: your router is itself behind another network (its address "
-                   "there is %1), so opening a port on it will not let the other player in. Use "
-                   "an IPv6 address, or let the other player wait for the connection and connect "
-                   "to them")
+                   "there is %1), so opening a port on it will not let the other player in. If "
+                   "you both have IPv6, dial an IPv6 address instead; otherwise let the other "
+                   "player wait for the connection and connect to them")
                    .arg(externalAddress);
         break;
     }
