@@ -5,6 +5,7 @@
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/PictureButton.h"
+#include "platform/PlainPasteTextEdit.h"
 #include "platform/SquareTextBoxStyle.h"
 #include "platform/ValueLabelAccessible.h"
 
@@ -254,7 +255,7 @@ public:
                             const QString &text, const QColor &textColour, const QColor &background,
                             Face face, bool scrollBar)
     {
-        auto *box = new QPlainTextEdit(text, parent);
+        auto *box = new PlainPasteTextEdit(text, parent);
         name(box, objectName);
         box->setGeometry(area);
         box->setFont(fontFor(face));

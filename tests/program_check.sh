@@ -2,7 +2,8 @@
 # Runs the real program on a virtual X display and talks to it as a plain TCP peer that knows
 # only the message table: the splash comes first, then the thanks box, and nothing listens
 # until both are gone; then port 123 greets the peer with exactly "18Connected"; closing the
-# main window sends "18Disconnected" followed by the end of the stream.
+# main window sends "18Disconnected" followed by the end of the stream. A paste into a zone
+# while no program owns the clipboard leaves the program running.
 #
 # usage: program_check.sh PROGRAM X11_CLOSE_TOOL
 # Exits 77 (skipped) where port 123 cannot be used or there is no virtual display.
@@ -39,7 +40,7 @@ box=$(wait_for_window Thanks) || fail "the thanks box did not appear after a cli
 sleep 0.5
 listening && fail "port $port accepted a connection before the thanks box was dismissed"
 xdotool windowfocus --sync "$box" key Return
-wait_for_window Skarnet >/dev/null || fail "the main window did not appear"
+main=$(wait_for_window Skarnet) || fail "the main window did not appear"
 
 connected=0
 for _ in $(seq 50); do
@@ -50,6 +51,11 @@ done
 timeout 1 cat <&3 >"$work/greeting"
 greeting=$(cat "$work/greeting")
 [[ $greeting == "18Connected" ]] || fail "greeted with '$greeting' instead of '18Connected'"
+
+# Nothing on this display owns the clipboard. Monster Card Zone 3 is a multi-line box.
+xdotool mousemove --window "$main" 448 432 click 1 key ctrl+v
+sleep 0.5
+kill -0 "$app" 2>/dev/null || fail "the program ended on a paste with nothing on the clipboard"
 
 "$close_tool" Skarnet || fail "could not ask the main window to close"
 timeout 5 cat <&3 >"$work/goodbye"
