@@ -1,7 +1,9 @@
 #include "FrmMain.h"
 
 #include "board/BoardLayout.h"
+#include "board/BoardSnapshot.h"
 #include "board/LifePoints.h"
+#include "board/RecoveryFile.h"
 #include "board/ZoneTable.h"
 #include "chance/FrmOutcome.h"
 #include "connections/FrmConnections.h"
@@ -11,6 +13,7 @@
 #include "platform/PlatformServices.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -69,6 +72,14 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     connectControls();
     connectZoneEditors();
     m_controls.cmdConnections->setFocus();
+    // The chat name the player used last time.
+    const QString name = m_platform.remembered(QStringLiteral("chat/name"));
+    if (!name.isEmpty())
+        m_controls.txtName->setText(name);
+    connect(m_controls.txtName, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_platform.remember(QStringLiteral("chat/name"), text);
+        boardChanged();
+    });
 
     connect(W1, &PeerSocket::ConnectionRequest, this, &FrmMain::W1_ConnectionRequest);
     connect(W1, &PeerSocket::FramingAgreed, this, [this] {
@@ -107,6 +118,7 @@ void FrmMain::connectZoneEditors()
 // Every change of a local zone, typed or set by the program, goes to the peer at once, whole.
 void FrmMain::ZoneEditor_Change(const ZoneMirror &zone)
 {
+    boardChanged();
     if (W1->State() != PeerSocket::Connected)
         return;
     const BoardControls::Zone &controls = m_controls.zone(zone);
@@ -132,12 +144,15 @@ void FrmMain::lblP2Grave_Change()
 
 void FrmMain::txtChat_Change()
 {
+    boardChanged();
     m_controls.txtChat->moveCursor(QTextCursor::End);
     m_controls.txtChat->ensureCursorVisible();
 }
 
 FrmMain::~FrmMain()
 {
+    if (m_recovery)
+        m_recovery->finish();
     W1->SayGoodbyeAndClose();
     delete m_connections;
     delete m_outcome;
@@ -147,7 +162,96 @@ void FrmMain::Form_Load()
 {
     m_platform.messageBox(nullptr, QStringLiteral("This program was made thanks to Tarvo"),
                           QStringLiteral("Thanks"));
+    offerRecovery();
     startListening();
+}
+
+void FrmMain::keepRecoveryIn(const QString &folder)
+{
+    m_recovery = new RecoveryFile(
+        folder, m_port, [this] { return snapshot(); }, this);
+    connect(m_recovery, &RecoveryFile::cannotKeep, this, [this](const QString &reason) {
+        m_controls.lblStatus->setText(tr("Cannot keep a recovery copy: %1").arg(reason));
+    });
+}
+
+BoardSnapshot FrmMain::snapshot() const
+{
+    BoardSnapshot snapshot;
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        const BoardControls::Zone &controls = m_controls.zone(zone);
+        const std::size_t row = ZoneTable::indexOf(zone);
+        snapshot.localZones[row] =
+            controls.lineEditor ? controls.lineEditor->text() : controls.textEditor->toPlainText();
+        snapshot.opponentZones[row] = controls.labelDisplay ? controls.labelDisplay->text()
+                                                            : controls.listDisplay->toPlainText();
+    }
+    snapshot.name = m_controls.txtName->text();
+    snapshot.chat = m_controls.txtChat->toPlainText();
+    return snapshot;
+}
+
+// What a run that did not end cleanly left: offered once, before this copy can be reached.
+void FrmMain::offerRecovery()
+{
+    if (!m_recovery || !m_recovery->claim())
+        return;
+    const RecoveryFile::Found found = m_recovery->find();
+    switch (found.kind) {
+    case RecoveryFile::Found::Kind::Nothing:
+        return;
+    case RecoveryFile::Found::Kind::Unreadable:
+        m_platform.messageBox(
+            this,
+            found.setAsidePath.isEmpty()
+                ? tr("Skarnet could not read the recovery copy of your last game (%1), so it "
+                     "starts with an empty board.")
+                      .arg(found.problem)
+                : tr("Skarnet could not read the recovery copy of your last game (%1), so it "
+                     "starts with an empty board. The file was kept as %2.")
+                      .arg(found.problem, QDir::toNativeSeparators(found.setAsidePath)),
+            QStringLiteral("Skarnet"));
+        return;
+    case RecoveryFile::Found::Kind::Snapshot:
+        break;
+    }
+    const QString time = found.snapshot.savedAt.toLocalTime().toString(QStringLiteral("HH:mm"));
+    if (m_platform.question(this,
+                            tr("Skarnet did not close properly last time. Restore your half of "
+                               "the board and the chat from %1?")
+                                .arg(time),
+                            QStringLiteral("Skarnet")))
+        restore(found.snapshot);
+    else
+        m_recovery->remove();
+}
+
+// The local half goes in as if typed, so that the whole-half resend of a link carries it to
+// the opponent; the opponent half and the chat are shown as they were.
+void FrmMain::restore(const BoardSnapshot &snapshot)
+{
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        const BoardControls::Zone &controls = m_controls.zone(zone);
+        const std::size_t row = ZoneTable::indexOf(zone);
+        if (controls.lineEditor)
+            controls.lineEditor->setText(snapshot.localZones[row]);
+        else
+            controls.textEditor->setPlainText(snapshot.localZones[row]);
+        if (controls.labelDisplay)
+            controls.labelDisplay->setText(snapshot.opponentZones[row]);
+        else
+            controls.listDisplay->setPlainText(snapshot.opponentZones[row]);
+    }
+    m_controls.txtName->setText(snapshot.name);
+    m_controls.txtChat->setPlainText(snapshot.chat);
+    appendToChat(tr("(Board and chat restored from %1)")
+                     .arg(snapshot.savedAt.toLocalTime().toString(QStringLiteral("HH:mm"))));
+}
+
+void FrmMain::boardChanged()
+{
+    if (m_recovery)
+        m_recovery->changed();
 }
 
 void FrmMain::startListening()
@@ -240,6 +344,8 @@ void FrmMain::closeEvent(QCloseEvent *event)
 
 void FrmMain::Form_Unload()
 {
+    if (m_recovery)
+        m_recovery->finish();
     W1->SayGoodbyeAndClose();
     m_platform.endProgram();
 }
@@ -319,6 +425,7 @@ void FrmMain::apply(const WireMessage &message)
             controls.labelDisplay->setText(text);
         else
             replaceChangedText(controls.listDisplay, text);
+        boardChanged();
         break;
     }
     case MessageRoute::Kind::Chat:

@@ -7,6 +7,8 @@
 
 class PeerSocket;
 class PortMapper;
+class RecoveryFile;
+struct BoardSnapshot;
 class PlatformServices;
 class QLabel;
 struct WireMessage;
@@ -32,6 +34,12 @@ public:
     // Asks `mapper` to keep this copy's port open on the home router while it listens; without
     // one the router is never asked. Set before Form_Load.
     void setPortMapper(PortMapper *mapper) { m_portMapper = mapper; }
+    // Keeps a recovery copy of the board in `folder` while the program runs, and offers what a
+    // run that did not end cleanly left there; without a folder nothing is kept. Set before
+    // Form_Load.
+    void keepRecoveryIn(const QString &folder);
+    // The board as it is now, as a recovery copy holds it.
+    BoardSnapshot snapshot() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -59,6 +67,9 @@ private:
     void listenAgainSoon();
     void W1_Error(const QString &description);
     void apply(const WireMessage &message);
+    void offerRecovery();
+    void restore(const BoardSnapshot &snapshot);
+    void boardChanged();
     void appendToChat(const QString &entry);
 
     PeerSocket *const W1;
@@ -68,6 +79,7 @@ private:
     QPointer<QWidget> m_connections;
     QPointer<QWidget> m_outcome;
     PortMapper *m_portMapper = nullptr;
+    RecoveryFile *m_recovery = nullptr;
     // Whether the peer of the current link has sent a greeting or a message of the table.
     bool m_peerSpoke = false;
     bool m_listenAgainQueued = false;

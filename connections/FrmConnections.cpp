@@ -168,12 +168,15 @@ void FrmConnections::cmdCopyAddress_Click()
 void FrmConnections::cmdConnect_Click()
 {
     m_link.Close();
+    // The address dialled last time, in this run or an earlier one.
+    const QString lastAddress = m_platform.remembered(QStringLiteral("connect/lastAddress"));
     const QString answer = m_platform.inputBox(
         this,
         QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
                        "other than %1; IPv6 with a port as [address]:port)")
             .arg(m_ownPort),
-        QStringLiteral("Connect"), QStringLiteral("127.0.0.1"));
+        QStringLiteral("Connect"),
+        lastAddress.isEmpty() ? QStringLiteral("127.0.0.1") : lastAddress);
     if (answer.isEmpty())
         return;
     // Without a port the other copy is taken to listen on the same port as this one.
@@ -182,6 +185,7 @@ void FrmConnections::cmdConnect_Click()
         m_platform.messageBox(this, address.problemText(), QStringLiteral("Connect"));
         return;
     }
+    m_platform.remember(QStringLiteral("connect/lastAddress"), answer.trimmed());
     m_link.SetRemotePort(address.port);
     emit statusChanged(StatusText::WaitingForResponse);
     m_link.Connect(address.host, m_link.RemotePort());

@@ -19,6 +19,11 @@ public:
     // A modal prompt with OK and Cancel; the entered text, or an empty text on Cancel.
     virtual QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
                              const QString &defaultAnswer) = 0;
+    // A modal box with Yes and No; true for Yes.
+    virtual bool question(QWidget *parent, const QString &text, const QString &title) = 0;
+    // What the player typed last time under `key` (kept between runs), or an empty text.
+    virtual QString remembered(const QString &key) const = 0;
+    virtual void remember(const QString &key, const QString &value) = 0;
     virtual void beep() = 0;
     // A draw from a uniform generator on [0, 1), unpredictable from outside.
     virtual double randomUnit() = 0;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace {
 
@@ -41,6 +42,26 @@ QString QtPlatformServices::inputBox(QWidget *parent, const QString &prompt, con
     const QString answer =
         QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultAnswer, &accepted);
     return accepted ? answer : QString();
+}
+
+bool QtPlatformServices::question(QWidget *parent, const QString &text, const QString &title)
+{
+    QMessageBox *box = makeBox(parent, text, title);
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::Yes);
+    const bool yes = box->exec() == QMessageBox::Yes;
+    delete box;
+    return yes;
+}
+
+QString QtPlatformServices::remembered(const QString &key) const
+{
+    return QSettings().value(key).toString();
+}
+
+void QtPlatformServices::remember(const QString &key, const QString &value)
+{
+    QSettings().setValue(key, value);
 }
 
 void QtPlatformServices::beep()

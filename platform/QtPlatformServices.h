@@ -13,6 +13,10 @@ public:
     void announce(QWidget *parent, const QString &text, const QString &title) override;
     QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
                      const QString &defaultAnswer) override;
+    bool question(QWidget *parent, const QString &text, const QString &title) override;
+    // Kept with QSettings, in the player's configuration folder.
+    QString remembered(const QString &key) const override;
+    void remember(const QString &key, const QString &value) override;
     void beep() override;
     double randomUnit() override;
     void endProgram() override;

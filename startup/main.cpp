@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <memory>
@@ -125,6 +126,7 @@ int main(int argc, char *argv[])
         frmMain = std::make_unique<FrmMain>(platform, *port);
         if (!parser.isSet(noPortMapping))
             frmMain->setPortMapper(&portMapper);
+        frmMain->keepRecoveryIn(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
         frmMain->Form_Load();
         frmMain->show();
     });

@@ -19,6 +19,9 @@ command -v Xvfb >/dev/null || skip "Xvfb is not installed"
 command -v xdotool >/dev/null || skip "xdotool is not installed"
 
 work=$(mktemp -d)
+# The program's recovery copy and remembered choices stay in the check's own folder: a check
+# that ends the program abruptly must not leave a question for the next one.
+export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done

@@ -15,6 +15,9 @@ public:
     {
         return {};
     }
+    bool question(QWidget *, const QString &, const QString &) override { return false; }
+    QString remembered(const QString &) const override { return {}; }
+    void remember(const QString &, const QString &) override {}
     void beep() override { ++beeps; }
     double randomUnit() override { return 0.0; }
     void endProgram() override { ++programEnds; }

@@ -2,6 +2,7 @@
 
 #include "platform/PlatformServices.h"
 
+#include <QMap>
 #include <QPair>
 #include <QStringList>
 
@@ -30,6 +31,14 @@ public:
         defaults.append(defaultAnswer);
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
+    // Answered from `yesNo` in order, then No.
+    bool question(QWidget *, const QString &text, const QString &title) override
+    {
+        questions.append({text, title});
+        return !yesNo.isEmpty() && yesNo.takeFirst();
+    }
+    QString remembered(const QString &key) const override { return settings.value(key); }
+    void remember(const QString &key, const QString &value) override { settings[key] = value; }
     void beep() override { ++beeps; }
     // Draws come from `draws` in order, then 0.
     double randomUnit() override { return draws.isEmpty() ? 0.0 : draws.takeFirst(); }
@@ -38,6 +47,9 @@ public:
     QList<Box> boxes;
     QList<Box> announcements;
     QList<Box> prompts;
+    QList<Box> questions;
+    QList<bool> yesNo;
+    QMap<QString, QString> settings;
     QStringList defaults;
     QStringList answers;
     QList<double> draws;
