@@ -11,7 +11,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +24,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -158,6 +161,9 @@ private slots:
     void editsWhileDisconnectedAreNeverSent();
     void typedEditsArePublished_data();
     void typedEditsArePublished();
+
+    void boardComesBackAfterAnUncleanEnd_data();
+    void boardComesBackAfterAnUncleanEnd();
 };
 
 void TestBoard::cleanup()
@@ -881,6 +887,105 @@ void TestBoard::typedEditsArePublished()
     QTRY_COMPARE(peer.received, expected);
     QTest::qWait(SettleMs);
     QCOMPARE(peer.received, expected);
+}
+
+// --- Recovery after an unclean end ------------------------------------------------------------
+
+void TestBoard::boardComesBackAfterAnUncleanEnd_data()
+{
+    QTest::addColumn<bool>("restore");
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("restored") << true << false;
+    QTest::newRow("declined") << false << false;
+    QTest::newRow("damaged file") << true << true;
+}
+
+// A run that ends without its clean end leaves its recovery copy behind; the next start on the
+// same port offers it once. Restored, the local half is as typed (and reaches the opponent
+// once linked), the opponent half and chat as they were; declined or unreadable, the board
+// starts empty and nothing is offered again.
+void TestBoard::boardComesBackAfterAnUncleanEnd()
+{
+    QFETCH(bool, restore);
+    QFETCH(bool, damaged);
+    QTemporaryDir folder;
+    const int port = freePort();
+    QByteArray left;
+    // The chat name is remembered apart from the board, and offered at every start.
+    {
+        RecordingPlatform platform;
+        platform.settings[QStringLiteral("chat/name")] = QStringLiteral("Joey");
+        FrmMain window(platform);
+        QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtName"))->text(), "Joey");
+        window.findChild<QLineEdit *>(QStringLiteral("txtName"))->setText(QStringLiteral("Mai"));
+        QCOMPARE(platform.settings.value(QStringLiteral("chat/name")), QStringLiteral("Mai"));
+    }
+    {
+        Seat crashed(port, folder.path(), false);
+        PlainPeer opponent;
+        QVERIFY(plainLink(crashed, opponent));
+        crashed.control<QPlainTextEdit>("txtP1Monster3")->setPlainText(QStringLiteral("Dragon"));
+        crashed.control<QPlainTextEdit>("txtP1Grave")
+            ->setPlainText(QStringLiteral("Kuriboh\nWall"));
+        crashed.control<QLineEdit>("txtP1LP")->setText(QStringLiteral("6000"));
+        crashed.control<QLineEdit>("txtName")->setText(QStringLiteral("Yugi"));
+        opponent.send("13Wall");
+        QTest::qWait(SettleMs);
+        opponent.send("17Kaiba: hi");
+        QTRY_COMPARE(crashed.text("txtChat"), QStringLiteral("Kaiba: hi\n\n"));
+        const QString path =
+            QDir(folder.path()).filePath(QStringLiteral("recovery-%1.json").arg(port));
+        const auto contents = [&] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        // Written within a second of the last change.
+        QTRY_VERIFY(contents().contains("Kaiba"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        left = file.readAll();
+        file.close();
+        crashed.window->close(); // a clean end removes it
+        QVERIFY(!QFile::exists(path));
+        // What a crash would have left instead.
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(damaged ? left.left(left.size() / 2) : left);
+    }
+    QTest::qWait(SettleMs);
+
+    Seat next(port, folder.path(), restore);
+    const bool restored = restore && !damaged;
+    QCOMPARE(next.platform.questions.size(), damaged ? 0 : 1);
+    if (!damaged) {
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^Skarnet did not close properly last time\\. Restore your "
+                                    "half of the board and the chat from \\d\\d:\\d\\d\\?$"))
+                     .match(next.platform.questions.first().first)
+                     .hasMatch(),
+                 qPrintable(next.platform.questions.first().first));
+    } else {
+        QCOMPARE(next.platform.boxes.size(), 2);
+        QVERIFY(next.platform.boxes.last().first.startsWith(
+            QStringLiteral("Skarnet could not read the recovery copy of your last game")));
+    }
+    const QMap<QString, QString> typed{{"txtP1Monster3", "Dragon"},
+                                       {"txtP1Grave", "Kuriboh\nWall"},
+                                       {"txtP1LP", "6000"},
+                                       {"lblP2Monster3", "Wall"},
+                                       {"txtName", "Yugi"}};
+    Seat fresh;
+    for (auto control = typed.begin(); control != typed.end(); ++control)
+        QCOMPARE(next.text(control.key()), restored ? control.value() : fresh.text(control.key()));
+    QCOMPARE(next.text("txtChat").startsWith(
+                 QStringLiteral("Kaiba: hi\n\n(Board and chat restored from ")),
+             restored);
+
+    Seat other;
+    QVERIFY(link(other, next));
+    QTRY_COMPARE(other.text("lblP2Grave"), next.text("txtP1Grave"));
+    QTRY_COMPARE(other.text("lblP2Monster3"), next.text("txtP1Monster3"));
+    QTRY_COMPARE(other.text("lblP2LP"), next.text("txtP1LP"));
+    unlink(other, next);
 }
 
 QTEST_MAIN(TestBoard)

@@ -64,6 +64,7 @@ private slots:
     void connectionsWindowShowsWhereToReachThisCopy();
     void internetAddressShownAndCopied();
     void connectToAddressLinksTwoCopies();
+    void lastAddressIsOfferedAgain();
     void everyFormOfAddressLinksTwoCopies_data();
     void everyFormOfAddressLinksTwoCopies();
     void cancelledPromptOnlyClosesSocket();
@@ -217,6 +218,25 @@ void TestConnections::connectToAddressLinksTwoCopies()
     // Without a port in the answer the copy dials its own port.
     QCOMPARE(copies.dialing.socket()->RemotePort(), copies.listening.port());
     unlink(copies.dialing, copies.listening);
+}
+
+// The address last dialled, in this run or an earlier one, is the prompt's answer; one that
+// cannot be read is not kept.
+void TestConnections::lastAddressIsOfferedAgain()
+{
+    Seat seat;
+    const QString key = QStringLiteral("connect/lastAddress");
+    seat.platform.settings[key] = QStringLiteral("duel.example.org:4000");
+    const QString dialled = QStringLiteral("127.0.0.1:%1").arg(freePort());
+    seat.platform.answers = {QStringLiteral("127.0.0.1:99999"), dialled};
+    FrmConnections *connections = openConnections(seat);
+    QVERIFY(connections);
+    connections->cmdConnect_Click();
+    QCOMPARE(seat.platform.boxes.size(), 2); // the thanks box, and why the port is wrong
+    connections->cmdConnect_Click();
+    QCOMPARE(seat.platform.defaults,
+             QStringList({"duel.example.org:4000", "duel.example.org:4000"}));
+    QCOMPARE(seat.platform.settings.value(key), dialled);
 }
 
 void TestConnections::everyFormOfAddressLinksTwoCopies_data()

@@ -46,6 +46,15 @@ struct Seat
     {
         window->Form_Load();
     }
+    // A seat that keeps its recovery copy in `recoveryFolder`, answering the question about a
+    // copy left there by an earlier run with `restore`.
+    Seat(int port, const QString &recoveryFolder, bool restore)
+        : window(std::make_unique<FrmMain>(platform, port))
+    {
+        platform.yesNo = {restore};
+        window->keepRecoveryIn(recoveryFolder);
+        window->Form_Load();
+    }
     QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
     int port() const { return socket()->LocalPort(); }
     PeerSocket *socket() const { return control<PeerSocket>(QStringLiteral("W1")); }
