@@ -170,9 +170,13 @@ void FrmMain::keepRecoveryIn(const QString &folder)
 {
     m_recovery = new RecoveryFile(
         folder, m_port, [this] { return snapshot(); }, this);
-    connect(m_recovery, &RecoveryFile::cannotKeep, this, [this](const QString &reason) {
-        m_controls.lblStatus->setText(tr("Cannot keep a recovery copy: %1").arg(reason));
-    });
+    // Queued: a folder found unusable at start is said after listening has set the status line.
+    connect(
+        m_recovery, &RecoveryFile::cannotKeep, this,
+        [this](const QString &reason) {
+            m_controls.lblStatus->setText(tr("Cannot keep a recovery copy: %1").arg(reason));
+        },
+        Qt::QueuedConnection);
 }
 
 BoardSnapshot FrmMain::snapshot() const

@@ -12,6 +12,8 @@ usage: atspi_tree.py splash   the splash is up: it is named and its credit line 
                               is being asked, then prints that line alone on standard output;
                               with "copy", presses "Copy internet address" afterwards, and with
                               "no-copy" checks that it cannot be pressed
+       atspi_tree.py read NAME... the main window is up: prints what each named control of the
+                              board shows, one line each, line breaks written as \\n
 
 Prints what it found; exits 1 with the reason on the first failed check.
 """
@@ -230,10 +232,22 @@ def check_internet(seconds, copy):
     print(name)
 
 
+def read_board(names):
+    app = wait_for(f'the application "{APPLICATION}"', application)
+    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    for name in names:
+        node = find(board, name)
+        expect(node is not None, f'no control named "{name}"')
+        print(shown_text(node).replace("\n", "\\n"))
+
+
 def main():
     args = sys.argv[1:]
     if args in (["splash"], ["board"]):
         check = {"splash": check_splash, "board": check_board}[args[0]]
+    elif len(args) > 1 and args[0] == "read":
+        def check():
+            read_board(args[1:])
     elif len(args) in (2, 3) and args[0] == "internet" and args[2:] in ([], ["copy"], ["no-copy"]):
         def check():
             check_internet(float(args[1]), "".join(args[2:]))

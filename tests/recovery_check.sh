@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The real program ended abruptly and started again, as after a crash or a power cut.
+#
+#   1. A board is typed, the program is killed (SIGKILL); the next start asks, after the thanks
+#      box, whether to restore, and Yes brings the board back: the screen reader reads it, and a
+#      peer that links as another copy receives the restored half.
+#   2. A clean close leaves no recovery copy, and the next start asks nothing.
+#   3. A recovery copy that cannot be read is set aside and reported; the program starts.
+#   4. A data folder that cannot be written: the program runs and links, and its status line
+#      says why it keeps no recovery copy.
+#
+# usage: recovery_check.sh PROGRAM X11_CLOSE_TOOL
+# Runs in a D-Bus session of its own. Exits 77 (skipped) where a tool it needs is missing.
+set -uo pipefail
+
+program=$1
+close_tool=$2
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3
+
+skip() { echo "SKIP: $*"; exit 77; }
+command -v dbus-run-session >/dev/null || skip "dbus-run-session is not installed (dbus-daemon)"
+[[ -x /usr/libexec/at-spi-bus-launcher ]] ||
+    skip "the accessibility bus is not installed (at-spi2-core)"
+"$python" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' \
+    2>/dev/null || skip "python3 cannot read the accessibility bus (python3-gi, gir1.2-atspi-2.0)"
+if [[ -z ${SKARNET_ATSPI_SESSION:-} ]]; then
+    exec dbus-run-session -- env SKARNET_ATSPI_SESSION=1 "$0" "$@"
+fi
+source "$here/real_program.sh"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+
+port=$(( (RANDOM % 20000) + 30000 ))
+recovery=$XDG_DATA_HOME/Skarnet/recovery-$port.json
+
+start() {
+    start_program --no-port-mapping --port "$port"
+    local splash
+    splash=$(wait_for_splash) || exit 1
+    xdotool mousemove --window "$splash" 236 176 click 1
+    box=$(wait_for_window Thanks) || fail "the thanks box did not appear"
+    xdotool windowfocus --sync "$box" key Return
+}
+# The main window is the first window called Skarnet that has the board's size; any other is a
+# box that the start shows first. Prints the box's id, or nothing.
+box_before_board() {
+    local id
+    for _ in $(seq 100); do
+        for id in $(xdotool search --onlyvisible --name '^Skarnet$' 2>/dev/null); do
+            if [[ $(xdotool getwindowgeometry "$id") == *"Geometry: 1018x714"* ]]; then
+                return 0
+            fi
+            echo "$id"
+            return 0
+        done
+        sleep 0.1
+    done
+    fail "neither a box nor the board appeared after the thanks box"
+}
+wait_board() {
+    for _ in $(seq 100); do
+        for id in $(xdotool search --onlyvisible --name '^Skarnet$' 2>/dev/null); do
+            [[ $(xdotool getwindowgeometry "$id") == *"Geometry: 1018x714"* ]] && {
+                echo "$id"
+                return 0
+            }
+        done
+        sleep 0.1
+    done
+    fail "the board did not appear"
+}
+read_board() { timeout 20 "$python" "$here/atspi_tree.py" read "$@"; }
+# The whole half a copy sends to a peer that greets it as another copy.
+half_sent_to_a_copy() {
+    exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
+    printf '20skarnet/1\0' >&3
+    timeout 2 cat <&3 | tr '\0' '\n'
+    exec 3<&-
+}
+close_cleanly() {
+    "$close_tool" Skarnet || fail "could not ask the main window to close"
+    for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || return 0; sleep 0.1; done
+    fail "the program still runs after its main window closed"
+}
+
+start_display
+
+# 1. Typed, killed, restored.
+start
+[[ -z $(box_before_board) ]] || fail "a first start asked something"
+board=$(wait_board)
+xdotool mousemove --window "$board" 448 432 click 1 type --delay 20 "Dragon"
+xdotool mousemove --window "$board" 988 369 click 1 type --delay 20 "Yugi"
+for _ in $(seq 30); do grep -q Yugi "$recovery" 2>/dev/null && break; sleep 0.1; done
+grep -q Dragon "$recovery" || fail "no recovery copy holds the typed board after 3 s"
+kill -9 "$app"
+wait "$app" 2>/dev/null
+
+start
+question=$(box_before_board)
+[[ -n $question ]] || fail "the start after a kill did not ask about the recovery copy"
+xdotool windowfocus --sync "$question" key Return # Yes is the default
+wait_board >/dev/null
+shown=$(read_board "Your Monster Card Zone 3" "Your name") || fail "could not read the board: $shown"
+[[ $shown == $'Dragon\nYugi' ]] || fail "the restored board reads '$shown'"
+half=$(half_sent_to_a_copy)
+grep -qx "13Dragon" <<<"$half" || fail "a linked copy did not receive the restored zone: $half"
+echo "restored after a kill, and sent to a linked copy"
+
+# 2. A clean close leaves nothing to ask about.
+close_cleanly
+[[ ! -e $recovery ]] || fail "a clean close left the recovery copy"
+start
+[[ -z $(box_before_board) ]] || fail "the start after a clean close asked something"
+wait_board >/dev/null
+close_cleanly
+echo "a clean close leaves nothing behind"
+
+# 3. An unreadable recovery copy is set aside and reported.
+head -c 3000 /dev/urandom >"$recovery"
+start
+box=$(box_before_board)
+[[ -n $box ]] || fail "an unreadable recovery copy was not reported"
+xdotool windowfocus --sync "$box" key Return
+wait_board >/dev/null
+[[ ! -e $recovery ]] || fail "the unreadable recovery copy was left in place"
+compgen -G "$recovery.unreadable-*" >/dev/null || fail "the unreadable recovery copy was not kept"
+close_cleanly
+echo "an unreadable recovery copy is set aside"
+
+# 4. A data folder that cannot be written, whoever runs this: nothing can be made under /proc.
+XDG_DATA_HOME=/proc/skarnet-nowhere start
+[[ -z $(box_before_board) ]] || fail "a start without a data folder asked something"
+wait_board >/dev/null
+status=$(read_board "Status") || fail "could not read the status line: $status"
+[[ $status == "Cannot keep a recovery copy: "* ]] || fail "the status line reads '$status'"
+grep -qx "13" <<<"$(half_sent_to_a_copy)" || fail "the copy without a data folder did not link"
+close_cleanly
+echo "a data folder that cannot be written is said in the status line"
+echo "recovery check passed"
