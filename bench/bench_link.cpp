@@ -38,6 +38,7 @@
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 
@@ -193,9 +194,12 @@ struct Seat
     CountingPlatform platform;
     std::unique_ptr<FrmMain> window;
 
-    Seat()
+    // With a folder, the seat keeps its recovery copy there, as the real program does.
+    explicit Seat(const QString &recoveryFolder = {})
         : window(std::make_unique<FrmMain>(platform, 0))
     {
+        if (!recoveryFolder.isEmpty())
+            window->keepRecoveryIn(recoveryFolder);
         window->Form_Load();
     }
 
@@ -222,7 +226,9 @@ public:
     Seat a;
     Seat b;
 
-    explicit Table(bool show)
+    explicit Table(bool show, const QString &recoveryFolder = {})
+        : a(recoveryFolder.isEmpty() ? QString() : recoveryFolder + QStringLiteral("/a"))
+        , b(recoveryFolder.isEmpty() ? QString() : recoveryFolder + QStringLiteral("/b"))
     {
         if (show) {
             a.window->show();
@@ -553,6 +559,24 @@ void benchLatency(BenchReport &report, const Options &options)
     singleEdits(report, options, table, bare, QStringLiteral("txtP1LP"),
                 QStringLiteral("latency_single_lp"),
                 [](int i) { return QString::number(10000 + i % 80000); });
+
+    // The same single edits while both seats keep their recovery copies, written at most once a
+    // second off the keystroke's path: the figures should match the ones above within noise.
+    {
+        QTemporaryDir folder;
+        Table keeping(options.show, folder.path());
+        if (!keeping.link()) {
+            report.checkFailed(QStringLiteral("latency: the recovering boards did not link"));
+        } else {
+            singleEdits(report, options, keeping, bare, QStringLiteral("txtP1Monster3"),
+                        QStringLiteral("latency_single_recovering"), [](int i) {
+                            return QStringLiteral("Card %1").arg(i, 5, 10, QLatin1Char('0'));
+                        });
+            singleEdits(report, options, keeping, bare, QStringLiteral("txtP1LP"),
+                        QStringLiteral("latency_single_lp_recovering"),
+                        [](int i) { return QString::number(10000 + i % 80000); });
+        }
+    }
 
     // Bursts of ten edits to ten zones, each timed to its own arrival.
     const QStringList burstEditors = {
