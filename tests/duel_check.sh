@@ -243,10 +243,12 @@ listening() { [[ -n $(ip netns exec "${ns[$1]}" ss -Htln "sport = :$port") ]]; }
 
 # start_seat SEAT: launches a copy on the seat and takes it past the splash and the thanks box.
 start_seat() {
-    local seat=$1 splash box Seat=${1^^}
-    # Each seat keeps its recovery copy and remembered choices in a folder of its own.
+    local seat=$1 splash box Seat=${1^^} home
+    # Every launch starts afresh: no recovery copy and no remembered name or address from an
+    # earlier launch.
+    home=$(mktemp -d -p "$work" "home_$seat.XXXX")
     DISPLAY=:${display[$seat]} QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work \
-        XDG_DATA_HOME=$work/data_$seat XDG_CONFIG_HOME=$work/config_$seat \
+        XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config \
         ip netns exec "${ns[$seat]}" "$program" >>"$work/seat_$seat.log" 2>&1 &
     app[$seat]=$!
     splash=$(wait_window "$seat" '.*' 472x352)
