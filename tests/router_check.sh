@@ -435,7 +435,8 @@ main="" started=0
 now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
 run_program() {
     started=$(now_ms)
-    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb \
+    # Each launch afresh, whatever the one before left behind.
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb XDG_DATA_HOME=$(mktemp -d -p "$work") \
         ip netns exec "${ns[home]}" "$program" "$@" >>"$work/program.log" 2>&1 &
     app=$!
     pids+=("$app")
