@@ -146,10 +146,12 @@ PeerSession *PeerSocket::startSession()
         dropSession();
         emit CloseEvent();
     });
-    connect(m_session, &PeerSession::linkFailed, this, [this](const QString &description) {
+    const auto failed = [this](const QString &description) {
         dropSession();
         emit LinkError(description);
-    });
+    };
+    connect(m_session, &PeerSession::linkFailed, this, failed);
+    connect(m_session, &PeerSession::peerMisbehaved, this, failed);
     connect(m_session, &PeerSession::connectFailed, this, [this](const QString &description) {
         dropSession();
         m_connectFailed = true;
