@@ -97,23 +97,31 @@ bool PeerSocket::SendData(const QString &message)
 
 void PeerSocket::Close()
 {
-    m_listener->close();
-    PeerSession *session = m_session;
-    if (!session)
-        return;
-    // Settling the handshake may end the session from the other side meanwhile.
-    QTcpSocket *open = session->takeForClosing();
-    if (m_session == session)
-        dropSession();
-    if (open)
-        new GracefulCloser(open, this);
+    // Whether the peer is a copy is known once the handshake is settled; settling may end the
+    // session from the other side meanwhile.
+    if (m_session)
+        m_session->settleHandshake();
+    endLink(sendsFrames());
 }
 
 void PeerSocket::SayGoodbyeAndClose()
 {
-    if (State() == Connected)
+    endLink(true);
+}
+
+void PeerSocket::endLink(bool goodbye)
+{
+    if (goodbye && State() == Connected)
         SendData(WireMessage::build(WireCode::Status, StatusText::Disconnected));
-    Close();
+    m_listener->close();
+    if (PeerSession *session = m_session) {
+        // Settling the handshake may end the session from the other side meanwhile.
+        QTcpSocket *open = session->takeForClosing();
+        if (m_session == session)
+            dropSession();
+        if (open)
+            new GracefulCloser(open, this);
+    }
 }
 
 bool PeerSocket::sendsFrames() const

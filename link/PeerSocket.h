@@ -52,7 +52,9 @@ public:
     void Connect(const QString &host, int port);
     // Sends one message; false when the link is not connected or the send failed.
     bool SendData(const QString &message);
-    // Ends whatever the socket is doing; a connected link is closed gracefully.
+    // Ends whatever the socket is doing; a connected link is closed gracefully. A peer that is
+    // one of our copies is told that this side is going, or it would take the end for a lost
+    // link and look for this side again; a plain peer hears nothing, as always.
     void Close();
     // Tells a connected peer that this side is going ("18Disconnected"), then closes.
     void SayGoodbyeAndClose();
@@ -75,6 +77,7 @@ signals:
     void FramingAgreed();
 
 private:
+    void endLink(bool goodbye);
     PeerSession *startSession();
     void dropSession();
 

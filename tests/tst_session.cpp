@@ -131,9 +131,9 @@ void TestSession::copiesAgreeOnFramesAndStayUp()
 // still sees every message once, in the order sent.
 void TestSession::messagesKeepTheirOrderThroughANestedEventLoop()
 {
+    QStringList handled; // in the order each handler finished; outlives the links' goodbyes
     Owner listening, dialing(false);
     QVERIFY(linkCopies(dialing, listening));
-    QStringList handled; // in the order each handler finished
     QObject::connect(&listening.link, &PeerSocket::DataArrival, &listening.link,
                      [&handled](const WireMessage &message) {
                          if (message.payload == QLatin1String("modal"))
