@@ -89,6 +89,8 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     connect(W1, &PeerSocket::DataArrival, this, &FrmMain::W1_DataArrival);
     connect(W1, &PeerSocket::CloseEvent, this, &FrmMain::W1_Close);
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
+    // A lost link between two copies is found again by the socket; the board only shows how.
+    connect(W1, &PeerSocket::RelinkStatus, m_controls.lblStatus, &QLabel::setText);
 }
 
 void FrmMain::connectControls()

@@ -65,4 +65,9 @@ QString connectionLost()
     return tr("Disconnected: the connection to the opponent was lost");
 }
 
+QString relinkGaveUp()
+{
+    return tr("Disconnected: could not reconnect within two minutes");
+}
+
 } // namespace LinkSentences

@@ -14,5 +14,7 @@ QString silence(int seconds);
 QString sendFailed();
 QString frameTooLarge();
 QString connectionLost();
+// The side that dialled stopped dialling a lost link again (after Relinker::WindowMs).
+QString relinkGaveUp();
 
 } // namespace LinkSentences

@@ -1,9 +1,22 @@
 #include "PeerListener.h"
 
 #include "LinkSentences.h"
+#include "PeerSession.h"
+#include "WireMessage.h"
 
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// What a dialling copy sends first: the greeting's code and the start of its tag.
+const QByteArray CopyGreeting = (WireCode::Greeting + QStringLiteral("skarnet/")).toLatin1();
+// Beyond this many requests waiting for their greeting, more are refused at once.
+constexpr qsizetype MostScreened = 8;
+
+} // namespace
 
 PeerListener::PeerListener(QObject *parent)
     : QObject(parent)
@@ -38,6 +51,10 @@ void PeerListener::close()
         server->close();
         server->deleteLater();
     }
+    for (QTcpSocket *request : std::exchange(m_screened, {})) {
+        request->disconnect(this);
+        refuse(request);
+    }
 }
 
 void PeerListener::offerPendingRequests()
@@ -45,15 +62,68 @@ void PeerListener::offerPendingRequests()
     while (m_server && m_server->hasPendingConnections()) {
         QTcpSocket *request = m_server->nextPendingConnection();
         request->setParent(this);
-        const int id = ++m_lastRequestId;
-        m_requests.insert(id, request);
-        emit requested(id);
+        if (m_onlyCopies)
+            screen(request);
+        else
+            offer(request);
     }
-    for (QTcpSocket *request : std::as_const(m_requests)) {
-        request->abort();
-        request->deleteLater();
+}
+
+void PeerListener::offer(QTcpSocket *request)
+{
+    const int id = ++m_lastRequestId;
+    m_requests.insert(id, request);
+    emit requested(id);
+    if (QTcpSocket *untaken = m_requests.take(id))
+        refuse(untaken);
+}
+
+void PeerListener::refuse(QTcpSocket *request)
+{
+    request->abort();
+    request->deleteLater();
+}
+
+void PeerListener::screen(QTcpSocket *request)
+{
+    if (m_screened.size() >= MostScreened) {
+        refuse(request);
+        return;
     }
-    m_requests.clear();
+    m_screened.append(request);
+    connect(request, &QTcpSocket::readyRead, this, [this, request] { checkGreeting(request); });
+    connect(request, &QTcpSocket::disconnected, this, [this, request] { dropScreened(request); });
+    connect(request, &QTcpSocket::errorOccurred, this, [this, request] { dropScreened(request); });
+    QTimer::singleShot(PeerSession::GreetingWaitMs, this, [this, request = QPointer(request)] {
+        if (request)
+            dropScreened(request);
+    });
+    checkGreeting(request);
+}
+
+// The greeting is only looked at, not read: the session that takes the request reads it.
+void PeerListener::checkGreeting(QTcpSocket *request)
+{
+    if (!m_screened.contains(request))
+        return;
+    const QByteArray start = request->peek(CopyGreeting.size());
+    if (!CopyGreeting.startsWith(start)) {
+        dropScreened(request);
+        return;
+    }
+    if (start.size() < CopyGreeting.size())
+        return;
+    m_screened.removeOne(request);
+    request->disconnect(this);
+    offer(request);
+}
+
+void PeerListener::dropScreened(QTcpSocket *request)
+{
+    if (!m_screened.removeOne(request))
+        return;
+    request->disconnect(this);
+    refuse(request);
 }
 
 QTcpSocket *PeerListener::take(int requestId)

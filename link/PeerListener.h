@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -10,6 +11,12 @@ class QTcpSocket;
 // Listens on one port for the other player's copy. Each incoming connection is offered to the
 // owner as a numbered request; the owner takes the one it accepts while it handles the
 // `requested` signal, and every request not taken by then is refused.
+//
+// While waiting for a copy whose link was lost, only copies are let through: a request is
+// offered once its first bytes are a copy's greeting (which a dialling copy sends as soon as it
+// is connected, and which is left unread for the session), and closed when anything else comes
+// first or nothing within PeerSession::GreetingWaitMs. Port scanners and plain peers then
+// leave no trace on the board while it waits.
 class PeerListener : public QObject
 {
     Q_OBJECT
@@ -25,6 +32,8 @@ public:
     int port() const;
     // Stops listening; may be called while handling `requested`.
     void close();
+    // Whether only requests that greet as one of our copies are offered; off by default.
+    void setOnlyCopies(bool only) { m_onlyCopies = only; }
     // The request numbered `requestId`, now the caller's; null for a request no longer offered.
     QTcpSocket *take(int requestId);
 
@@ -33,9 +42,17 @@ signals:
 
 private:
     void offerPendingRequests();
+    void screen(QTcpSocket *request);
+    void checkGreeting(QTcpSocket *request);
+    void dropScreened(QTcpSocket *request);
+    void offer(QTcpSocket *request);
+    static void refuse(QTcpSocket *request);
 
     QTcpServer *m_server = nullptr;
     QMap<int, QTcpSocket *> m_requests;
+    // Requests waiting for their greeting while only copies are let through.
+    QList<QTcpSocket *> m_screened;
     int m_lastRequestId = 0;
+    bool m_onlyCopies = false;
     QString m_error;
 };

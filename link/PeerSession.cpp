@@ -163,7 +163,7 @@ void PeerSession::readIncoming()
     }
     deliverInbox();
     if (!withinLimits && m_socket == reading)
-        failLink(LinkSentences::frameTooLarge());
+        failLink(LinkSentences::frameTooLarge(), true);
 }
 
 // A receiver that runs an event loop of its own (a modal box) may bring more messages in
@@ -252,18 +252,20 @@ void PeerSession::onPeerClosed()
     emit closedByPeer();
 }
 
-void PeerSession::failLink(const QString &description)
+void PeerSession::failLink(const QString &description, bool peerMisbehaved)
 {
     if (!m_socket)
         return;
     abort();
-    emit linkFailed(description);
+    if (peerMisbehaved)
+        emit this->peerMisbehaved(description);
+    else
+        emit linkFailed(description);
 }
 
 QTcpSocket *PeerSession::takeForClosing()
 {
-    if (m_awaitingGreeting)
-        settleHandshakeBeforeClosing();
+    settleHandshake();
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
         abort();
         return nullptr;
@@ -274,11 +276,10 @@ QTcpSocket *PeerSession::takeForClosing()
     return socket;
 }
 
-// Messages held while the handshake is undecided must go out in the form the peer reads:
-// framed to a copy that answers the greeting, plain to a peer that never will. So before
-// closing, wait (at most for what is left of the greeting wait) for the answer.
-void PeerSession::settleHandshakeBeforeClosing()
+void PeerSession::settleHandshake()
 {
+    if (!m_awaitingGreeting)
+        return;
     const QDeadlineTimer deadline(m_greetingWait.remainingTime());
     // Running out of this wait is reported as a socket error; it says nothing about the link.
     const QScopedValueRollback waiting(m_waitingInPlace, true);

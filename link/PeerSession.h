@@ -28,9 +28,10 @@ class QTcpSocket;
 // heard nothing for SilenceLimitMs; toward a peer that only knows the plain form, the system's
 // TCP keep-alive probes the link instead.
 //
-// A session ends once: the peer closes (`closedByPeer`), a fault ends it (`linkFailed`, or
-// `connectFailed` before it was ever up, each with a sentence for the player), or the owner
-// takes its socket to close gracefully or aborts it.
+// A session ends once: the peer closes (`closedByPeer`), the way to the peer fails
+// (`linkFailed`, or `connectFailed` before it was ever up), the peer sends what no copy sends
+// (`peerMisbehaved`), each of those with a sentence for the player, or the owner takes its
+// socket to close gracefully or aborts it.
 class PeerSession : public QObject
 {
     Q_OBJECT
@@ -52,8 +53,13 @@ public:
     // Sends one message in the form the peer reads, or holds it while the handshake is
     // undecided. False when the message could not be handed to the system.
     bool send(const QString &message);
-    // Settles the handshake (held messages go out in the form the peer reads), then ends the
-    // session and hands over its socket for a graceful close; null when nothing is connected.
+    // Messages held while the handshake is undecided must go out in the form the peer reads:
+    // framed to a copy that answers the greeting, plain to a peer that never will. So this waits
+    // (at most for what is left of GreetingWaitMs) for the answer, then sends them. The session
+    // may end meanwhile.
+    void settleHandshake();
+    // Settles the handshake, then ends the session and hands over its socket for a graceful
+    // close; null when nothing is connected.
     QTcpSocket *takeForClosing();
     // Ends the session at once, sending nothing more.
     void abort();
@@ -70,6 +76,7 @@ signals:
     void closedByPeer();
     void linkFailed(const QString &description);
     void connectFailed(const QString &description);
+    void peerMisbehaved(const QString &description);
 
 private:
     void adopt(QTcpSocket *socket, bool accepted);
@@ -78,14 +85,13 @@ private:
     void deliverInbox();
     void onGreeting();
     void settleOnPlainSending();
-    void settleHandshakeBeforeClosing();
     bool writeMessage(const QString &message);
     bool writeBytes(const QByteArray &bytes);
     void sendKeepAlive();
     void onSocketError();
     void failConnecting(QAbstractSocket::SocketError error);
     void onPeerClosed();
-    void failLink(const QString &description);
+    void failLink(const QString &description, bool peerMisbehaved = false);
 
     QTcpSocket *m_socket = nullptr;
     QString m_remoteHost;

@@ -36,4 +36,6 @@ inline const QString Connected = QStringLiteral("Connected");
 inline const QString Disconnected = QStringLiteral("Disconnected");
 inline const QString WaitingForConnection = QStringLiteral("Waiting for connection");
 inline const QString WaitingForResponse = QStringLiteral("Waiting for response");
+// A link between two copies was lost, and they are finding each other again.
+inline const QString Reconnecting = QStringLiteral("Connection lost, reconnecting\u2026");
 } // namespace StatusText

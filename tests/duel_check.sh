@@ -15,9 +15,11 @@
 #   2. One copy against a bare TCP peer in B's namespace: the recorded bytes must be exactly the
 #      greeting, then the same moves in the plain message table, then the goodbye.
 #   3. A dead link: two linked copies lose the network between them mid-game (the veth pair is
-#      taken down); both status lines must say so within 20 seconds while both boards keep what
-#      they showed, and once the network is back "Wait For Connection" on B and "Connect to IP"
-#      on A link them again.
+#      taken down for 25 seconds, past the dead-link limit); both status lines must say so within
+#      20 seconds while both boards keep what they showed. Each seat edits a zone meanwhile. Once
+#      the network is back the two copies must link again by themselves (both "Connected" within
+#      10 seconds, no click) and show each other's edits; after B's "Disconnect" and "Wait For
+#      Connection", A must not dial again.
 #
 # usage: duel_check.sh PROGRAM X11_CLOSE_TOOL SCREENSHOT_DIR [TCP_RECORD_TOOL]
 # The recording tool defaults to tcp_record beside the close tool. Exits 77 (skipped) without
@@ -444,6 +446,7 @@ for seat in a b; do
     done
 done
 
+down_for=25 # seconds, past the dead-link limit of 15
 ip -n "${ns[a]}" link set "skd$$a" down
 down_at=$SECONDS
 lost() { changed a lblStatus "$connected_look" && changed b lblStatus "$connected_look"; }
@@ -455,26 +458,57 @@ else
     flunk "the status lines still show the link 25 seconds after the network went down"
 fi
 save b "${main[b]}" "" "$shots/dead_link_seat_b.png"
+check "both status lines say the same (Connection lost, reconnecting…)" same a b lblStatus
 for seat in a b; do
     for control in txtP1Monster3 lblP2Monster3 lblP2LP; do
         check "seat ${seat^^} keeps its $control" \
             test "$(picture "$seat" "${main[$seat]}" $control)" == "${kept[$seat$control]}"
     done
 done
+# Moves made while the link is down reach the other seat once it is back.
+type_into a "${main[a]}" txtP1Monster3 " DEF"
+type_into b "${main[b]}" txtP1Monster3 "Golem"
+for seat in a b; do click "$seat" "${main[$seat]}" txtName; done
 
+rest=$((down_at + down_for - SECONDS))
+((rest > 0)) && sleep "$rest"
 ip -n "${ns[a]}" link set "skd$$a" up
-open_connections b
-click b "$connections" cmdWait
-check "seat B: \"Wait For Connection\" listens again" wait_until 5 listening b
-close_window b Connections
-connect_seat a "${address[b]}"
-relinked() {
-    [[ $(picture a "${main[a]}" lblStatus) == "$connected_look" &&
-        $(picture b "${main[b]}" lblStatus) == "$connected_look" ]]
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+up_ms=$(now_ms)
+# The milliseconds after the network came back when each seat first read "Connected".
+declare -A back=()
+both_back() {
+    local seat
+    for seat in a b; do
+        [[ -z ${back[$seat]:-} &&
+            $(picture "$seat" "${main[$seat]}" lblStatus) == "$connected_look" ]] &&
+            back[$seat]=$(($(now_ms) - up_ms))
+    done
+    [[ -n ${back[a]:-} && -n ${back[b]:-} ]]
 }
-check "once the network is back the two copies link again (Connected)" wait_until 10 relinked
-close_window a Connections
-type_into a "${main[a]}" txtP1Monster3 "+"
-check "and A's edits reach B again" wait_until 5 changed b lblP2Monster3 "${kept[blblP2Monster3]}"
+if wait_until 20 both_back; then
+    check "both seats say Connected again within 10 s, no click (A after ${back[a]} ms, B after \
+${back[b]} ms)" test "$((back[a] > back[b] ? back[a] : back[b]))" -le 10000
+else
+    flunk "the copies did not link again by themselves (A: ${back[a]:-never}, B: ${back[b]:-never})"
+fi
+check "B shows the edit A made while the link was down" \
+    wait_until 5 changed b lblP2Monster3 "${kept[blblP2Monster3]}"
+check "A shows the edit B made while the link was down" \
+    wait_until 5 changed a lblP2Monster3 "${kept[alblP2Monster3]}"
+
+# A player's "Disconnect" ends it for good: B leaves, then waits for a connection again, so a
+# redial from A would link them.
+open_connections b
+click b "$connections" cmdClose
+click b "$connections" cmdWait
+check "seat B: \"Wait For Connection\" listens again after \"Disconnect\"" wait_until 5 listening b
+close_window b Connections
+sleep 10
+apart() {
+    [[ $(picture a "${main[a]}" lblStatus) != "$connected_look" &&
+        $(picture b "${main[b]}" lblStatus) != "$connected_look" ]]
+}
+check "10 seconds after B's \"Disconnect\" neither seat says Connected (A did not dial again)" apart
 
 finish

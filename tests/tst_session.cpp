@@ -95,7 +95,8 @@ class TestSession : public QObject
 private slots:
     void copiesAgreeOnFramesAndStayUp();
     void messagesKeepTheirOrderThroughANestedEventLoop();
-    void silentFramingPeerIsDroppedWithReason();
+    void silentFramingPeerIsDropped_data();
+    void silentFramingPeerIsDropped();
     void plainPeerGetsHeldMessagesPlain_data();
     void plainPeerGetsHeldMessagesPlain();
     void goodbyeArrivesWhilePeerSends_data();
@@ -131,9 +132,9 @@ void TestSession::copiesAgreeOnFramesAndStayUp()
 // still sees every message once, in the order sent.
 void TestSession::messagesKeepTheirOrderThroughANestedEventLoop()
 {
+    QStringList handled; // in the order each handler finished; outlives the links' goodbyes
     Owner listening, dialing(false);
     QVERIFY(linkCopies(dialing, listening));
-    QStringList handled; // in the order each handler finished
     QObject::connect(&listening.link, &PeerSocket::DataArrival, &listening.link,
                      [&handled](const WireMessage &message) {
                          if (message.payload == QLatin1String("modal"))
@@ -150,28 +151,48 @@ void TestSession::messagesKeepTheirOrderThroughANestedEventLoop()
     QTRY_COMPARE(handled, expected);
 }
 
-// A peer that agreed on frames and then falls silent (its machine or the network is gone) is
-// dropped after the silence limit, with the reason; our side kept sending keep-alives.
-void TestSession::silentFramingPeerIsDroppedWithReason()
+void TestSession::silentFramingPeerIsDropped_data()
 {
+    QTest::addColumn<bool>("greets");
+    QTest::newRow("a copy, which greeted") << true;
+    // Its first NUL turns our reader to frames, but without a greeting it is no copy.
+    QTest::newRow("a peer that frames but never greeted") << false;
+}
+
+// A peer that sends frames and then falls silent (its machine or the network is gone) is
+// dropped after the silence limit. A copy, which our side kept sending keep-alives, is then
+// waited for again without a word; any other peer's end is reported with the reason.
+void TestSession::silentFramingPeerIsDropped()
+{
+    QFETCH(bool, greets);
     Owner owner;
     owner.link.setKeepAliveTimes(100, 2000);
     PlainPeer peer;
     QVERIFY(peer.connectTo(owner.link.LocalPort()));
-    peer.send(QByteArray("20skarnet/1\0"
-                         "0214500\0",
-                         20));
+    peer.send(greets ? QByteArray("20skarnet/1\0"
+                                  "0214500\0",
+                                  20)
+                     : QByteArray("\0"
+                                  "0214500\0",
+                                  9));
     QTRY_COMPARE(owner.received, QStringList{QStringLiteral("02|14500")});
-    QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
-    QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
+    if (greets) {
+        QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
+        QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
+    }
     QVERIFY(owner.connected());
 
-    QTRY_COMPARE_WITH_TIMEOUT(
-        owner.errors,
-        QStringList{QStringLiteral("Disconnected: nothing heard from the opponent for 2 seconds")},
-        5000);
-    QCOMPARE(owner.link.State(), PeerSocket::Closed);
-    QTRY_VERIFY(peer.ended);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.ended, 5000);
+    QTRY_VERIFY(!owner.connected());
+    if (greets) {
+        QCOMPARE(owner.errors, QStringList());
+        QVERIFY(owner.link.isRelinking());
+        QCOMPARE(owner.link.State(), PeerSocket::Listening);
+    } else {
+        QCOMPARE(owner.errors, QStringList{QStringLiteral(
+                                   "Disconnected: nothing heard from the opponent for 2 seconds")});
+        QCOMPARE(owner.link.State(), PeerSocket::Closed);
+    }
 }
 
 void TestSession::plainPeerGetsHeldMessagesPlain_data()
