@@ -16,17 +16,7 @@ set -uo pipefail
 program=$1
 close_tool=$2
 here=$(cd "$(dirname "$0")" && pwd)
-python=/usr/bin/python3
-
-skip() { echo "SKIP: $*"; exit 77; }
-command -v dbus-run-session >/dev/null || skip "dbus-run-session is not installed (dbus-daemon)"
-[[ -x /usr/libexec/at-spi-bus-launcher ]] ||
-    skip "the accessibility bus is not installed (at-spi2-core)"
-"$python" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' \
-    2>/dev/null || skip "python3 cannot read the accessibility bus (python3-gi, gir1.2-atspi-2.0)"
-if [[ -z ${SKARNET_ATSPI_SESSION:-} ]]; then
-    exec dbus-run-session -- env SKARNET_ATSPI_SESSION=1 "$0" "$@"
-fi
+source "$here/accessibility_bus.sh"
 source "$here/real_program.sh"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
