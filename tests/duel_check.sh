@@ -34,37 +34,8 @@ port=123
 budget=290 # seconds; stays below the test's timeout so that cleaning up always gets to run
 
 skip() { echo "SKIP: $*"; exit 77; }
-failures=0
-pass() { echo "PASS: $*"; }
-flunk() { echo "FAIL: $*"; ((++failures)); }
-# check DESCRIPTION COMMAND...: one step, reported either way.
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        pass "$what"
-    else
-        flunk "$what"
-        return 1
-    fi
-}
-# require DESCRIPTION COMMAND...: a step the rest depends on.
-require() {
-    check "$@" || finish
-}
-die() {
-    flunk "$*"
-    finish
-}
-finish() {
-    if ((failures)); then
-        echo "duel check FAILED ($failures failed steps; logs in $work)"
-        KEEP_WORK=1
-        exit 1
-    fi
-    echo "duel check passed"
-    exit 0
-}
+check_name="duel check"
+source "$(dirname "$0")/check_steps.sh"
 
 ((EUID == 0)) || skip "network namespaces need root"
 for tool in Xvfb xdotool import ip ss; do

@@ -43,29 +43,8 @@ port=123
 budget=150 # seconds; stays below the test's timeout so that cleaning up always gets to run
 
 source "$here/real_program.sh"
-failures=0
-pass() { echo "PASS: $*"; }
-flunk() { echo "FAIL: $*"; ((++failures)); }
-# check DESCRIPTION COMMAND...: one step, reported either way.
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        pass "$what"
-    else
-        flunk "$what"
-        return 1
-    fi
-}
-finish() {
-    if ((failures)); then
-        echo "router check FAILED ($failures failed steps; logs in $work)"
-        KEEP_WORK=1
-        exit 1
-    fi
-    echo "router check passed"
-    exit 0
-}
+check_name="router check"
+source "$here/check_steps.sh"
 
 ((EUID == 0)) || skip "network namespaces need root"
 for tool in ip nft ss miniupnpd stund upnpc natpmpc dbus-daemon; do
