@@ -8,14 +8,23 @@
 #include <QScopedValueRollback>
 #include <QTcpSocket>
 
-const QString PeerSession::GreetingTag = QStringLiteral("skarnet/1");
+const QString PeerSession::GreetingTag = QStringLiteral("skarnet/2");
 
 namespace {
 
+const QString GreetingPrefix = QStringLiteral("skarnet/");
+
 bool isGreeting(const WireMessage &message)
 {
-    return message.code == WireCode::Greeting &&
-           message.payload.startsWith(QStringLiteral("skarnet/"));
+    return message.code == WireCode::Greeting && message.payload.startsWith(GreetingPrefix);
+}
+
+// The version after "skarnet/"; a tag that does not end in a number counts as the first.
+int greetingVersion(const QString &payload)
+{
+    bool isNumber = false;
+    const int version = payload.mid(GreetingPrefix.size()).toInt(&isNumber);
+    return isNumber && version > 1 ? version : 1;
 }
 
 QByteArray framedBytes(const QString &message)
@@ -156,9 +165,10 @@ void PeerSession::readIncoming()
     const QTcpSocket *reading = m_socket;
     for (const QString &text : std::as_const(texts)) {
         WireMessage message = WireMessage::parse(text);
-        if (isGreeting(message))
+        if (isGreeting(message)) {
+            m_peerVersion = greetingVersion(message.payload);
             onGreeting();
-        else
+        } else
             m_inbox.enqueue(std::move(message));
     }
     deliverInbox();

@@ -66,6 +66,9 @@ public:
 
     bool sendsFrames() const { return m_sendFramed; }
     bool readsFrames() const { return m_reader.isFramed(); }
+    // The protocol version of the peer's greeting: 0 before one arrived (a plain peer never
+    // sends one), 1 for copies that frame messages, 2 for copies that also draw together.
+    int peerVersion() const { return m_peerVersion; }
     // Shorter keep-alive times, for tests that cannot wait the real ones out.
     void setKeepAliveTimes(int keepAliveMs, int silenceLimitMs);
 
@@ -101,6 +104,7 @@ private:
     bool m_acceptedSide = false;
     bool m_linkWasUp = false;
     bool m_sendFramed = false;
+    int m_peerVersion = 0;
     bool m_awaitingGreeting = false;
     bool m_waitingInPlace = false;
     QStringList m_heldBack;

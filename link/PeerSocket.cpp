@@ -154,6 +154,11 @@ bool PeerSocket::readsFrames() const
     return m_session && m_session->readsFrames();
 }
 
+bool PeerSocket::drawsTogether() const
+{
+    return State() == Connected && sendsFrames() && readsFrames() && m_session->peerVersion() >= 2;
+}
+
 void PeerSocket::setKeepAliveTimes(int keepAliveMs, int silenceLimitMs)
 {
     m_keepAliveMs = keepAliveMs;

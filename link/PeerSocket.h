@@ -74,6 +74,8 @@ public:
 
     bool sendsFrames() const;
     bool readsFrames() const;
+    // The link is up and the peer is a copy that takes part in coin flips and dice rolls.
+    bool drawsTogether() const;
     // Shorter keep-alive times for the links made from now on, for tests that cannot wait the
     // real ones out.
     void setKeepAliveTimes(int keepAliveMs, int silenceLimitMs);

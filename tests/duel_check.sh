@@ -376,7 +376,7 @@ expect_stream() { # DESCRIPTION ADDITION...
     sent=$(stream) # the next steps look only at what comes after this
     return 1
 }
-expect_stream "A, connecting, greets first" '20skarnet/1^@' || finish
+expect_stream "A, connecting, greets first" '20skarnet/2^@' || finish
 # Without a greeting in reply A takes the peer for a plain one after two seconds, and from then
 # on every message goes out plain, without a NUL.
 play_moves a

@@ -34,7 +34,7 @@ namespace {
 using namespace LinkHarness;
 
 // The greeting of a connecting copy, as it goes on the wire.
-const QByteArray Greeting("20skarnet/1\0", 12);
+const QByteArray Greeting("20skarnet/2\0", 12);
 // Generous, for the floods of megabytes under the sanitizers.
 constexpr int FloodTimeoutMs = 180000;
 

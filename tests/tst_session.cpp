@@ -177,7 +177,7 @@ void TestSession::silentFramingPeerIsDropped()
                                   9));
     QTRY_COMPARE(owner.received, QStringList{QStringLiteral("02|14500")});
     if (greets) {
-        QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/1\0", 10)));
+        QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/2\0", 10)));
         QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
     }
     QVERIFY(owner.connected());
@@ -199,7 +199,7 @@ void TestSession::plainPeerGetsHeldMessagesPlain_data()
 {
     QTest::addColumn<bool>("closeAtOnce");
     QTest::addColumn<QByteArray>("heard");
-    const QByteArray greeting("20skarnet/1\0", 12);
+    const QByteArray greeting("20skarnet/2\0", 12);
     QTest::newRow("greeting wait runs out") << false << greeting + "19Voil\xE0";
     // Closed before the wait ran out: the held message and the goodbye still go out plain.
     QTest::newRow("closed during the wait") << true << greeting + "19Voil\xE0" + "18Disconnected";
