@@ -5,8 +5,11 @@
 #include "board/LifePoints.h"
 #include "board/RecoveryFile.h"
 #include "board/ZoneTable.h"
+#include "chance/DrawSentences.h"
 #include "chance/FrmOutcome.h"
 #include "connections/FrmConnections.h"
+#include "link/DrawExchange.h"
+#include "link/DrawProtocol.h"
 #include "link/PeerSocket.h"
 #include "link/PortMapper.h"
 #include "link/WireMessage.h"
@@ -59,6 +62,7 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     , W1(new PeerSocket(this))
     , m_platform(platform)
     , m_port(port)
+    , m_draws(new DrawExchange(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Skarnet"));
@@ -84,6 +88,7 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     connect(W1, &PeerSocket::ConnectionRequest, this, &FrmMain::W1_ConnectionRequest);
     connect(W1, &PeerSocket::FramingAgreed, this, [this] {
         m_peerSpoke = true;
+        m_draws->linkEnded();
         sendWholeHalf();
     });
     connect(W1, &PeerSocket::DataArrival, this, &FrmMain::W1_DataArrival);
@@ -91,6 +96,26 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
     // A lost link between two copies is found again by the socket; the board only shows how.
     connect(W1, &PeerSocket::RelinkStatus, m_controls.lblStatus, &QLabel::setText);
+    connectDraws();
+}
+
+// The other copy's draws are announced as its plain announcements are; a draw under way ends
+// with the link it went over.
+void FrmMain::connectDraws()
+{
+    connect(m_draws, &DrawExchange::outgoing, W1, &PeerSocket::SendData);
+    connect(m_draws, &DrawExchange::opponentDrawSettled, this, [this](int faces, int face) {
+        m_platform.announce(this, DrawSentences::sharedAnnouncement(faces, face),
+                            QStringLiteral("Skarnet"));
+    });
+    connect(m_draws, &DrawExchange::opponentDrawUnchecked, this,
+            [this](int faces, DrawExchange::Unchecked why) {
+                m_platform.announce(this, DrawSentences::unchecked(faces, why),
+                                    QStringLiteral("Skarnet"));
+            });
+    connect(W1, &PeerSocket::CloseEvent, m_draws, &DrawExchange::linkEnded);
+    connect(W1, &PeerSocket::LinkError, m_draws, &DrawExchange::linkEnded);
+    connect(W1, &PeerSocket::RelinkStatus, m_draws, &DrawExchange::linkEnded);
 }
 
 void FrmMain::connectControls()
@@ -289,7 +314,7 @@ void FrmMain::cmdConnections_Click()
 void FrmMain::cmdProb_Click()
 {
     if (!m_outcome)
-        m_outcome = new FrmOutcome(*W1, m_platform);
+        m_outcome = new FrmOutcome(*W1, m_platform, m_draws);
     showSecondaryWindow(m_outcome);
 }
 
@@ -419,6 +444,13 @@ void FrmMain::W1_Error(const QString &description)
 
 void FrmMain::apply(const WireMessage &message)
 {
+    // The steps of a shared draw come only from a copy that takes part in them; from any other
+    // peer they are dropped as every code outside the table is.
+    if (DrawProtocol::isDrawCode(message.code)) {
+        if (W1->drawsTogether())
+            m_draws->receive(message);
+        return;
+    }
     // The peer's text is shown as it is, never read as markup: every display is plain text.
     const MessageRoute route = ZoneTable::route(message.code);
     if (route.kind != MessageRoute::Kind::Ignored)

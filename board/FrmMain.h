@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class DrawExchange;
 class PeerSocket;
 class PortMapper;
 class RecoveryFile;
@@ -71,6 +72,7 @@ private:
     void restore(const BoardSnapshot &snapshot);
     void boardChanged();
     void appendToChat(const QString &entry);
+    void connectDraws();
 
     PeerSocket *const W1;
     PlatformServices &m_platform;
@@ -78,6 +80,8 @@ private:
     BoardControls m_controls;
     QPointer<QWidget> m_connections;
     QPointer<QWidget> m_outcome;
+    // This copy's side of the coin flips and dice rolls drawn together with the other copy.
+    DrawExchange *const m_draws;
     PortMapper *m_portMapper = nullptr;
     RecoveryFile *m_recovery = nullptr;
     // Whether the peer of the current link has sent a greeting or a message of the table.

@@ -1,6 +1,9 @@
 #include "FrmOutcome.h"
 
+#include "DrawSentences.h"
+#include "link/DrawExchange.h"
 #include "link/PeerSocket.h"
+#include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/PlatformServices.h"
 #include "platform/ValueLabelAccessible.h"
@@ -12,8 +15,6 @@
 #include <cmath>
 
 namespace {
-
-const QString Received = QStringLiteral(", Your opponnent has received the outcome");
 
 // One draw from the platform turned into a face from 1 to `faces`. A draw outside [0, 1) (or
 // one so close to 1 that the product rounds up) is held to the nearest face, never past it.
@@ -41,9 +42,10 @@ QPushButton *whiteButton(QWidget *window, const char *objectName, const QString 
 
 } // namespace
 
-FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform)
+FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform, DrawExchange *draws)
     : CentredWindow()
     , m_link(&link)
+    , m_draws(draws)
     , m_platform(platform)
 {
     setObjectName(QStringLiteral("frmOutcome"));
@@ -84,24 +86,47 @@ FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform)
     m_coin->setFocus();
     connect(m_coin, &QPushButton::clicked, this, &FrmOutcome::cmdCoin_Click);
     connect(m_dice, &QPushButton::clicked, this, &FrmOutcome::cmdDice_Click);
+    // Also a draw started from an earlier opening of the window shows its result here.
+    if (m_draws) {
+        connect(m_draws, &DrawExchange::ownDrawSettled, this, [this](int faces, int face) {
+            m_outcome->setText(DrawSentences::shared(faces, face));
+        });
+        connect(m_draws, &DrawExchange::ownDrawFailed, this, [this](int, DrawExchange::Failed why) {
+            m_outcome->setText(DrawSentences::failed(why));
+        });
+    }
 }
 
 void FrmOutcome::cmdCoin_Click()
 {
-    if (drawFace(m_platform, 2) == 1) {
-        m_outcome->setText(QStringLiteral("Heads") + Received);
-        announce(QStringLiteral("19Your opponnent: Flipped coin to HEADS"));
-    } else {
-        m_outcome->setText(QStringLiteral("Tails") + Received);
-        announce(QStringLiteral("19Your opponnent: Flipped coin to TAILS"));
-    }
+    draw(2);
 }
 
 void FrmOutcome::cmdDice_Click()
 {
-    const QString number = QString::number(drawFace(m_platform, 6));
-    m_outcome->setText(number + Received);
-    announce(QStringLiteral("19Your opponent: Rolled dice to ") + number);
+    draw(6);
+}
+
+void FrmOutcome::draw(int faces)
+{
+    if (drawTogether(faces))
+        return;
+    const int face = drawFace(m_platform, faces);
+    m_outcome->setText(DrawSentences::received(faces, face));
+    announce(WireCode::Announcement + DrawSentences::announcement(faces, face));
+}
+
+// Starts a draw with the other copy when it takes part in them; a click while one is under way
+// waits for that one. The result shows when the other copy has answered.
+bool FrmOutcome::drawTogether(int faces)
+{
+    if (!m_draws || !m_link || !m_link->drawsTogether())
+        return false;
+    if (m_draws->isDrawing())
+        return true;
+    m_outcome->setText(DrawSentences::drawing());
+    m_draws->start(faces);
+    return true;
 }
 
 // The label is set before this runs; the link state is read once.

@@ -2,7 +2,9 @@
 // loopback link, and the fairness of the draws of a real run.
 #include "LinkHarness.h"
 #include "RecordingPlatform.h"
+#include "chance/DrawSentences.h"
 #include "chance/FrmOutcome.h"
+#include "link/DrawProtocol.h"
 #include "link/PeerSocket.h"
 #include "platform/QtPlatformServices.h"
 
@@ -43,6 +45,18 @@ void addClick(const QByteArray &name, double draw, const QString &result, bool c
                                     << shown << (connected ? sent.toLatin1() : QByteArray());
 }
 
+// Clicks the board's "COIN / DICE" and returns the coin and dice window it shows.
+FrmOutcome *openOutcome(Seat &seat)
+{
+    seat.control<QPushButton>(QStringLiteral("cmdProb"))->click();
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *window = qobject_cast<FrmOutcome *>(widget);
+        if (window && window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class TestChance : public QObject
@@ -54,6 +68,11 @@ private slots:
     void opensCentredWithCoinFocusedAndDeletesOnClose();
     void clickShowsAndAnnounces_data();
     void clickShowsAndAnnounces();
+    void copiesDrawTogether();
+    void peersThatDoNotDrawTogetherHearTheResult_data();
+    void peersThatDoNotDrawTogetherHearTheResult();
+    void lyingPeerIsCaughtAndTheLinkStaysUp_data();
+    void lyingPeerIsCaughtAndTheLinkStaysUp();
     void realDiceAndCoinAreFair();
     void backToBackDrawsAreIndependent();
 };
@@ -190,6 +209,132 @@ void TestChance::clickShowsAndAnnounces()
     QTRY_COMPARE(peer.received, "18Connected" + sent);
     QTest::qWait(50);
     QCOMPARE(peer.received, "18Connected" + sent);
+}
+
+// Two linked copies: each click of the drawing copy's window is drawn by both, and both show
+// the same result, the drawer in its window and the other copy in its announcement box.
+void TestChance::copiesDrawTogether()
+{
+    Seat drawer;
+    Seat other;
+    QVERIFY(link(drawer, other));
+    QVERIFY(drawer.socket()->drawsTogether());
+    FrmOutcome *window = openOutcome(drawer);
+    QVERIFY(window);
+
+    QSet<QString> seen;
+    for (int i = 0; i < 40; ++i) {
+        const bool coin = i % 2 == 0;
+        button(*window, coin ? "cmdCoin" : "cmdDice")->click();
+        QTRY_COMPARE(other.platform.announcements.size(), i + 1);
+        const QString label = outcome(*window)->text();
+        QVERIFY2(label.endsWith(QLatin1String(" (drawn by both copies)")), qPrintable(label));
+        const QString face = label.section(QLatin1Char(' '), 0, 0);
+        const QString announced =
+            coin ? QStringLiteral("Your opponnent: Flipped coin to ") + face.toUpper()
+                 : QStringLiteral("Your opponent: Rolled dice to ") + face;
+        QCOMPARE(other.platform.announcements.last().first,
+                 announced + QStringLiteral(" (drawn by both copies)"));
+        seen.insert(face);
+    }
+    // Neither copy's window asked the platform's generator, and the results vary.
+    QCOMPARE(drawer.platform.draws.size(), 0);
+    QVERIFY2(seen.contains(QStringLiteral("Heads")) && seen.contains(QStringLiteral("Tails")) &&
+                 seen.size() >= 5,
+             qPrintable(QStringList(seen.values()).join(QLatin1Char(','))));
+    QVERIFY(drawer.platform.announcements.isEmpty());
+    window->close();
+    unlink(drawer, other);
+}
+
+void TestChance::peersThatDoNotDrawTogetherHearTheResult_data()
+{
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::newRow("a peer of the plain table") << QByteArray();
+    // An earlier copy frames its messages but does not take part in draws.
+    QTest::newRow("a copy that greets with version 1") << QByteArray("20skarnet/1\0", 12);
+}
+
+// Through the board's own coin window: the click draws alone and the peer hears the result as
+// it always has.
+void TestChance::peersThatDoNotDrawTogetherHearTheResult()
+{
+    QFETCH(QByteArray, greeting);
+
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    if (!greeting.isEmpty()) {
+        peer.send(greeting);
+        QTRY_VERIFY(seat.socket()->sendsFrames());
+        QTest::qWait(SettleMs); // the whole half that a copy sends on framing
+    }
+    QVERIFY(!seat.socket()->drawsTogether());
+    seat.platform.draws = {0.75};
+    const qsizetype before = peer.received.size();
+    FrmOutcome *window = openOutcome(seat);
+    QVERIFY(window);
+    button(*window, "cmdCoin")->click();
+    QCOMPARE(outcome(*window)->text(), QStringLiteral("Tails") + Received);
+    QByteArray announcement("19Your opponnent: Flipped coin to TAILS");
+    if (!greeting.isEmpty())
+        announcement += '\0';
+    QTRY_COMPARE(peer.received.mid(before), announcement);
+    window->close();
+}
+
+void TestChance::lyingPeerIsCaughtAndTheLinkStaysUp_data()
+{
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<QList<QByteArray>>("sent");
+    QTest::addColumn<QStringList>("announced");
+
+    const QByteArray salt(DrawProtocol::SaltBytes, 's');
+    const QByteArray secret(DrawProtocol::SecretBytes, 'k');
+    const QByteArray commit =
+        DrawProtocol::commit(7, 6, DrawProtocol::commitment(salt, secret)).toLatin1();
+    const QByteArray reveal = DrawProtocol::reveal(7, salt, secret).toLatin1();
+    const QByteArray greeting("20skarnet/2\0", 12);
+    QTest::newRow("a reveal of another secret")
+        << greeting
+        << QList<QByteArray>{commit, DrawProtocol::reveal(7, salt, QByteArray(32, 'x')).toLatin1()}
+        << QStringList{DrawSentences::unchecked(6, DrawExchange::Unchecked::RevealMismatch)};
+    QTest::newRow("a commitment replayed after its reveal")
+        << greeting << QList<QByteArray>{commit, reveal, commit}
+        << QStringList{QStringLiteral("*"),
+                       DrawSentences::unchecked(6, DrawExchange::Unchecked::ReusedCommitment)};
+    // A peer that never greeted is not a copy: its draw codes are dropped as unknown codes are.
+    QTest::newRow("a peer of the plain table")
+        << QByteArray() << QList<QByteArray>{commit} << QStringList{};
+}
+
+// A peer that tries to pass off a draw of its choosing is named for it, and nothing else
+// happens: the link stays up and the board keeps working.
+void TestChance::lyingPeerIsCaughtAndTheLinkStaysUp()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(QList<QByteArray>, sent);
+    QFETCH(QStringList, announced);
+
+    Seat seat;
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    if (!greeting.isEmpty()) {
+        peer.send(greeting);
+        QTRY_VERIFY(seat.socket()->drawsTogether());
+    }
+    for (const QByteArray &message : sent) {
+        peer.send(greeting.isEmpty() ? message : message + '\0');
+        QTest::qWait(SettleMs / 3);
+    }
+    QTest::qWait(SettleMs);
+    QCOMPARE(seat.platform.announcements.size(), announced.size());
+    for (qsizetype i = 0; i < announced.size(); ++i)
+        if (announced[i] != QLatin1String("*")) // a draw that was honest has a result
+            QCOMPARE(seat.platform.announcements[i].first, announced[i]);
+    QCOMPARE(peer.received.contains("22"), !greeting.isEmpty());
+    QVERIFY(!peer.ended);
+    QCOMPARE(seat.status(), StatusText::Connected);
 }
 
 // A real run's draws: the faces of 60,000 rolls come up about equally often, and so do heads
