@@ -21,12 +21,13 @@ std::optional<QByteArray> fromHex(const QString &text, int bytes)
     return QByteArray::fromHex(text.toLatin1());
 }
 
+// Plain decimal digits without a leading zero, as `commit` writes them: toUInt alone would also
+// take a sign, blanks or "007".
 std::optional<quint32> drawId(const QString &text)
 {
     bool isNumber = false;
     const uint id = text.toUInt(&isNumber);
-    // Digits only: toUInt would also take a sign or blanks.
-    if (!isNumber || text.isEmpty() || !text.front().isDigit())
+    if (!isNumber || QString::number(id) != text)
         return std::nullopt;
     return quint32(id);
 }

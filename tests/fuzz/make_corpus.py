@@ -77,6 +77,10 @@ SEEDS = {
                                          + b"17\xf4\x90\x80\x80\x00" + b"17cut \xe2\x82\x00\x80\x00"),
     "framed_code_cuts_surrogate_pair": FRAMED + read(frames(" 🃏 Ω".encode(), "🃏17x".encode(), "1🃏".encode())),
     "framed_byte_order_mark": FRAMED + read(b"\xef\xbb\xbf\x00\xef\xbb\xbf17hi\x00\xef\xbb\xbf\xef\xbb\xbf\x00"),
+    # Steps of a draw made by both copies, well-formed and not.
+    "framed_draw_steps": FRAMED + read(frames(
+        b"211 6 " + b"ab" * 32, b"221 " + b"cd" * 32, b"231 " + b"ef" * 16 + b" " + b"01" * 32,
+        b"2107 2 " + b"ab" * 32, b"221 " + b"CD" * 32, b"23-1 x y", b"21", b"22 ")),
     "framed_line_breaks": FRAMED + read(frames(b"10a\r\n\r\nb\rc\nd\n\r", b"09\r\r\n\n", b"17\r")),
     "framed_plain_text_after_switch": FRAMED + read(b"18Connected"),
     # NUL floods: a plain read of NULs switches once, the rest are keep-alives.

@@ -26,6 +26,7 @@
 // code to its edge; the real one is checked once per process, in LLVMFuzzerInitialize.
 
 #include "board/ZoneTable.h"
+#include "link/DrawProtocol.h"
 #include "link/MessageReader.h"
 #include "link/Windows1252.h"
 #include "link/WireMessage.h"
@@ -226,6 +227,30 @@ void checkRoute(const QString &code)
         CHECK(route.kind == MessageRoute::Kind::Ignored);
 }
 
+// A step of a shared draw is read only in the one form a copy writes: what is read builds back
+// into the very same text.
+void checkDrawStep(const WireMessage &message)
+{
+    const std::optional<DrawProtocol::Message> step = DrawProtocol::parse(message);
+    if (!step)
+        return;
+    CHECK(DrawProtocol::isDrawCode(message.code));
+    QString rebuilt;
+    switch (step->step) {
+    case DrawProtocol::Step::Commit:
+        CHECK(step->faces == 2 || step->faces == 6);
+        rebuilt = DrawProtocol::commit(step->id, step->faces, step->commitment);
+        break;
+    case DrawProtocol::Step::Answer:
+        rebuilt = DrawProtocol::answer(step->id, step->answer);
+        break;
+    case DrawProtocol::Step::Reveal:
+        rebuilt = DrawProtocol::reveal(step->id, step->salt, step->secret);
+        break;
+    }
+    CHECK(rebuilt == WireMessage::build(message.code, message.payload));
+}
+
 // What this seat's editor would send back with the same text lands in the editor's own zone
 // on the other seat, in both forms of the stream, with its text intact.
 void checkZoneEcho(const QString &payload, qsizetype pick)
@@ -269,6 +294,7 @@ void checkMessage(const Expected &message)
     CHECK(parsed.payload.size() == std::max<qsizetype>(0, text.size() - 2));
     CHECK(WireMessage::build(parsed.code, parsed.payload) == text);
     checkRoute(parsed.code);
+    checkDrawStep(parsed);
 
     // The text checks go character by character with nothing that depends on the length, so
     // long messages would only slow the fuzzer down; the reader checks above cover them.
