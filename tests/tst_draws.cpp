@@ -185,6 +185,7 @@ void TestDraws::malformedStepsAreNotRead()
         "211 3 " + hex64,
         "21-1 6 " + hex64,
         "21+1 6 " + hex64,
+        "2101 6 " + hex64,
         "21 1 6 " + hex64,
         "2199999999999 6 " + hex64,
         "211 6 " + hex64.toUpper(),
