@@ -35,6 +35,20 @@ QByteArray framedBytes(const QString &message)
     return bytes;
 }
 
+// A zone's whole text, which the next text of that zone makes out of date. Life points are
+// left out: each change of them is an event the players follow one by one.
+bool replacesEarlier(const QString &message)
+{
+    static const QStringList zoneCodes = [] {
+        QStringList codes;
+        for (int code = 1; code <= 16; ++code)
+            codes.append(QStringLiteral("%1").arg(code, 2, 10, QLatin1Char('0')));
+        codes.removeOne(WireCode::LifePoints);
+        return codes;
+    }();
+    return zoneCodes.contains(message.left(2));
+}
+
 QByteArray plainBytes(const QString &message)
 {
     QByteArray bytes = Windows1252::encode(message);
@@ -57,6 +71,9 @@ PeerSession::PeerSession(QObject *parent)
     m_keepAlive.setSingleShot(true);
     m_keepAlive.setInterval(KeepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &PeerSession::sendKeepAlive);
+    m_drain.setSingleShot(true);
+    m_drain.setInterval(DrainCheckMs);
+    connect(&m_drain, &QTimer::timeout, this, &PeerSession::sendQueued);
     m_silence.setSingleShot(true);
     m_silence.setInterval(SilenceLimitMs);
     connect(&m_silence, &QTimer::timeout, this,
@@ -95,6 +112,7 @@ void PeerSession::adopt(QTcpSocket *socket, bool accepted)
     m_acceptedSide = accepted;
     m_linkWasUp = accepted;
     connect(socket, &QTcpSocket::readyRead, this, &PeerSession::readIncoming);
+    connect(socket, &QTcpSocket::bytesWritten, this, &PeerSession::sendQueued);
     connect(socket, &QTcpSocket::disconnected, this, &PeerSession::onPeerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerSession::onSocketError);
 }
@@ -121,7 +139,41 @@ bool PeerSession::send(const QString &message)
         m_heldBack.append(message);
         return true;
     }
-    return writeMessage(message);
+    queue(message);
+    return sendQueued();
+}
+
+void PeerSession::queue(const QString &message)
+{
+    if (replacesEarlier(message)) {
+        const QString code = message.left(2);
+        for (QString &waiting : m_outbox) {
+            if (waiting.startsWith(code)) {
+                waiting = message;
+                return;
+            }
+        }
+    }
+    m_outbox.append(message);
+}
+
+// Hands the waiting messages to the system for as long as the network keeps up with them.
+// False when the link failed on the way.
+bool PeerSession::sendQueued()
+{
+    while (!m_outbox.isEmpty() && networkKeepsUp()) {
+        if (!writeMessage(m_outbox.takeFirst()))
+            return false;
+    }
+    if (!m_outbox.isEmpty() && m_socket)
+        m_drain.start();
+    return m_socket != nullptr;
+}
+
+bool PeerSession::networkKeepsUp() const
+{
+    return m_socket &&
+           m_socket->bytesToWrite() + TcpOptions::unsentBytes(*m_socket) < SendAheadBytes;
 }
 
 bool PeerSession::writeMessage(const QString &message)
@@ -209,10 +261,9 @@ void PeerSession::settleOnPlainSending()
 {
     m_awaitingGreeting = false;
     const QStringList heldBack = std::exchange(m_heldBack, {});
-    for (const QString &message : heldBack) {
-        if (!writeMessage(message))
-            return;
-    }
+    for (const QString &message : heldBack)
+        queue(message);
+    sendQueued();
 }
 
 void PeerSession::sendKeepAlive()
@@ -280,6 +331,11 @@ QTcpSocket *PeerSession::takeForClosing()
         abort();
         return nullptr;
     }
+    // Nothing waiting is dropped: it goes to the system ahead of the close.
+    while (!m_outbox.isEmpty()) {
+        if (!writeMessage(m_outbox.takeFirst()))
+            return nullptr;
+    }
     QTcpSocket *socket = std::exchange(m_socket, nullptr);
     socket->disconnect(this);
     abort();
@@ -312,6 +368,8 @@ void PeerSession::abort()
     m_awaitingGreeting = false;
     m_sendFramed = false;
     m_heldBack.clear();
+    m_outbox.clear();
+    m_drain.stop();
     m_reader.reset();
     m_inbox.clear();
     if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {

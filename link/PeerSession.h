@@ -28,6 +28,12 @@ class QTcpSocket;
 // heard nothing for SilenceLimitMs; toward a peer that only knows the plain form, the system's
 // TCP keep-alive probes the link instead.
 //
+// Messages go to the system only while little of what it was given before still waits for
+// the network, so on a slow link they wait here rather than in the system's large send buffer.
+// While a zone's text waits, a newer text of the same zone takes its place (the peer needs only the
+// newest whole text); every other message keeps its place and its order. On a link that keeps up,
+// each message goes out at once.
+//
 // A session ends once: the peer closes (`closedByPeer`), the way to the peer fails
 // (`linkFailed`, or `connectFailed` before it was ever up), the peer sends what no copy sends
 // (`peerMisbehaved`), each of those with a sentence for the player, or the owner takes its
@@ -41,6 +47,10 @@ public:
     static constexpr int ConnectTimeoutMs = 15000;
     static constexpr int KeepAliveMs = 5000;
     static constexpr int SilenceLimitMs = 15000;
+    // Messages go to the system while less than this waits there for the network; the system
+    // holds back small writes for a moment even on a fast link.
+    static constexpr qint64 SendAheadBytes = 4096;
+    static constexpr int DrainCheckMs = 5;
     static const QString GreetingTag;
 
     explicit PeerSession(QObject *parent = nullptr);
@@ -88,6 +98,9 @@ private:
     void deliverInbox();
     void onGreeting();
     void settleOnPlainSending();
+    void queue(const QString &message);
+    bool sendQueued();
+    bool networkKeepsUp() const;
     bool writeMessage(const QString &message);
     bool writeBytes(const QByteArray &bytes);
     void sendKeepAlive();
@@ -108,6 +121,10 @@ private:
     bool m_awaitingGreeting = false;
     bool m_waitingInPlace = false;
     QStringList m_heldBack;
+    // Messages for the peer that the system has not been handed yet, oldest first.
+    QStringList m_outbox;
+    // While messages wait for the network: when to look again whether it took the last one.
+    QTimer m_drain;
     QTimer m_greetingWait;
     QTimer m_connectWait;
     QTimer m_keepAlive;

@@ -3,8 +3,10 @@
 #include <QTcpSocket>
 
 #ifdef Q_OS_LINUX
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #endif
 
@@ -36,6 +38,18 @@ void tuneForLiveLink(QTcpSocket &socket)
     set(IPPROTO_TCP, TCP_KEEPCNT, KeepProbes);
     set(IPPROTO_TCP, TCP_USER_TIMEOUT, UserTimeoutMs);
 #endif
+}
+
+qint64 unsentBytes(const QTcpSocket &socket)
+{
+#ifdef Q_OS_LINUX
+    int unsent = 0;
+    if (::ioctl(int(socket.socketDescriptor()), SIOCOUTQNSD, &unsent) == 0)
+        return unsent;
+#else
+    Q_UNUSED(socket)
+#endif
+    return 0;
 }
 
 } // namespace TcpOptions

@@ -103,6 +103,7 @@ private slots:
     void goodbyeArrivesWhilePeerSends();
     void plainLinksAreProbedByTheSystem_data();
     void plainLinksAreProbedByTheSystem();
+    void backedUpLinkSendsTheNewestZoneText();
 };
 
 // Two copies agree on frames; idle, they keep each other's silence detectors quiet with
@@ -301,6 +302,59 @@ void TestSession::plainLinksAreProbedByTheSystem()
     QTest::qWait(600);
     QCOMPARE(peer->received, before);
     QVERIFY(owner.connected());
+}
+
+// A peer that cannot keep up (here: one that reads nothing for a while) is sent a long list
+// whole on every keystroke. The texts that wait for the network give way to newer ones of the
+// same zone, so the peer sees only states the list really had, in order, ending with the
+// last; every chat line and life-point change still arrives, in order.
+void TestSession::backedUpLinkSendsTheNewestZoneText()
+{
+    Owner sending;
+    QTcpSocket peer;
+    QByteArray bytes;
+    peer.connectToHost(QHostAddress::LocalHost, quint16(sending.link.LocalPort()));
+    QVERIFY(peer.waitForConnected(LinkTimeoutMs));
+    peer.write(QByteArray("20skarnet/2\0", 12));
+    QTRY_VERIFY(sending.link.sendsFrames());
+
+    constexpr int Keys = 300;
+    const QString line = QStringLiteral("Kuriboh (the card that saves a game) %1\r\n");
+    QString list;
+    for (int key = 0; key < Keys; ++key) {
+        while (list.size() < 16000)
+            list += line.arg(list.size());
+        QVERIFY(sending.link.SendData(QStringLiteral("10%1 ").arg(key) + list));
+        if (key % 10 == 0)
+            QVERIFY(sending.link.SendData(QStringLiteral("17Yugi: %1").arg(key)));
+        if (key % 25 == 0)
+            QVERIFY(sending.link.SendData(QStringLiteral("02%1").arg(8000 - key)));
+    }
+    QTest::qWait(SettleMs); // the peer reads nothing meanwhile
+    QByteArray all;
+    QTRY_VERIFY_WITH_TIMEOUT((all += peer.readAll()).contains(QByteArray("10299 ")), 20000);
+
+    QList<int> zoneKeys;
+    QStringList others;
+    for (const QByteArray &frame : all.split('\0')) {
+        const QString text = QString::fromUtf8(frame);
+        if (text.startsWith(QLatin1String("10")))
+            zoneKeys.append(text.mid(2).section(QLatin1Char(' '), 0, 0).toInt());
+        else if (text.startsWith(QLatin1String("17")) || text.startsWith(QLatin1String("02")))
+            others.append(text);
+    }
+    QStringList expected;
+    for (int key = 0; key < Keys; ++key) {
+        if (key % 10 == 0)
+            expected.append(QStringLiteral("17Yugi: %1").arg(key));
+        if (key % 25 == 0)
+            expected.append(QStringLiteral("02%1").arg(8000 - key));
+    }
+    QCOMPARE(others, expected);
+    QVERIFY(std::is_sorted(zoneKeys.begin(), zoneKeys.end()));
+    QCOMPARE(QSet<int>(zoneKeys.begin(), zoneKeys.end()).size(), zoneKeys.size());
+    QCOMPARE(zoneKeys.last(), Keys - 1);
+    QVERIFY2(zoneKeys.size() < Keys / 2, qPrintable(QString::number(zoneKeys.size())));
 }
 
 QTEST_GUILESS_MAIN(TestSession)
