@@ -6,8 +6,8 @@
 
 class PeerSocket;
 class PlatformServices;
-class QLabel;
 class QPushButton;
+class ValueLabel;
 
 // The coin and dice window: "Flip Coin" draws heads or tails, "Roll Dice" a number from 1 to 6.
 // The result always shows in the window's label; while the link is up it is also announced to
@@ -34,5 +34,5 @@ private:
     PlatformServices &m_platform;
     QPushButton *m_coin = nullptr;
     QPushButton *m_dice = nullptr;
-    QLabel *m_outcome = nullptr;
+    ValueLabel *m_outcome = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "ValueLabelAccessible.h"
 
-#include <QLabel>
+#include "ValueLabel.h"
 
 #include <algorithm>
 
@@ -23,7 +23,7 @@ ValueLabelAccessible::ValueLabelAccessible(QLabel *label)
 {
 }
 
-void ValueLabelAccessible::present(QLabel *label, const QString &name)
+void ValueLabelAccessible::present(ValueLabel *label, const QString &name)
 {
     // Factories installed later are asked first, so this one comes before Qt's own for QLabel.
     static const bool installed = [] {
