@@ -333,9 +333,10 @@ public:
     // What a screen reader calls a control outside the zone frames, and what it adds when
     // asked for more (empty: nothing). The zone frames and what lies in them are named from
     // their zone's caption.
-    static void speak(ValueLabel *label, const char *name, const char *description = "")
+    static void speak(ValueLabel *label, const char *name, const char *description = "",
+                      QAccessible::Role role = QAccessible::StaticText)
     {
-        ValueLabelAccessible::present(label, QString::fromLatin1(name));
+        ValueLabelAccessible::present(label, QString::fromLatin1(name), role);
         label->setAccessibleDescription(QString::fromLatin1(description));
     }
     static void speak(QWidget *widget, const char *name, const char *description = "")
@@ -483,7 +484,9 @@ void buildBottomStrip(Builder &board)
     controls.lblStatus =
         board.label<ValueLabel>("lblStatus", w, twips(1920, 10200, 3495, 375),
                                 StatusText::Disconnected, PlayerBlue, Face::Default);
-    board.speak(controls.lblStatus, "Status", "The state of the link with the other player");
+    // A status bar: screen readers have a key that reads it out wherever the focus is.
+    board.speak(controls.lblStatus, "Status", "The state of the link with the other player",
+                QAccessible::StatusBar);
     board.tieCaption(statusCaption, controls.lblStatus);
 
     controls.cmdSubtract =

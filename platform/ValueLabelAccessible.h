@@ -13,11 +13,13 @@ class ValueLabel;
 class ValueLabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
-    explicit ValueLabelAccessible(QLabel *label);
+    ValueLabelAccessible(QLabel *label, QAccessible::Role role);
 
     // Gives `label` the accessible name `name` and has screen readers read its text as what
-    // stands under that name. Call it before the label is first shown.
-    static void present(ValueLabel *label, const QString &name);
+    // stands under that name, in the role `role` (a status line is a status bar). Call it
+    // before the label is first shown.
+    static void present(ValueLabel *label, const QString &name,
+                        QAccessible::Role role = QAccessible::StaticText);
 
     void *interface_cast(QAccessible::InterfaceType type) override;
     QAccessible::State state() const override;

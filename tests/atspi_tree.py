@@ -154,7 +154,7 @@ def check_board():
                        ("Your cards in hand", "text"),
                        ("Opponent's Deck Zone", "label"),
                        ("Your Deck Zone", "text"),
-                       ("Status", "label"),
+                       ("Status", "status bar"),
                        ("Chat log", "text"),
                        ("Chat message", "text"),
                        ("Your name", "text"),
@@ -165,7 +165,7 @@ def check_board():
            "the opponent's life points do not read 8000")
     expect(shown_text(control(board, "Your life points", "text")) == "8000",
            "your life points do not read 8000")
-    status = shown_text(control(board, "Status", "label"))
+    status = shown_text(control(board, "Status", "status bar"))
     expect(status, "the status line reads nothing")
     print(f'status line reads "{status}"')
 

@@ -363,7 +363,7 @@ void TestAccessibility::namedControls_data()
     row("frmMain", "txtP1LP", "Your life points", QAccessible::EditableText);
     row("frmMain", "lblP2Deck", "Opponent's Deck Zone", QAccessible::StaticText);
     row("frmMain", "txtP1Deck", "Your Deck Zone", QAccessible::EditableText);
-    row("frmMain", "lblStatus", "Status", QAccessible::StaticText);
+    row("frmMain", "lblStatus", "Status", QAccessible::StatusBar);
     row("frmMain", "txtChat", "Chat log", QAccessible::EditableText);
     row("frmMain", "txtMessage", "Chat message", QAccessible::EditableText);
     row("frmMain", "txtName", "Your name", QAccessible::EditableText);
