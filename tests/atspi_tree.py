@@ -196,11 +196,10 @@ INTERNET = "On the internet: "
 def internet_line(app):
     """The internet line of the shown connections window, or None."""
     for window in windows(app):
-        if window.get_name() != "Connections":
-            continue
-        for node in walk(window):
-            if node.get_role_name() == "label" and node.get_name().startswith(INTERNET):
-                return node
+        if window.get_name() == "Connections":
+            line = find(window, "Internet address", "label")
+            if line is not None:
+                return line
     return None
 
 
@@ -210,15 +209,14 @@ def check_internet(seconds, copy):
     if internet_line(app) is None:
         press(board, "Connections Window")
     line = wait_for("the internet line of the connections window", lambda: internet_line(app))
-    name = line.get_name()
+    name = shown_text(line)
     print(f'the internet line first reads "{name}"', file=sys.stderr)
-    # A plain label: its name is its text, asked afresh each time as the router's answer comes in.
+    # Its text is asked afresh each time, as the router's answer comes in.
     deadline = time.monotonic() + seconds
     while name.startswith(INTERNET + "asking") and time.monotonic() < deadline:
         time.sleep(0.2)
-        line = internet_line(app)
-        expect(line is not None, "the internet line went away")
-        name = line.get_name()
+        name = shown_text(line)
+    expect(name.startswith(INTERNET), f'the internet line reads "{name}"')
     expect(not name.startswith(INTERNET + "asking"),
            f'the internet line still reads "{name}" after {seconds:g} s')
     connections = next(w for w in windows(app) if w.get_name() == "Connections")

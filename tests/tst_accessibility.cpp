@@ -317,6 +317,8 @@ void TestAccessibility::displaysReadTheirText_data()
             << QStringLiteral("frmMain") << zone.displayName;
     QTest::newRow("lblStatus") << QStringLiteral("frmMain") << QStringLiteral("lblStatus");
     QTest::newRow("lblOutcome") << QStringLiteral("frmOutcome") << QStringLiteral("lblOutcome");
+    QTest::newRow("lblInternet") << QStringLiteral("frmConnections")
+                                 << QStringLiteral("lblInternet");
 }
 
 // A named display still gives a screen reader what it shows, as it changes, under its
@@ -373,6 +375,7 @@ void TestAccessibility::namedControls_data()
     row("frmConnections", "cmdConnect", "Connect to IP", QAccessible::PushButton);
     row("frmConnections", "cmdClose", "Disconnect", QAccessible::PushButton);
     row("frmConnections", "txtIP", "Your IP address", QAccessible::EditableText);
+    row("frmConnections", "lblInternet", "Internet address", QAccessible::StaticText);
     row("frmOutcome", "cmdCoin", "Flip Coin", QAccessible::PushButton);
     row("frmOutcome", "cmdDice", "Roll Dice", QAccessible::PushButton);
     row("frmOutcome", "lblOutcome", "Outcome", QAccessible::StaticText);
