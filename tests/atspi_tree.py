@@ -14,6 +14,14 @@ usage: atspi_tree.py splash   the splash is up: it is named and its credit line 
                               "no-copy" checks that it cannot be pressed
        atspi_tree.py read NAME... the main window is up: prints what each named control of the
                               board shows, one line each, line breaks written as \\n
+       atspi_tree.py listen SECONDS
+                              listens for SECONDS as a screen reader does to what the program
+                              tells it: prints "ready" once it can hear, then one line per event,
+                              fields split by |, line breaks written as \\n:
+                                text-changed:insert|NAME|ROLE|TEXT (and :delete)
+                                showing|NAME|ROLE|TEXTS INSIDE     hidden|NAME|ROLE
+                                focused|NAME|ROLE    name-changed|NAME|ROLE
+                                window-activate|NAME|ROLE
 
 Prints what it found; exits 1 with the reason on the first failed check.
 """
@@ -239,6 +247,69 @@ def read_board(names):
         print(shown_text(node).replace("\n", "\\n"))
 
 
+# What a screen reader listens for when the program changes without being touched.
+HEARD_EVENTS = ["object:text-changed", "object:state-changed:showing",
+                "object:state-changed:focused", "object:property-change:accessible-name",
+                "window:activate"]
+
+
+def one_line(text):
+    """`text` on one line; a text box gives its line breaks as paragraph separators."""
+    return str(text).replace("\u2029", "\n").replace("\n", "\\n")
+
+
+def texts_inside(node):
+    return " / ".join(one_line(n.get_name()) for n in walk(node)
+                      if n is not node and n.get_role_name() == "label" and n.get_name())
+
+
+def heard_line(event):
+    """The line for one event of the program, or None for one a screen reader passes over."""
+    source = event.source
+    if source is None or source.get_application() is None \
+            or source.get_application().get_name() != APPLICATION:
+        return None
+    who = f"{one_line(source.get_name())}|{source.get_role_name()}"
+    kind = event.type
+    if kind.startswith("object:text-changed:"):
+        return f"text-changed:{kind.rsplit(':', 1)[1]}|{who}|{one_line(event.any_data)}"
+    if kind == "object:state-changed:showing":
+        return f"showing|{who}|{texts_inside(source)}" if event.detail1 else f"hidden|{who}"
+    if kind == "object:state-changed:focused":
+        return f"focused|{who}" if event.detail1 else None
+    if kind == "object:property-change:accessible-name":
+        return f"name-changed|{who}"
+    if kind == "window:activate":
+        return f"window-activate|{who}"
+    return None
+
+
+def listen(seconds):
+    def heard(event):
+        try:
+            line = heard_line(event)
+        except GLib.Error as problem:  # the source went away before it could be asked
+            line = f"gone|{event.type}|{problem.message}"
+        if line:
+            print(line, flush=True)
+
+    listener = Atspi.EventListener.new(heard)
+    for kind in HEARD_EVENTS:
+        listener.register(kind)
+
+    # The program asks the registry which events are listened for once it hears of a new
+    # listener, and sends nothing before; a second is ample for that.
+    def ready():
+        print("ready", flush=True)
+        return False
+
+    GLib.timeout_add(1000, ready)
+    GLib.timeout_add(int(1000 * (1 + seconds)), lambda: Atspi.event_quit() or False)
+    Atspi.event_main()
+    for kind in HEARD_EVENTS:
+        listener.deregister(kind)
+
+
 def main():
     args = sys.argv[1:]
     if args in (["splash"], ["board"]):
@@ -246,6 +317,9 @@ def main():
     elif len(args) > 1 and args[0] == "read":
         def check():
             read_board(args[1:])
+    elif len(args) == 2 and args[0] == "listen":
+        def check():
+            listen(float(args[1]))
     elif len(args) in (2, 3) and args[0] == "internet" and args[2:] in ([], ["copy"], ["no-copy"]):
         def check():
             check_internet(float(args[1]), "".join(args[2:]))
