@@ -16,13 +16,7 @@ source "$here/real_program.sh"
 check_name="AT-SPI events check"
 source "$here/check_steps.sh"
 
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 20); do
-    candidate=$((20000 + RANDOM % 40000))
-    listening "$candidate" || { port=$candidate; break; }
-done
-[[ -n $port ]] || skip "found no free port"
+port=$(free_port) || exit
 
 start_display
 # The machine's own router is never asked to open a port for a test.
