@@ -4,10 +4,10 @@
 
 #include <array>
 
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class ValueLabel;
 
 // The controls of the duel board that the window works with, as BoardLayout::build made them.
 // Each member is named after the object name of the control it points to.
@@ -19,7 +19,7 @@ struct BoardControls
     {
         QLineEdit *lineEditor = nullptr;       // a count
         QPlainTextEdit *textEditor = nullptr;  // a card or a list
-        QLabel *labelDisplay = nullptr;        // a count or a card
+        ValueLabel *labelDisplay = nullptr;    // a count or a card
         QPlainTextEdit *listDisplay = nullptr; // a list
     };
 
@@ -28,7 +28,7 @@ struct BoardControls
     QPushButton *cmdSend = nullptr;
     QPushButton *cmdAdd = nullptr;
     QPushButton *cmdSubtract = nullptr;
-    QLabel *lblStatus = nullptr;
+    ValueLabel *lblStatus = nullptr;
     QPlainTextEdit *txtChat = nullptr;
     QLineEdit *txtName = nullptr;
     QLineEdit *txtMessage = nullptr;

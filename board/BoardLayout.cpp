@@ -7,6 +7,7 @@
 #include "platform/PictureButton.h"
 #include "platform/PlainPasteTextEdit.h"
 #include "platform/SquareTextBoxStyle.h"
+#include "platform/ValueLabel.h"
 #include "platform/ValueLabelAccessible.h"
 
 #include <QGroupBox>
@@ -211,8 +212,9 @@ public:
             if (layout.kind == ZoneKind::Graveyard)
                 m_controls.lblP2Grave = list;
         } else {
-            QLabel *display = label(zone.displayName, parent, area, {}, White, Face::SerifSmall,
-                                    Qt::AlignHCenter | Qt::AlignTop);
+            ValueLabel *display =
+                label<ValueLabel>(zone.displayName, parent, area, {}, White, Face::SerifSmall,
+                                  Qt::AlignHCenter | Qt::AlignTop);
             display->setWordWrap(true);
             opaque(display, background);
             ValueLabelAccessible::present(display, spoken);
@@ -220,11 +222,12 @@ public:
         }
     }
 
-    QLabel *label(const QString &objectName, QWidget *parent, const QRect &area,
-                  const QString &text, const QColor &textColour, Face face,
-                  Qt::Alignment alignment = Qt::AlignLeft)
+    // A caption or heading; a ValueLabel for a display whose text the program changes.
+    template <typename Label = QLabel>
+    Label *label(const QString &objectName, QWidget *parent, const QRect &area, const QString &text,
+                 const QColor &textColour, Face face, Qt::Alignment alignment = Qt::AlignLeft)
     {
-        auto *label = new QLabel(text, parent);
+        auto *label = new Label(text, parent);
         name(label, objectName);
         label->setTextFormat(Qt::PlainText);
         label->setGeometry(area);
@@ -330,9 +333,10 @@ public:
     // What a screen reader calls a control outside the zone frames, and what it adds when
     // asked for more (empty: nothing). The zone frames and what lies in them are named from
     // their zone's caption.
-    static void speak(QLabel *label, const char *name, const char *description = "")
+    static void speak(ValueLabel *label, const char *name, const char *description = "",
+                      QAccessible::Role role = QAccessible::StaticText)
     {
-        ValueLabelAccessible::present(label, QString::fromLatin1(name));
+        ValueLabelAccessible::present(label, QString::fromLatin1(name), role);
         label->setAccessibleDescription(QString::fromLatin1(description));
     }
     static void speak(QWidget *widget, const char *name, const char *description = "")
@@ -387,8 +391,8 @@ private:
         if (opponent) {
             QLabel *caption = label("Label2", frame, twips(120, 240, 1335, 255), NumberOfCards,
                                     highlightText, Face::Default);
-            QLabel *count = label(zone.displayName, frame, twips(480, 720, 615, 495), {}, White,
-                                  Face::SansLarge);
+            ValueLabel *count = label<ValueLabel>(
+                zone.displayName, frame, twips(480, 720, 615, 495), {}, White, Face::SansLarge);
             ValueLabelAccessible::present(count, spoken);
             count->setAccessibleDescription(NumberOfCards);
             tieCaption(caption, count);
@@ -443,15 +447,17 @@ void buildTopStrip(Builder &board)
     QLabel *lifePointsCaption =
         board.label("label33", w, twips(120, 240, 735, 255), QStringLiteral("Life Points"),
                     OpponentRed, Face::Default);
-    QLabel *lifePointsCount = board.label(lifePoints.displayName, w, twips(1320, 240, 615, 255),
-                                          QStringLiteral("8000"), OpponentRed, Face::SansMedium);
+    ValueLabel *lifePointsCount =
+        board.label<ValueLabel>(lifePoints.displayName, w, twips(1320, 240, 615, 255),
+                                QStringLiteral("8000"), OpponentRed, Face::SansMedium);
     board.speak(lifePointsCount, "Opponent's life points");
     board.tieCaption(lifePointsCaption, lifePointsCount);
     controls.zone(lifePoints).labelDisplay = lifePointsCount;
     QLabel *handCaption = board.label("Label3", w, twips(2040, 240, 1095, 255),
                                       QStringLiteral("Cards in Hand"), OpponentRed, Face::Default);
-    QLabel *handCount = board.label(hand.displayName, w, twips(3240, 120, 615, 495),
-                                    QStringLiteral("0"), OpponentRed, Face::SansLarge);
+    ValueLabel *handCount =
+        board.label<ValueLabel>(hand.displayName, w, twips(3240, 120, 615, 495),
+                                QStringLiteral("0"), OpponentRed, Face::SansLarge);
     board.speak(handCount, "Opponent's cards in hand");
     board.tieCaption(handCaption, handCount);
     controls.zone(hand).labelDisplay = handCount;
@@ -475,9 +481,12 @@ void buildBottomStrip(Builder &board)
 
     QLabel *statusCaption = board.label("Label7", w, twips(1920, 9960, 735, 255),
                                         QStringLiteral("Status   :"), PlayerBlue, Face::Default);
-    controls.lblStatus = board.label("lblStatus", w, twips(1920, 10200, 3495, 375),
-                                     StatusText::Disconnected, PlayerBlue, Face::Default);
-    board.speak(controls.lblStatus, "Status", "The state of the link with the other player");
+    controls.lblStatus =
+        board.label<ValueLabel>("lblStatus", w, twips(1920, 10200, 3495, 375),
+                                StatusText::Disconnected, PlayerBlue, Face::Default);
+    // A status bar: screen readers have a key that reads it out wherever the focus is.
+    board.speak(controls.lblStatus, "Status", "The state of the link with the other player",
+                QAccessible::StatusBar);
     board.tieCaption(statusCaption, controls.lblStatus);
 
     controls.cmdSubtract =

@@ -14,6 +14,7 @@
 #include "link/PortMapper.h"
 #include "link/WireMessage.h"
 #include "platform/PlatformServices.h"
+#include "platform/ValueLabel.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -95,7 +96,7 @@ FrmMain::FrmMain(PlatformServices &platform, int port, QWidget *parent)
     connect(W1, &PeerSocket::CloseEvent, this, &FrmMain::W1_Close);
     connect(W1, &PeerSocket::LinkError, this, &FrmMain::W1_Error);
     // A lost link between two copies is found again by the socket; the board only shows how.
-    connect(W1, &PeerSocket::RelinkStatus, m_controls.lblStatus, &QLabel::setText);
+    connect(W1, &PeerSocket::RelinkStatus, m_controls.lblStatus, &ValueLabel::setText);
     connectDraws();
 }
 
@@ -304,7 +305,7 @@ void FrmMain::cmdConnections_Click()
     if (!m_connections) {
         auto *connections = new FrmConnections(*W1, m_port, m_platform, m_portMapper);
         connect(connections, &FrmConnections::statusChanged, m_controls.lblStatus,
-                &QLabel::setText);
+                &ValueLabel::setText);
         connect(connections, &FrmConnections::listenAgainRequested, this, &FrmMain::startListening);
         m_connections = connections;
     }

@@ -6,9 +6,9 @@
 #include "link/WireMessage.h"
 #include "platform/Fonts.h"
 #include "platform/PlatformServices.h"
+#include "platform/ValueLabel.h"
 #include "platform/ValueLabelAccessible.h"
 
-#include <QLabel>
 #include <QPushButton>
 
 #include <algorithm>
@@ -63,7 +63,7 @@ FrmOutcome::FrmOutcome(PeerSocket &link, PlatformServices &platform, DrawExchang
 
     m_coin = whiteButton(this, "cmdCoin", QStringLiteral("Flip Coin"), {8, 8, 73, 25});
     m_dice = whiteButton(this, "cmdDice", QStringLiteral("Roll Dice"), {104, 8, 73, 25});
-    m_outcome = new QLabel(QStringLiteral("Outcome"), this);
+    m_outcome = new ValueLabel(QStringLiteral("Outcome"), this);
     m_outcome->setObjectName(QStringLiteral("lblOutcome"));
     m_outcome->setTextFormat(Qt::PlainText);
     m_outcome->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -7,8 +7,8 @@
 class DrawExchange;
 class PeerSocket;
 class PlatformServices;
-class QLabel;
 class QPushButton;
+class ValueLabel;
 
 // The coin and dice window: "Flip Coin" draws heads or tails, "Roll Dice" a number from 1 to 6.
 // The result always shows in the window's label. Linked with a copy that draws together, the
@@ -41,5 +41,5 @@ private:
     PlatformServices &m_platform;
     QPushButton *m_coin = nullptr;
     QPushButton *m_dice = nullptr;
-    QLabel *m_outcome = nullptr;
+    ValueLabel *m_outcome = nullptr;
 };

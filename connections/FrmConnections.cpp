@@ -8,6 +8,8 @@
 #include "platform/Fonts.h"
 #include "platform/PictureButton.h"
 #include "platform/PlatformServices.h"
+#include "platform/ValueLabel.h"
+#include "platform/ValueLabelAccessible.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -26,10 +28,12 @@ PictureButton *pictureButton(QWidget *window, const char *name, const QString &p
     return button;
 }
 
-QLabel *label(QWidget *window, const char *name, const QString &text, const QRect &area,
-              const QColor &textColour)
+// A caption; a ValueLabel for a line whose text the program changes.
+template <typename Label = QLabel>
+Label *label(QWidget *window, const char *name, const QString &text, const QRect &area,
+             const QColor &textColour)
 {
-    auto *label = new QLabel(text, window);
+    auto *label = new Label(text, window);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     label->setGeometry(area);
@@ -110,11 +114,12 @@ FrmConnections::FrmConnections(PeerSocket &link, int ownPort, PlatformServices &
     others->setGeometry(56, 128, 257, 40);
 
     // What the other player dials from another network, in words: the router's answer.
-    auto *internet = m_internet =
-        label(this, "lblInternet", QString(), {8, 172, 257, 72}, QColor(0xC0, 0xC0, 0xC0));
+    auto *internet = m_internet = label<ValueLabel>(this, "lblInternet", QString(),
+                                                    {8, 172, 257, 72}, QColor(0xC0, 0xC0, 0xC0));
     internet->setWordWrap(true);
     internet->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     internet->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ValueLabelAccessible::present(internet, QStringLiteral("Internet address"));
     auto *copy = m_copyAddress = new QPushButton(QStringLiteral("Copy"), this);
     copy->setObjectName(QStringLiteral("cmdCopyAddress"));
     copy->setAccessibleName(QStringLiteral("Copy internet address"));

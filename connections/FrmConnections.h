@@ -5,10 +5,10 @@
 class PeerSocket;
 class PlatformServices;
 class PortMapper;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class ValueLabel;
 struct RouterMapping;
 
 // The player's control panel for the link: wait for a connection, connect to an address
@@ -52,7 +52,7 @@ private:
     QLineEdit *m_address = nullptr;
     QLineEdit *m_portBox = nullptr;
     QPlainTextEdit *m_otherAddresses = nullptr;
-    QLabel *m_internet = nullptr;
+    ValueLabel *m_internet = nullptr;
     QPushButton *m_copyAddress = nullptr;
     QString m_dialAddress;
 };

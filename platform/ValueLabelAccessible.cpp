@@ -1,29 +1,31 @@
 #include "ValueLabelAccessible.h"
 
-#include <QLabel>
+#include "ValueLabel.h"
 
 #include <algorithm>
 
 namespace {
 
-// Marks the labels that `present` has named; every other label keeps Qt's own accessible face.
-const char *const ShowsValue = "accessibleShowsValue";
+// Holds the role of the labels that `present` has named; every other label keeps Qt's own
+// accessible face.
+const char *const ValueRole = "accessibleValueRole";
 
 QAccessibleInterface *valueLabelFactory(const QString &className, QObject *object)
 {
-    if (className != QLatin1String("QLabel") || !object->property(ShowsValue).toBool())
+    const QVariant role = object->property(ValueRole);
+    if (className != QLatin1String("QLabel") || !role.isValid())
         return nullptr;
-    return new ValueLabelAccessible(static_cast<QLabel *>(object));
+    return new ValueLabelAccessible(static_cast<QLabel *>(object), role.value<QAccessible::Role>());
 }
 
 } // namespace
 
-ValueLabelAccessible::ValueLabelAccessible(QLabel *label)
-    : QAccessibleWidget(label, QAccessible::StaticText)
+ValueLabelAccessible::ValueLabelAccessible(QLabel *label, QAccessible::Role role)
+    : QAccessibleWidget(label, role)
 {
 }
 
-void ValueLabelAccessible::present(QLabel *label, const QString &name)
+void ValueLabelAccessible::present(ValueLabel *label, const QString &name, QAccessible::Role role)
 {
     // Factories installed later are asked first, so this one comes before Qt's own for QLabel.
     static const bool installed = [] {
@@ -31,7 +33,7 @@ void ValueLabelAccessible::present(QLabel *label, const QString &name)
         return true;
     }();
     Q_UNUSED(installed)
-    label->setProperty(ShowsValue, true);
+    label->setProperty(ValueRole, QVariant::fromValue(role));
     label->setAccessibleName(name);
     // A label given its text on construction may already have Qt's own interface, made for an
     // event while a screen reader listened; dropping it lets the next query make this one.

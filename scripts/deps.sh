@@ -8,8 +8,9 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-de
           fonts-liberation fonts-comic-neue fonts-dejavu-core libminiupnpc-dev libnatpmp-dev)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth xdotool x11-utils iproute2 libxdamage1 imagemagick clang libclang-rt-dev)
-    # The accessibility bus and a reader for it, for the screen-reader check.
-    packages+=(dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
+    # The accessibility bus and a reader for it, for the screen-reader checks, and Qt's private
+    # headers, through which tst_accessibility listens as a screen reader would.
+    packages+=(dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0 qt6-base-private-dev)
     # Validates the desktop entry in the install check.
     packages+=(desktop-file-utils)
     # A home router for the router check: its UPnP and NAT-PMP daemon on nftables, the STUN

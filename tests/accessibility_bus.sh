@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Shared by the checks that read the real program through the accessibility bus: sourced, not
 # run, before anything else is started. Skips (77) where the bus or its reader is missing, then
-# runs the sourcing check again inside a private session bus; the accessibility bus starts on
-# it when first asked for, and both end with the session. Sets $python.
+# runs the sourcing check again inside a private session bus with a runtime folder of its own;
+# the accessibility bus starts on it when first asked for, and both end with the session. Sets
+# $python.
 
 python=/usr/bin/python3
 command -v dbus-run-session >/dev/null ||
@@ -13,5 +14,11 @@ command -v dbus-run-session >/dev/null ||
     2>/dev/null ||
     { echo "SKIP: python3 cannot read the accessibility bus (python3-gi, gir1.2-atspi-2.0)"; exit 77; }
 if [[ -z ${SKARNET_ATSPI_SESSION:-} ]]; then
-    exec dbus-run-session -- env SKARNET_ATSPI_SESSION=1 "$0" "$@"
+    # The accessibility bus keeps its socket in the user's runtime folder, the same path for
+    # every session; one of its own keeps checks that run at once from ending each other's bus.
+    runtime=$(mktemp -d)
+    XDG_RUNTIME_DIR=$runtime dbus-run-session -- env SKARNET_ATSPI_SESSION=1 "$0" "$@"
+    status=$?
+    rm -rf "$runtime"
+    exit "$status"
 fi

@@ -14,6 +14,14 @@ usage: atspi_tree.py splash   the splash is up: it is named and its credit line 
                               "no-copy" checks that it cannot be pressed
        atspi_tree.py read NAME... the main window is up: prints what each named control of the
                               board shows, one line each, line breaks written as \\n
+       atspi_tree.py listen SECONDS
+                              listens for SECONDS as a screen reader does to what the program
+                              tells it: prints "ready" once it can hear, then one line per event,
+                              fields split by |, line breaks written as \\n:
+                                text-changed:insert|NAME|ROLE|TEXT (and :delete)
+                                showing|NAME|ROLE|TEXTS INSIDE     hidden|NAME|ROLE
+                                focused|NAME|ROLE    name-changed|NAME|ROLE
+                                window-activate|NAME|ROLE
 
 Prints what it found; exits 1 with the reason on the first failed check.
 """
@@ -154,7 +162,7 @@ def check_board():
                        ("Your cards in hand", "text"),
                        ("Opponent's Deck Zone", "label"),
                        ("Your Deck Zone", "text"),
-                       ("Status", "label"),
+                       ("Status", "status bar"),
                        ("Chat log", "text"),
                        ("Chat message", "text"),
                        ("Your name", "text"),
@@ -165,7 +173,7 @@ def check_board():
            "the opponent's life points do not read 8000")
     expect(shown_text(control(board, "Your life points", "text")) == "8000",
            "your life points do not read 8000")
-    status = shown_text(control(board, "Status", "label"))
+    status = shown_text(control(board, "Status", "status bar"))
     expect(status, "the status line reads nothing")
     print(f'status line reads "{status}"')
 
@@ -196,11 +204,10 @@ INTERNET = "On the internet: "
 def internet_line(app):
     """The internet line of the shown connections window, or None."""
     for window in windows(app):
-        if window.get_name() != "Connections":
-            continue
-        for node in walk(window):
-            if node.get_role_name() == "label" and node.get_name().startswith(INTERNET):
-                return node
+        if window.get_name() == "Connections":
+            line = find(window, "Internet address", "label")
+            if line is not None:
+                return line
     return None
 
 
@@ -210,15 +217,14 @@ def check_internet(seconds, copy):
     if internet_line(app) is None:
         press(board, "Connections Window")
     line = wait_for("the internet line of the connections window", lambda: internet_line(app))
-    name = line.get_name()
+    name = shown_text(line)
     print(f'the internet line first reads "{name}"', file=sys.stderr)
-    # A plain label: its name is its text, asked afresh each time as the router's answer comes in.
+    # Its text is asked afresh each time, as the router's answer comes in.
     deadline = time.monotonic() + seconds
     while name.startswith(INTERNET + "asking") and time.monotonic() < deadline:
         time.sleep(0.2)
-        line = internet_line(app)
-        expect(line is not None, "the internet line went away")
-        name = line.get_name()
+        name = shown_text(line)
+    expect(name.startswith(INTERNET), f'the internet line reads "{name}"')
     expect(not name.startswith(INTERNET + "asking"),
            f'the internet line still reads "{name}" after {seconds:g} s')
     connections = next(w for w in windows(app) if w.get_name() == "Connections")
@@ -241,6 +247,69 @@ def read_board(names):
         print(shown_text(node).replace("\n", "\\n"))
 
 
+# What a screen reader listens for when the program changes without being touched.
+HEARD_EVENTS = ["object:text-changed", "object:state-changed:showing",
+                "object:state-changed:focused", "object:property-change:accessible-name",
+                "window:activate"]
+
+
+def one_line(text):
+    """`text` on one line; a text box gives its line breaks as paragraph separators."""
+    return str(text).replace("\u2029", "\n").replace("\n", "\\n")
+
+
+def texts_inside(node):
+    return " / ".join(one_line(n.get_name()) for n in walk(node)
+                      if n is not node and n.get_role_name() == "label" and n.get_name())
+
+
+def heard_line(event):
+    """The line for one event of the program, or None for one a screen reader passes over."""
+    source = event.source
+    if source is None or source.get_application() is None \
+            or source.get_application().get_name() != APPLICATION:
+        return None
+    who = f"{one_line(source.get_name())}|{source.get_role_name()}"
+    kind = event.type
+    if kind.startswith("object:text-changed:"):
+        return f"text-changed:{kind.rsplit(':', 1)[1]}|{who}|{one_line(event.any_data)}"
+    if kind == "object:state-changed:showing":
+        return f"showing|{who}|{texts_inside(source)}" if event.detail1 else f"hidden|{who}"
+    if kind == "object:state-changed:focused":
+        return f"focused|{who}" if event.detail1 else None
+    if kind == "object:property-change:accessible-name":
+        return f"name-changed|{who}"
+    if kind == "window:activate":
+        return f"window-activate|{who}"
+    return None
+
+
+def listen(seconds):
+    def heard(event):
+        try:
+            line = heard_line(event)
+        except GLib.Error as problem:  # the source went away before it could be asked
+            line = f"gone|{event.type}|{problem.message}"
+        if line:
+            print(line, flush=True)
+
+    listener = Atspi.EventListener.new(heard)
+    for kind in HEARD_EVENTS:
+        listener.register(kind)
+
+    # The program asks the registry which events are listened for once it hears of a new
+    # listener, and sends nothing before; a second is ample for that.
+    def ready():
+        print("ready", flush=True)
+        return False
+
+    GLib.timeout_add(1000, ready)
+    GLib.timeout_add(int(1000 * (1 + seconds)), lambda: Atspi.event_quit() or False)
+    Atspi.event_main()
+    for kind in HEARD_EVENTS:
+        listener.deregister(kind)
+
+
 def main():
     args = sys.argv[1:]
     if args in (["splash"], ["board"]):
@@ -248,6 +317,9 @@ def main():
     elif len(args) > 1 and args[0] == "read":
         def check():
             read_board(args[1:])
+    elif len(args) == 2 and args[0] == "listen":
+        def check():
+            listen(float(args[1]))
     elif len(args) in (2, 3) and args[0] == "internet" and args[2:] in ([], ["copy"], ["no-copy"]):
         def check():
             check_internet(float(args[1]), "".join(args[2:]))

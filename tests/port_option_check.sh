@@ -11,13 +11,7 @@ program=$1
 
 source "$(dirname "$0")/real_program.sh"
 
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 20); do
-    candidate=$((20000 + RANDOM % 40000))
-    listening "$candidate" || { port=$candidate; break; }
-done
-[[ -n $port ]] || skip "found no free port"
+port=$(free_port) || exit
 
 start_display
 # The machine's own router is never asked to open a port for a test.

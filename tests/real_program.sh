@@ -7,6 +7,7 @@
 #   wait_for_splash         prints the splash's window id (472 x 352, untitled)
 #   wait_for_window TITLE   prints the first shown window with exactly that title
 #   past_the_splash SPLASH  clicks the splash, answers the thanks box, waits for the board
+#   free_port               prints a TCP port above 1023 that nothing listens on
 #
 # $work is a fresh folder removed at exit (kept with KEEP_WORK=1); processes started with
 # start_display and start_program, or added to $pids, are stopped at exit.
@@ -82,4 +83,13 @@ past_the_splash() {
     box=$(wait_for_window Thanks) || fail "the thanks box did not appear after a click on the splash"
     xdotool windowfocus --sync "$box" key Return
     wait_for_window Skarnet >/dev/null || fail "the main window did not appear"
+}
+
+free_port() {
+    local port
+    for _ in $(seq 20); do
+        port=$((20000 + RANDOM % 40000))
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return 0; }
+    done
+    skip "found no free port"
 }

@@ -1,7 +1,9 @@
 // What a screen reader finds in each window: every control it can reach has a name that says
 // what it is and whose, no two controls of a window share a name, the zone controls are named
 // after the frame a sighted player sees them in, captions label their controls, and the
-// displays give their current text and not only their name.
+// displays give their current text and not only their name, and tell the reader when the
+// opponent changes it.
+#include "LinkHarness.h"
 #include "RecordingPlatform.h"
 #include "board/FrmMain.h"
 #include "board/ZoneTable.h"
@@ -18,6 +20,15 @@
 #include <QtTest>
 
 #include <memory>
+
+// Qt passes accessibility events on only while its platform says a screen reader listens; only
+// the platform's own interface can say so without one.
+#if __has_include(<qpa/qplatformaccessibility.h>)
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+#define SKARNET_CAN_LISTEN_AS_READER 1
+#endif
 
 namespace {
 
@@ -132,6 +143,72 @@ struct Windows
     }
 };
 
+// What a screen reader would be told while this lives: the changes of text, name or value and
+// the focus moves that Qt reports, recorded instead of passed to the platform.
+class ReaderEar
+{
+public:
+    struct Heard
+    {
+        QAccessible::Event type;
+        QObject *object;
+        QString removed;
+        QString inserted;
+        int position;
+    };
+
+    ReaderEar()
+    {
+        heard().clear();
+        listen(true);
+        m_previous = QAccessible::installUpdateHandler(&record);
+    }
+    ~ReaderEar()
+    {
+        QAccessible::installUpdateHandler(m_previous);
+        listen(false);
+    }
+
+    static QList<Heard> &heard()
+    {
+        static QList<Heard> list;
+        return list;
+    }
+
+private:
+    static void listen([[maybe_unused]] bool on)
+    {
+#ifdef SKARNET_CAN_LISTEN_AS_READER
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(on);
+#endif
+    }
+
+    static void record(QAccessibleEvent *event)
+    {
+        Heard entry{event->type(), event->object(), {}, {}, -1};
+        switch (event->type()) {
+        case QAccessible::TextUpdated: {
+            const auto *update = static_cast<QAccessibleTextUpdateEvent *>(event);
+            entry.removed = update->textRemoved();
+            entry.inserted = update->textInserted();
+            entry.position = update->changePosition();
+            break;
+        }
+        case QAccessible::TextInserted:
+        case QAccessible::TextRemoved:
+        case QAccessible::NameChanged:
+        case QAccessible::ValueChanged:
+        case QAccessible::Focus:
+            break;
+        default:
+            return;
+        }
+        heard().append(entry);
+    }
+
+    QAccessible::UpdateHandler m_previous = nullptr;
+};
+
 void addWindowRows()
 {
     QTest::addColumn<QString>("window");
@@ -160,6 +237,8 @@ private slots:
     void displaysReadTheirText();
     void namedControls_data();
     void namedControls();
+    void opponentMovesAreHeard_data();
+    void opponentMovesAreHeard();
 
 private:
     std::unique_ptr<Windows> m_windows;
@@ -317,6 +396,8 @@ void TestAccessibility::displaysReadTheirText_data()
             << QStringLiteral("frmMain") << zone.displayName;
     QTest::newRow("lblStatus") << QStringLiteral("frmMain") << QStringLiteral("lblStatus");
     QTest::newRow("lblOutcome") << QStringLiteral("frmOutcome") << QStringLiteral("lblOutcome");
+    QTest::newRow("lblInternet") << QStringLiteral("frmConnections")
+                                 << QStringLiteral("lblInternet");
 }
 
 // A named display still gives a screen reader what it shows, as it changes, under its
@@ -363,7 +444,7 @@ void TestAccessibility::namedControls_data()
     row("frmMain", "txtP1LP", "Your life points", QAccessible::EditableText);
     row("frmMain", "lblP2Deck", "Opponent's Deck Zone", QAccessible::StaticText);
     row("frmMain", "txtP1Deck", "Your Deck Zone", QAccessible::EditableText);
-    row("frmMain", "lblStatus", "Status", QAccessible::StaticText);
+    row("frmMain", "lblStatus", "Status", QAccessible::StatusBar);
     row("frmMain", "txtChat", "Chat log", QAccessible::EditableText);
     row("frmMain", "txtMessage", "Chat message", QAccessible::EditableText);
     row("frmMain", "txtName", "Your name", QAccessible::EditableText);
@@ -373,6 +454,7 @@ void TestAccessibility::namedControls_data()
     row("frmConnections", "cmdConnect", "Connect to IP", QAccessible::PushButton);
     row("frmConnections", "cmdClose", "Disconnect", QAccessible::PushButton);
     row("frmConnections", "txtIP", "Your IP address", QAccessible::EditableText);
+    row("frmConnections", "lblInternet", "Internet address", QAccessible::StaticText);
     row("frmOutcome", "cmdCoin", "Flip Coin", QAccessible::PushButton);
     row("frmOutcome", "cmdDice", "Roll Dice", QAccessible::PushButton);
     row("frmOutcome", "lblOutcome", "Outcome", QAccessible::StaticText);
@@ -390,6 +472,63 @@ void TestAccessibility::namedControls()
     QVERIFY(iface);
     QCOMPARE(nameOf(iface), name);
     QCOMPARE(iface->role(), role);
+}
+
+void TestAccessibility::opponentMovesAreHeard_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("shown");
+
+    const auto row = [](const char *what, const char *message, const char *display,
+                        const char *shown) {
+        QTest::newRow(what) << QByteArray(message) << QString::fromLatin1(display)
+                            << QString::fromLatin1(shown);
+    };
+    row("monster zone", "13Dragon", "lblP2Monster3", "Dragon");
+    row("life points", "027100", "lblP2LP", "7100");
+    row("cards in hand", "014", "lblP2Hand", "4");
+    row("deck", "0335", "lblP2Deck", "35");
+    row("status line", "18Opponent is thinking", "lblStatus", "Opponent is thinking");
+}
+
+// A plain peer's message changes one display: a screen reader hears the new text replace the
+// old on that display, once, and the focus stays where the player left it. The same message
+// again changes nothing and is not heard.
+void TestAccessibility::opponentMovesAreHeard()
+{
+#ifndef SKARNET_CAN_LISTEN_AS_READER
+    QSKIP("needs Qt's private headers (qt6-base-private-dev) to listen as a screen reader");
+#endif
+    QFETCH(QByteArray, message);
+    QFETCH(QString, display);
+    QFETCH(QString, shown);
+    LinkHarness::Seat seat;
+    QVERIFY(seat.showActive());
+    LinkHarness::PlainPeer peer;
+    QVERIFY(LinkHarness::plainLink(seat, peer));
+    auto *label = seat.control<QLabel>(display);
+    QVERIFY(label);
+    const QString before = label->text();
+    QWidget *focused = QApplication::focusWidget();
+    QVERIFY(focused);
+
+    ReaderEar ear;
+    peer.send(message);
+    QTRY_COMPARE(label->text(), shown);
+    const QList<ReaderEar::Heard> heard = ReaderEar::heard();
+    QCOMPARE(heard.size(), 1);
+    QCOMPARE(heard[0].type, QAccessible::TextUpdated);
+    QCOMPARE(heard[0].object, label);
+    QCOMPARE(heard[0].removed, before);
+    QCOMPARE(heard[0].inserted, shown);
+    QCOMPARE(heard[0].position, 0);
+
+    peer.send(message);
+    QTest::qWait(LinkHarness::SettleMs);
+    QCOMPARE(label->text(), shown);
+    QCOMPARE(ReaderEar::heard().size(), 1);
+    QCOMPARE(QApplication::focusWidget(), focused);
 }
 
 QTEST_MAIN(TestAccessibility)
