@@ -260,9 +260,8 @@ void PeerSession::onGreeting()
 void PeerSession::settleOnPlainSending()
 {
     m_awaitingGreeting = false;
-    const QStringList heldBack = std::exchange(m_heldBack, {});
-    for (const QString &message : heldBack)
-        queue(message);
+    // Each held message goes out as it was sent: the wait was the handshake's, not the network's.
+    m_outbox.append(std::exchange(m_heldBack, {}));
     sendQueued();
 }
 
