@@ -1,16 +1,22 @@
+#include "board/BoardLayout.h"
 #include "board/FrmMain.h"
 #include "link/PortMapper.h"
 #include "platform/QtPlatformServices.h"
+#include "platform/ScreenFit.h"
 #include "startup/FrmSplash.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QScreen>
 #include <QStandardPaths>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -50,6 +56,37 @@ QString badPortMessage(const QString &value)
     return QStringLiteral("--port needs a whole number from 1 to %1, not \"%2\"")
         .arg(HighestPort)
         .arg(value);
+}
+
+// Set in the environment of a run that was started again to fit the screen, so that it is
+// started again at most once.
+const char *const FittedMarker = "SKARNET_FITTED_TO_SCREEN";
+
+// Where the board does not fit the screen it opens on (the one at the top-left corner, where
+// it is placed), starts the program again drawn smaller, before any window exists: Qt reads
+// its scale factor only when it starts. Returns only when nothing needs doing or the new start
+// failed; the program then goes on at its normal size.
+void refitToScreen(char **originalArgv)
+{
+    if (qEnvironmentVariableIsSet(FittedMarker)) {
+        qunsetenv(FittedMarker);
+        return;
+    }
+    QScreen *screen = QGuiApplication::screenAt(QPoint(0, 0));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The window frame a desktop adds: a title bar and thin borders.
+    const QSize withFrame(BoardLayout::ClientWidth + 4, BoardLayout::ClientHeight + 32);
+    const std::optional<double> factor =
+        ScreenFit::factorToFit(screen->availableGeometry().size(), withFrame);
+    if (!factor)
+        return;
+    qputenv("QT_SCALE_FACTOR", ScreenFit::scaledFactorSetting(qgetenv("QT_SCALE_FACTOR"), *factor));
+    qputenv(FittedMarker, "1");
+    ::execv("/proc/self/exe", originalArgv);
+    qunsetenv(FittedMarker);
 }
 
 } // namespace
@@ -105,6 +142,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(portOption) && !portFrom(parser.value(portOption)))
         return usageError(badPortMessage(parser.value(portOption)));
 
+    // QApplication takes its own options out of argv; a new start needs them all.
+    std::vector<char *> originalArgv(argv, argv + argc + 1);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     // QApplication has taken out the options that belong to Qt; anything left must be ours.
@@ -116,6 +155,8 @@ int main(int argc, char *argv[])
     const std::optional<int> port = portFrom(parser.value(portOption));
     if (!port)
         return usageError(badPortMessage(parser.value(portOption)));
+
+    refitToScreen(originalArgv.data());
 
     QtPlatformServices platform;
     // Outlives the main window: at the end it removes the port it opened on the router.

@@ -131,6 +131,27 @@ def check_splash():
     print(f'splash: "{splash.get_name()}" ({splash.get_description()})')
 
 
+# Where some controls lie on the board at its normal size (left, top, width, height).
+BOARD_SIZE = (1018, 714)
+PLACES = {"Send Message": (896, 688, 121, 20), "Connections Window": (8, 664, 113, 41),
+          "Chat message": (896, 664, 121, 19)}
+
+
+def check_places(board):
+    """A screen reader finds each control where it is drawn, at whatever size the board is."""
+    frame = board.get_extents(Atspi.CoordType.SCREEN)
+    scale = frame.width / BOARD_SIZE[0]
+    print(f"the board is {frame.width}x{frame.height} at {frame.x},{frame.y} (scale {scale:.3f})")
+    for name, (left, top, width, height) in PLACES.items():
+        node = find(board, name)
+        expect(node is not None, f'no control named "{name}"')
+        got = node.get_extents(Atspi.CoordType.SCREEN)
+        want = (frame.x + left * scale, frame.y + top * scale, width * scale, height * scale)
+        off = max(abs(a - b) for a, b in zip((got.x, got.y, got.width, got.height), want))
+        expect(off <= 3, f'"{name}" is said to be at {got.x},{got.y} {got.width}x{got.height}, '
+               f"but is drawn at {want}")
+
+
 def check_board():
     app = wait_for(f'the application "{APPLICATION}"', application)
     print(f'application "{app.get_name()}" found on the accessibility bus')
@@ -143,6 +164,7 @@ def check_board():
     names = [name for _, name in listed]
     repeated = sorted({name for name in names if names.count(name) > 1})
     expect(not repeated, f"names used twice: {repeated}")
+    check_places(board)
 
     # Each half has the same 14 frames; every frame's control is named after the frame.
     frames = [name[: -len(" frame")] for role, name in listed

@@ -2,9 +2,11 @@
 # Shared by the checks that run the real program on a virtual X display: sourced, not run.
 #
 #   skip/fail MESSAGE       end the check as skipped (77) or failed (1)
-#   start_display           a private Xvfb on a free display number, exported as DISPLAY
+#   start_display [WxH]     a private Xvfb on a free display number (1280x1024 unless given),
+#                           exported as DISPLAY
 #   start_program ARGS...   the program ($program) on it; its process id in $app
-#   wait_for_splash         prints the splash's window id (472 x 352, untitled)
+#   wait_for_splash [any]   prints the splash's window id (472 x 352, untitled; of any size
+#                           with "any", for a program drawn smaller to fit its screen)
 #   wait_for_window TITLE   prints the first shown window with exactly that title
 #   past_the_splash SPLASH  clicks the splash, answers the thanks box, waits for the board
 #   free_port               prints a TCP port above 1023 that nothing listens on
@@ -35,7 +37,7 @@ start_display() {
     # Xvfb picks a free display number itself and writes it to the pipe. Without -noreset it
     # resets whenever its last client leaves (the readiness probe below), and a program that
     # connects during that reset is refused.
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$work/display" \
+    Xvfb -displayfd 5 -screen 0 "${1:-1280x1024}x24" -nolisten tcp -noreset 5>"$work/display" \
         >"$work/xvfb.log" 2>&1 &
     pids+=("$!")
     for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
@@ -66,7 +68,8 @@ wait_for_splash() {
     local id
     for _ in $(seq 100); do
         for id in $(xdotool search --onlyvisible --classname skarnet 2>/dev/null); do
-            if [[ $(xdotool getwindowgeometry "$id" 2>/dev/null) == *"Geometry: 472x352"* ]]; then
+            if [[ ${1:-} == any ||
+                $(xdotool getwindowgeometry "$id" 2>/dev/null) == *"Geometry: 472x352"* ]]; then
                 echo "$id"
                 return 0
             fi
