@@ -1,5 +1,9 @@
-# Targets of the keystroke benchmark: the X11 tool that types on one display and times the
-# drawing on the other.
+# Targets of the keystroke benchmark: the minimal pair of Qt programs the
+# program is compared against, and the X11 tool that types on one display and times the drawing
+# on the other. Include it from a CMakeLists.txt that has found Qt6 Widgets and Network.
+qt_add_executable(minimal_link ${CMAKE_CURRENT_LIST_DIR}/minimal_link.cpp)
+target_link_libraries(minimal_link PRIVATE Qt6::Widgets Qt6::Network)
+
 find_package(X11)
 if(X11_FOUND)
     add_executable(keystroke_timer
@@ -17,4 +21,5 @@ if(X11_FOUND)
     )
     target_link_libraries(keystroke_timer PRIVATE X11::X11 ${CMAKE_DL_LIBS})
     set_target_properties(keystroke_timer PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
+
 endif()
