@@ -3,7 +3,8 @@
 #
 #   skip/fail MESSAGE       end the check as skipped (77) or failed (1)
 #   start_display           a private Xvfb on a free display number, exported as DISPLAY
-#   start_program ARGS...   the program ($program) on it; its process id in $app
+#   start_program ARGS...   the program ($program) on it; its process id in $app, its output
+#                           in $work/$program_log.log ("program" unless set)
 #   wait_for_splash         prints the splash's window id (472 x 352, untitled)
 #   wait_for_window TITLE   prints the first shown window with exactly that title
 #   past_the_splash SPLASH  clicks the splash, answers the thanks box, waits for the board
@@ -46,7 +47,7 @@ start_display() {
 }
 
 start_program() {
-    QT_QPA_PLATFORM=xcb "$program" "$@" >"$work/program.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb "$program" "$@" >"$work/${program_log:-program}.log" 2>&1 &
     app=$!
     pids+=("$app")
 }
@@ -70,7 +71,8 @@ wait_for_splash() {
                 return 0
             fi
         done
-        kill -0 "$app" 2>/dev/null || fail "the program ended: $(cat "$work/program.log")"
+        kill -0 "$app" 2>/dev/null ||
+            fail "the program ended: $(cat "$work/${program_log:-program}.log")"
         sleep 0.1
     done
     fail "the splash did not appear"
