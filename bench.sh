@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds an optimised Skarnet with its benchmarks, runs every
-# benchmark and writes the figures, their baselines and targets to BENCHMARKS.md.
+# benchmark and writes the figures, their baselines and targets to BENCHMARKS.md, above the
+# figures of the runs before, which are kept.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -9,7 +10,8 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKARNET_BENCH=ON
 cmake --build build-bench --target skarnet bench_link minimal_window window_timer
 
 table=$(mktemp)
-trap 'rm -f "$table"' EXIT
+report=$(mktemp)
+trap 'rm -f "$table" "$report" BENCHMARKS.md.new' EXIT
 echo "== Two linked boards: latency, bursts, long lists, long chat =="
 QT_QPA_PLATFORM=offscreen build-bench/bench/bench_link --markdown "$table"
 echo "== Start-up and memory of the real program on a virtual display =="
@@ -28,5 +30,7 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
     echo "Reproduce with \`./bench.sh\` (about three minutes; the start-up part needs root for port 123)."
     echo
     cat "$table"
-} >BENCHMARKS.md
-echo "Wrote BENCHMARKS.md"
+} >"$report"
+bench/keep_earlier_runs.sh "$report" BENCHMARKS.md >BENCHMARKS.md.new
+mv BENCHMARKS.md.new BENCHMARKS.md
+echo "Wrote BENCHMARKS.md (earlier runs kept below the new one)"
