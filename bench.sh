@@ -7,7 +7,8 @@ cd "$(dirname "$0")"
 
 scripts/deps.sh --tests
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKARNET_BENCH=ON >/dev/null
-cmake --build build-bench --target skarnet bench_link minimal_window window_timer
+cmake --build build-bench --target skarnet bench_link minimal_window window_timer minimal_link \
+    keystroke_timer
 
 table=$(mktemp)
 report=$(mktemp)
@@ -17,6 +18,9 @@ QT_QPA_PLATFORM=offscreen build-bench/bench/bench_link --markdown "$table"
 echo "== Start-up and memory of the real program on a virtual display =="
 bench/startup_bench.sh build-bench/skarnet build-bench/bench/minimal_window 10 --markdown "$table" ||
     echo "(start-up benchmark could not run: $?)"
+echo "== Keystroke to the other screen: two copies on two virtual displays =="
+bench/keystroke_bench.sh build-bench/skarnet build-bench/bench/minimal_link --markdown "$table" ||
+    echo "(keystroke benchmark could not run: $?)"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 {
@@ -27,7 +31,7 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
     echo "The machine is shared and noisy: ratios against the baseline measured in the same run are"
     echo "what counts; absolute times are given for reference."
     echo
-    echo "Reproduce with \`./bench.sh\` (about three minutes; the start-up part needs root for port 123)."
+    echo "Reproduce with \`./bench.sh\` (about six minutes; the start-up part needs root for port 123)."
     echo
     cat "$table"
 } >"$report"
