@@ -34,7 +34,7 @@
 # Prints "RESULT <benchmark> <figure> <value> <unit>" lines and a summary; with --markdown,
 # appends "| benchmark | figure | value | baseline | ratio | target | met |" rows to FILE (with the
 # header when FILE is new or empty). SINGLE_KEYS (200) keys per single-key figure, BURSTS (20)
-# bursts, ROUNDS (4). KEYSTROKE_TIMER and WINDOW_TIMER name the tools (default: beside
+# bursts, ROUNDS (8). KEYSTROKE_TIMER and WINDOW_TIMER name the tools (default: beside
 # MINIMAL_LINK); KEEP_WORK=1 keeps the logs and the raw timings.
 # Exits 0 whether or not targets are met; 1 when the copies could not be linked; 2 on bad use;
 # 77 when there is no Xvfb or xdotool.
@@ -69,7 +69,7 @@ timer=${KEYSTROKE_TIMER:-$(dirname "$minimal")/keystroke_timer}
 window_timer=${WINDOW_TIMER:-$(dirname "$minimal")/window_timer}
 single_keys=${SINGLE_KEYS:-200}
 bursts=${BURSTS:-20}
-rounds=${ROUNDS:-4}
+rounds=${ROUNDS:-8}
 for count in "$single_keys" "$bursts" "$rounds"; do
     [[ $count =~ ^[1-9][0-9]*$ ]] || usage
 done
@@ -202,7 +202,8 @@ declare -A drawn_area=([minimal]=${receiver_geometry%%+*}+0+0
 declare -A cycle_at=([minimal]=0 [monster]=0 [life_points]=0)
 declare -A burst_at=([minimal]=0 [monster]=0)
 
-# focus TARGET: gives the target's editor the keyboard, with the caret at the end of its text.
+# focus TARGET: gives the target's editor the keyboard, with the caret at the end of its text,
+# and lets the click's own drawing on A end before any key is timed.
 focus() {
     local target=$1
     export DISPLAY=$display_a
@@ -213,6 +214,7 @@ focus() {
         xdotool mousemove --window "$sender" 100 12 click 1
     fi
     xdotool key "${end_key[$target]}"
+    sleep 0.3
 }
 
 # time_keys TARGET OPTIONS... -- KEY...: one run of the timing tool on the target.
