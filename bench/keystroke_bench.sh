@@ -355,6 +355,8 @@ figure() {
 figure keystroke_monster_zone monster base_single
 figure keystroke_life_points life_points base_single
 figure keystroke_burst_10x30ms burst base_burst
+# The tails and the 33 ms ceiling depend on what else the machine runs meanwhile.
+rows+=("keystroke_load|load average, before and after|$load_before, $load_after on $(nproc) processors||–|reported|–")
 
 echo
 echo "Summary: keys typed into copy A, timed to copy B's drawing of them; baseline: the minimal"
