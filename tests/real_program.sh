@@ -4,7 +4,8 @@
 #   skip/fail MESSAGE       end the check as skipped (77) or failed (1)
 #   start_display [WxH]     a private Xvfb on a free display number (1280x1024 unless given),
 #                           exported as DISPLAY
-#   start_program ARGS...   the program ($program) on it; its process id in $app
+#   start_program ARGS...   the program ($program) on it; its process id in $app, its output
+#                           in $work/$program_log.log ("program" unless set)
 #   wait_for_splash [any]   prints the splash's window id (472 x 352, untitled; of any size
 #                           with "any", for a program drawn smaller to fit its screen)
 #   wait_for_window TITLE   prints the first shown window with exactly that title
@@ -49,7 +50,7 @@ start_display() {
 }
 
 start_program() {
-    QT_QPA_PLATFORM=xcb "$program" "$@" >"$work/program.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb "$program" "$@" >"$work/${program_log:-program}.log" 2>&1 &
     app=$!
     pids+=("$app")
 }
@@ -74,7 +75,8 @@ wait_for_splash() {
                 return 0
             fi
         done
-        kill -0 "$app" 2>/dev/null || fail "the program ended: $(cat "$work/program.log")"
+        kill -0 "$app" 2>/dev/null ||
+            fail "the program ended: $(cat "$work/${program_log:-program}.log")"
         sleep 0.1
     done
     fail "the splash did not appear"
