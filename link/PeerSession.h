@@ -49,7 +49,7 @@ public:
     static constexpr int SilenceLimitMs = 15000;
     // Messages go to the system while less than this waits there for the network; the system
     // holds back small writes for a moment even on a fast link.
-    static constexpr qint64 SendAheadBytes = 4096;
+    static constexpr qint64 SendAheadBytes = 1024;
     static constexpr int DrainCheckMs = 5;
     static const QString GreetingTag;
 
