@@ -6,6 +6,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core libminiupnpc-dev libnatpmp-dev)
+# dpkg-shlibdeps, with which cpack works out the libraries the .deb depends on.
+packages+=(dpkg-dev)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth xdotool x11-utils iproute2 libxdamage1 imagemagick clang libclang-rt-dev)
     # The accessibility bus and a reader for it, for the screen-reader checks, and Qt's private

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the .deb from a build directory with cpack into a scratch directory and checks it as
-# dpkg sees it: name, version and dependencies in the control file, the files it installs, and
-# a maintainer script that gives the program the capability to listen on port 123 and does not
-# fail the installation when that cannot be done. Also checks that the program inside, and the
-# Windows resource file, carry the same version as the package.
+# dpkg sees it: name, version and dependencies in the control file (among them a package for
+# every library the program loads), the files it installs, and a maintainer script that gives
+# the program the capability to listen on port 123 and does not fail the installation when that
+# cannot be done. Also checks that the program inside, and the Windows resource file, carry the
+# same version as the package.
 #
 # usage: package_check.sh CPACK BUILD_DIR VERSION WINDOWS_RESOURCE_FILE
 # Exits 77 (skipped) where dpkg-deb is missing.
@@ -48,6 +49,8 @@ for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugi
     fonts-liberation fonts-comic-neue fonts-dejavu-core libcap2-bin; do
     [[ " ${names[*]} " == *" $needed "* ]] || fail "Depends lacks $needed: '$depends'"
 done
+twice=$(printf '%s\n' "${names[@]}" | sort | uniq -d | paste -sd ' ')
+[[ -z $twice ]] || fail "Depends names $twice more than once: '$depends'"
 
 # The files, as dpkg would unpack them.
 dpkg-deb -c "$deb" >"$work/contents"
@@ -60,6 +63,17 @@ grep -q '^-rwxr-xr-x .* \./usr/bin/skarnet$' "$work/contents" ||
 dpkg-deb -x "$deb" "$work/root"
 packaged_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/skarnet" --version 2>&1)
 [[ $packaged_version == "$version" ]] || fail "the packaged program says '$packaged_version'"
+# Every library the program loads directly comes from a package it depends on.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+for library in $(readelf -d "$work/root/usr/bin/skarnet" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    owner=$(dpkg -S "*/$multiarch/$library" 2>/dev/null | grep -v "^diversion" | head -n 1)
+    owner=${owner%%:*}
+    if [[ -z $owner ]]; then
+        fail "no installed package holds $library, which the program loads"
+    elif [[ " ${names[*]} " != *" $owner "* ]]; then
+        fail "the program loads $library from $owner, which Depends lacks"
+    fi
+done
 
 # The maintainer script.
 dpkg-deb -I "$deb" >"$work/info"
