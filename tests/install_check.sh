@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch staging tree (DESTDIR) and checks that everything lands where
 # Linux desktops look: the program in bin, a valid desktop entry that starts it under its icon's
-# name, and that icon as PNG files of the sizes their folders name in the hicolor theme.
+# name, and that icon as PNG files of the sizes their folders name in the hicolor theme. Also
+# checks the documents beside it: the copyright file and changelog.
 #
 # usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -68,6 +69,11 @@ for file in "$theme"/*/apps/"$icon".png; do
     [[ $size == "$folder" ]] || fail "${file#"$root"} is $size, not $folder"
 done
 ((count >= 4)) || fail "only $count icon sizes installed"
+
+for document in copyright changelog.gz; do
+    [[ -f $root/usr/share/doc/skarnet/$document ]] ||
+        fail "no usr/share/doc/skarnet/$document"
+done
 
 unexpected=$(cd "$root" && find . -type f | grep -v -e '^\./usr/bin/skarnet$' \
     -e '^\./usr/share/applications/[^/]*\.desktop$' -e '^\./usr/share/icons/hicolor/[^/]*/apps/' \

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the .deb from a build directory with cpack into a scratch directory and checks it as
 # dpkg sees it: name, version and dependencies in the control file (among them a package for
-# every library the program loads), the files it installs, and a maintainer script that gives
-# the program the capability to listen on port 123 and does not fail the installation when that
-# cannot be done. Also checks that the program inside, and the Windows resource file, carry the
-# same version as the package.
+# every library the program loads), the files it installs, a changelog whose latest entry is
+# this version, and a maintainer script that gives the program the capability to listen on
+# port 123 and does not fail the installation when that cannot be done. Also checks that the
+# program inside, and the Windows resource file, carry the same version as the package.
 #
 # usage: package_check.sh CPACK BUILD_DIR VERSION WINDOWS_RESOURCE_FILE
 # Exits 77 (skipped) where dpkg-deb is missing.
@@ -74,6 +74,13 @@ for library in $(readelf -d "$work/root/usr/bin/skarnet" | sed -n 's/.*(NEEDED).
         fail "the program loads $library from $owner, which Depends lacks"
     fi
 done
+
+# The documents: Debian's copyright file, and a changelog whose latest entry is this version.
+for path in ./usr/share/doc/skarnet/copyright ./usr/share/doc/skarnet/changelog.gz; do
+    grep -q " $path\$" "$work/contents" || fail "the package does not install $path"
+done
+latest=$(gzip -dc "$work/root/usr/share/doc/skarnet/changelog.gz" 2>/dev/null | head -n 1)
+[[ $latest == "skarnet ($version) "* ]] || fail "the changelog's latest entry is '$latest'"
 
 # The maintainer script.
 dpkg-deb -I "$deb" >"$work/info"
