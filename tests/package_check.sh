@@ -75,8 +75,10 @@ for library in $(readelf -d "$work/root/usr/bin/skarnet" | sed -n 's/.*(NEEDED).
     fi
 done
 
-# The documents: Debian's copyright file, and a changelog whose latest entry is this version.
-for path in ./usr/share/doc/skarnet/copyright ./usr/share/doc/skarnet/changelog.gz; do
+# The documents: the manual page, Debian's copyright file, and a changelog whose latest entry
+# is this version.
+for path in ./usr/share/doc/skarnet/copyright ./usr/share/doc/skarnet/changelog.gz \
+    ./usr/share/man/man1/skarnet.1.gz; do
     grep -q " $path\$" "$work/contents" || fail "the package does not install $path"
 done
 latest=$(gzip -dc "$work/root/usr/share/doc/skarnet/changelog.gz" 2>/dev/null | head -n 1)
