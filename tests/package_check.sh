@@ -3,11 +3,13 @@
 # dpkg sees it: name, version and dependencies in the control file (among them a package for
 # every library the program loads), the files it installs, a changelog whose latest entry is
 # this version, and a maintainer script that gives the program the capability to listen on
-# port 123 and does not fail the installation when that cannot be done. Also checks that the
-# program inside, and the Windows resource file, carry the same version as the package.
+# port 123 and does not fail the installation when that cannot be done. Then lintian must find
+# no error and no warning in it. Also checks that the program inside, and the Windows resource
+# file, carry the same version as the package.
 #
 # usage: package_check.sh CPACK BUILD_DIR VERSION WINDOWS_RESOURCE_FILE
-# Exits 77 (skipped) where dpkg-deb is missing.
+# Exits 77 (skipped) where dpkg-deb is missing; lintian missing is a failure, since the test
+# set-up (scripts/deps.sh --tests) installs it.
 set -uo pipefail
 
 cpack=$1
@@ -19,6 +21,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb is not installed"; exit 77; }
+command -v lintian >/dev/null ||
+    { echo "FAIL: lintian is not installed (scripts/deps.sh --tests installs it)"; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -125,6 +129,16 @@ for key in FileVersion ProductVersion; do
     grep -q "VALUE \"$key\", \"$version\"" "$resource_file" ||
         fail "$(basename "$resource_file") has no $key \"$version\""
 done
+
+# What Debian's own checks say of the package: informational notes are shown, but an error or
+# a warning fails.
+lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>"$work/lintian.err"
+lintian_status=$?
+cat "$work/lintian.log"
+if ((lintian_status != 0)) || grep -q '^[EW]: ' "$work/lintian.log"; then
+    grep -v 'running with root privileges' "$work/lintian.err"
+    fail "lintian finds errors or warnings (exit status $lintian_status)"
+fi
 
 ((failures == 0)) || exit 1
 echo "package check passed"
