@@ -6,13 +6,15 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core libminiupnpc-dev libnatpmp-dev)
+# dpkg-shlibdeps, with which cpack works out the libraries the .deb depends on.
+packages+=(dpkg-dev)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth xdotool x11-utils iproute2 libxdamage1 imagemagick clang libclang-rt-dev)
     # The accessibility bus and a reader for it, for the screen-reader checks, and Qt's private
     # headers, through which tst_accessibility listens as a screen reader would.
     packages+=(dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0 qt6-base-private-dev)
-    # Validates the desktop entry in the install check.
-    packages+=(desktop-file-utils)
+    # Validates the desktop entry in the install check, and the .deb in the package check.
+    packages+=(desktop-file-utils lintian)
     # A home router for the router check: its UPnP and NAT-PMP daemon on nftables, the STUN
     # server it learns its WAN address from, and the clients that try it without the program.
     packages+=(miniupnpd miniupnpd-nftables nftables stun-server miniupnpc natpmpc)

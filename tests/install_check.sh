@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch staging tree (DESTDIR) and checks that everything lands where
 # Linux desktops look: the program in bin, a valid desktop entry that starts it under its icon's
-# name, and that icon as PNG files of the sizes their folders name in the hicolor theme.
+# name, and that icon as PNG files of the sizes their folders name in the hicolor theme. Also
+# checks the documents beside it: a manual page that man reads without warnings and that
+# describes the options the program's --help lists, no more and no fewer, and the copyright
+# file and changelog.
 #
 # usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -68,6 +71,43 @@ for file in "$theme"/*/apps/"$icon".png; do
     [[ $size == "$folder" ]] || fail "${file#"$root"} is $size, not $folder"
 done
 ((count >= 4)) || fail "only $count icon sizes installed"
+
+# The manual page, against the program's own list of options.
+page=$root/usr/share/man/man1/skarnet.1.gz
+if [[ ! -f $page ]]; then
+    fail "no manual page usr/share/man/man1/skarnet.1.gz"
+else
+    gzip -t "$page" 2>/dev/null || fail "skarnet.1.gz is not gzip data"
+    heading=$(gzip -dc "$page" | head -n 1)
+    [[ $heading == ".TH SKARNET 1 "*" \"Skarnet $version\" "* ]] ||
+        fail "the manual page's heading does not name version $version: $heading"
+    if command -v man >/dev/null; then
+        man --warnings -l "$page" >/dev/null 2>"$work/man.err" ||
+            fail "man cannot show skarnet.1.gz"
+        [[ ! -s $work/man.err ]] || fail "man warns about skarnet.1.gz: $(cat "$work/man.err")"
+    else
+        echo "note: man is not installed; the manual page is not rendered"
+    fi
+    # options: the option names (-x, --name) at the start of each line of a list.
+    options() { grep -oE -- '(^|[ ,])-(-[a-z][a-z-]*|[a-z?])' | tr -d ' ,' | sort -u; }
+    if [[ -x $program ]]; then
+        env -u DISPLAY -u WAYLAND_DISPLAY "$program" --help 2>&1 |
+            sed -n -E 's/^  (-.*[^ ])  .*/\1/p' | options >"$work/help_options"
+        # The tags of the paragraphs under OPTIONS in the page's source.
+        gzip -dc "$page" | awk '/^\.SH / { listed = ($2 == "OPTIONS") } listed && tag { print }
+                               { tag = ($0 == ".TP") }' | sed 's/\\-/-/g' | options \
+            >"$work/page_options"
+        [[ -s $work/help_options ]] || fail "found no options in the program's --help"
+        missing=$(comm -23 "$work/help_options" "$work/page_options" | paste -sd ' ')
+        [[ -z $missing ]] || fail "the manual page does not describe $missing"
+        stale=$(comm -13 "$work/help_options" "$work/page_options" | paste -sd ' ')
+        [[ -z $stale ]] || fail "the manual page describes $stale, which --help does not list"
+    fi
+fi
+for document in copyright changelog.gz; do
+    [[ -f $root/usr/share/doc/skarnet/$document ]] ||
+        fail "no usr/share/doc/skarnet/$document"
+done
 
 unexpected=$(cd "$root" && find . -type f | grep -v -e '^\./usr/bin/skarnet$' \
     -e '^\./usr/share/applications/[^/]*\.desktop$' -e '^\./usr/share/icons/hicolor/[^/]*/apps/' \

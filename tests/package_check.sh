@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the .deb from a build directory with cpack into a scratch directory and checks it as
-# dpkg sees it: name, version and dependencies in the control file, the files it installs, and
-# a maintainer script that gives the program the capability to listen on port 123 and does not
-# fail the installation when that cannot be done. Also checks that the program inside, and the
-# Windows resource file, carry the same version as the package.
+# dpkg sees it: name, version and dependencies in the control file (among them a package for
+# every library the program loads), the files it installs, a changelog whose latest entry is
+# this version, and a maintainer script that gives the program the capability to listen on
+# port 123 and does not fail the installation when that cannot be done. Then lintian must find
+# no error and no warning in it. Also checks that the program inside, and the Windows resource
+# file, carry the same version as the package.
 #
 # usage: package_check.sh CPACK BUILD_DIR VERSION WINDOWS_RESOURCE_FILE
-# Exits 77 (skipped) where dpkg-deb is missing.
+# Exits 77 (skipped) where dpkg-deb is missing; lintian missing is a failure, since the test
+# set-up (scripts/deps.sh --tests) installs it.
 set -uo pipefail
 
 cpack=$1
@@ -18,6 +21,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb is not installed"; exit 77; }
+command -v lintian >/dev/null ||
+    { echo "FAIL: lintian is not installed (scripts/deps.sh --tests installs it)"; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -48,6 +53,8 @@ for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugi
     fonts-liberation fonts-comic-neue fonts-dejavu-core libcap2-bin; do
     [[ " ${names[*]} " == *" $needed "* ]] || fail "Depends lacks $needed: '$depends'"
 done
+twice=$(printf '%s\n' "${names[@]}" | sort | uniq -d | paste -sd ' ')
+[[ -z $twice ]] || fail "Depends names $twice more than once: '$depends'"
 
 # The files, as dpkg would unpack them.
 dpkg-deb -c "$deb" >"$work/contents"
@@ -60,6 +67,26 @@ grep -q '^-rwxr-xr-x .* \./usr/bin/skarnet$' "$work/contents" ||
 dpkg-deb -x "$deb" "$work/root"
 packaged_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/skarnet" --version 2>&1)
 [[ $packaged_version == "$version" ]] || fail "the packaged program says '$packaged_version'"
+# Every library the program loads directly comes from a package it depends on.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+for library in $(readelf -d "$work/root/usr/bin/skarnet" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    owner=$(dpkg -S "*/$multiarch/$library" 2>/dev/null | grep -v "^diversion" | head -n 1)
+    owner=${owner%%:*}
+    if [[ -z $owner ]]; then
+        fail "no installed package holds $library, which the program loads"
+    elif [[ " ${names[*]} " != *" $owner "* ]]; then
+        fail "the program loads $library from $owner, which Depends lacks"
+    fi
+done
+
+# The documents: the manual page, Debian's copyright file, and a changelog whose latest entry
+# is this version.
+for path in ./usr/share/doc/skarnet/copyright ./usr/share/doc/skarnet/changelog.gz \
+    ./usr/share/man/man1/skarnet.1.gz; do
+    grep -q " $path\$" "$work/contents" || fail "the package does not install $path"
+done
+latest=$(gzip -dc "$work/root/usr/share/doc/skarnet/changelog.gz" 2>/dev/null | head -n 1)
+[[ $latest == "skarnet ($version) "* ]] || fail "the changelog's latest entry is '$latest'"
 
 # The maintainer script.
 dpkg-deb -I "$deb" >"$work/info"
@@ -102,6 +129,16 @@ for key in FileVersion ProductVersion; do
     grep -q "VALUE \"$key\", \"$version\"" "$resource_file" ||
         fail "$(basename "$resource_file") has no $key \"$version\""
 done
+
+# What Debian's own checks say of the package: informational notes are shown, but an error or
+# a warning fails.
+lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>"$work/lintian.err"
+lintian_status=$?
+cat "$work/lintian.log"
+if ((lintian_status != 0)) || grep -q '^[EW]: ' "$work/lintian.log"; then
+    grep -v 'running with root privileges' "$work/lintian.err"
+    fail "lintian finds errors or warnings (exit status $lintian_status)"
+fi
 
 ((failures == 0)) || exit 1
 echo "package check passed"
