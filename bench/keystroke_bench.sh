@@ -46,23 +46,8 @@ usage() {
     exit 2
 }
 
-positional=()
-markdown=""
-while (($#)); do
-    case $1 in
-    --markdown)
-        (($# >= 2)) || usage
-        markdown=$2
-        shift 2
-        ;;
-    -h | --help) usage ;;
-    *)
-        positional+=("$1")
-        shift
-        ;;
-    esac
-done
-((${#positional[@]} == 2)) || usage
+source "$(dirname "$0")/bench_arguments.sh"
+bench_arguments 2 2 "$@"
 program=${positional[0]}
 minimal=${positional[1]}
 timer=${KEYSTROKE_TIMER:-$(dirname "$minimal")/keystroke_timer}
