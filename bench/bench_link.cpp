@@ -24,9 +24,9 @@
 
 #include "CountingPlatform.h"
 #include "LinkHarness.h"
-#include "board/FrmMain.h"
 #include "board/ZoneTable.h"
-#include "link/PeerSocket.h"
+#include "boardwindow/BoardWindow.h"
+#include "link/PeerLink.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -192,15 +192,15 @@ void setTextOf(QWidget *editor, const QString &text)
 struct Seat
 {
     CountingPlatform platform;
-    std::unique_ptr<FrmMain> window;
+    std::unique_ptr<BoardWindow> window;
 
     // With a folder, the seat keeps its recovery copy there, as the real program does.
     explicit Seat(const QString &recoveryFolder = {})
-        : window(std::make_unique<FrmMain>(platform, 0))
+        : window(std::make_unique<BoardWindow>(platform, 0))
     {
         if (!recoveryFolder.isEmpty())
             window->keepRecoveryIn(recoveryFolder);
-        window->Form_Load();
+        window->start();
     }
 
     template <typename T = QWidget> T *control(const QString &name) const
@@ -211,7 +211,7 @@ struct Seat
         return widget;
     }
 
-    PeerSocket *socket() const { return control<PeerSocket>(QStringLiteral("W1")); }
+    PeerLink *socket() const { return &window->link(); }
 
     QTcpSocket *linkSocket() const { return LinkHarness::linkSocket(socket()); }
 
@@ -240,8 +240,8 @@ public:
 
     bool link()
     {
-        b.socket()->Close();
-        b.socket()->Connect(QStringLiteral("127.0.0.1"), a.socket()->LocalPort());
+        b.socket()->close();
+        b.socket()->dial(QStringLiteral("127.0.0.1"), a.socket()->localPort());
         m_linked = pumpUntil(
             [&] {
                 return a.status() == QLatin1String("Connected") &&
@@ -256,7 +256,7 @@ public:
     {
         if (m_linked) {
             b.window->close();
-            (void)pumpUntil([&] { return a.socket()->State() == PeerSocket::Closed; }, 5000);
+            (void)pumpUntil([&] { return a.socket()->state() == PeerLink::State::Closed; }, 5000);
             pumpFor(20 * NsPerMs);
         }
         a.window->close();

@@ -16,7 +16,7 @@
 
 #include "LinkHarness.h"
 #include "board/ZoneTable.h"
-#include "link/PeerSocket.h"
+#include "link/PeerLink.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -253,8 +253,8 @@ void benchLink(const Link &link, BenchReport &report)
     Seat typing;
     Seat opponent;
     DelayRelay relay(opponent.port(), link.delayMs);
-    typing.socket()->Close();
-    if (!ShapedPath::fromFarEnd([&] { typing.socket()->Connect(NearAddress, relay.port()); })) {
+    typing.socket()->close();
+    if (!ShapedPath::fromFarEnd([&] { typing.socket()->dial(NearAddress, relay.port()); })) {
         report.note(name + QStringLiteral(": skipped, could not dial from the namespace"));
         return;
     }

@@ -1,8 +1,7 @@
 #include "PeerListener.h"
 
 #include "LinkSentences.h"
-#include "PeerSession.h"
-#include "WireMessage.h"
+#include "wire/Greeting.h"
 
 #include <QPointer>
 #include <QTcpServer>
@@ -11,8 +10,6 @@
 
 namespace {
 
-// What a dialling copy sends first: the greeting's code and the start of its tag.
-const QByteArray CopyGreeting = (WireCode::Greeting + QStringLiteral("skarnet/")).toLatin1();
 // Beyond this many requests waiting for their greeting, more are refused at once.
 constexpr qsizetype MostScreened = 8;
 
@@ -94,7 +91,7 @@ void PeerListener::screen(QTcpSocket *request)
     connect(request, &QTcpSocket::readyRead, this, [this, request] { checkGreeting(request); });
     connect(request, &QTcpSocket::disconnected, this, [this, request] { dropScreened(request); });
     connect(request, &QTcpSocket::errorOccurred, this, [this, request] { dropScreened(request); });
-    QTimer::singleShot(PeerSession::GreetingWaitMs, this, [this, request = QPointer(request)] {
+    QTimer::singleShot(Greeting::WaitMs, this, [this, request = QPointer(request)] {
         if (request)
             dropScreened(request);
     });
@@ -106,12 +103,14 @@ void PeerListener::checkGreeting(QTcpSocket *request)
 {
     if (!m_screened.contains(request))
         return;
-    const QByteArray start = request->peek(CopyGreeting.size());
-    if (!CopyGreeting.startsWith(start)) {
+    // What a dialling copy sends first: the greeting's code and the start of its tag.
+    static const QByteArray copyGreeting = Greeting::wireStart();
+    const QByteArray start = request->peek(copyGreeting.size());
+    if (!copyGreeting.startsWith(start)) {
         dropScreened(request);
         return;
     }
-    if (start.size() < CopyGreeting.size())
+    if (start.size() < copyGreeting.size())
         return;
     m_screened.removeOne(request);
     request->disconnect(this);

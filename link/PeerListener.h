@@ -15,7 +15,7 @@ class QTcpSocket;
 // While waiting for a copy whose link was lost, only copies are let through: a request is
 // offered once its first bytes are a copy's greeting (which a dialling copy sends as soon as it
 // is connected, and which is left unread for the session), and closed when anything else comes
-// first or nothing within PeerSession::GreetingWaitMs. Port scanners and plain peers then
+// first or nothing within Greeting::WaitMs. Port scanners and plain peers then
 // leave no trace on the board while it waits.
 class PeerListener : public QObject
 {

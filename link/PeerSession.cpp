@@ -2,58 +2,19 @@
 
 #include "LinkSentences.h"
 #include "TcpOptions.h"
-#include "Windows1252.h"
+#include "wire/Greeting.h"
 
 #include <QDeadlineTimer>
 #include <QScopedValueRollback>
 #include <QTcpSocket>
 
-const QString PeerSession::GreetingTag = QStringLiteral("skarnet/2");
-
 namespace {
-
-const QString GreetingPrefix = QStringLiteral("skarnet/");
-
-bool isGreeting(const WireMessage &message)
-{
-    return message.code == WireCode::Greeting && message.payload.startsWith(GreetingPrefix);
-}
-
-// The version after "skarnet/"; a tag that does not end in a number counts as the first.
-int greetingVersion(const QString &payload)
-{
-    bool isNumber = false;
-    const int version = payload.mid(GreetingPrefix.size()).toInt(&isNumber);
-    return isNumber && version > 1 ? version : 1;
-}
-
-QByteArray framedBytes(const QString &message)
-{
-    QByteArray bytes = message.toUtf8();
-    bytes.replace('\0', QByteArrayView());
-    bytes.append('\0');
-    return bytes;
-}
 
 // A zone's whole text, which the next text of that zone makes out of date. Life points are
 // left out: each change of them is an event the players follow one by one.
 bool replacesEarlier(const QString &message)
 {
-    static const QStringList zoneCodes = [] {
-        QStringList codes;
-        for (int code = 1; code <= 16; ++code)
-            codes.append(QStringLiteral("%1").arg(code, 2, 10, QLatin1Char('0')));
-        codes.removeOne(WireCode::LifePoints);
-        return codes;
-    }();
-    return zoneCodes.contains(message.left(2));
-}
-
-QByteArray plainBytes(const QString &message)
-{
-    QByteArray bytes = Windows1252::encode(message);
-    bytes.replace('\0', QByteArrayView());
-    return bytes;
+    return MessageTable::kindOf(message.left(2)) == MessageKind::ZoneText;
 }
 
 } // namespace
@@ -62,7 +23,7 @@ PeerSession::PeerSession(QObject *parent)
     : QObject(parent)
 {
     m_greetingWait.setSingleShot(true);
-    m_greetingWait.setInterval(GreetingWaitMs);
+    m_greetingWait.setInterval(Greeting::WaitMs);
     connect(&m_greetingWait, &QTimer::timeout, this, &PeerSession::settleOnPlainSending);
     m_connectWait.setSingleShot(true);
     m_connectWait.setInterval(ConnectTimeoutMs);
@@ -130,7 +91,7 @@ void PeerSession::onConnected()
     m_linkWasUp = true;
     m_awaitingGreeting = true;
     m_greetingWait.start();
-    writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
+    writeBytes(WireMessage::framedBytes(Greeting::message()));
 }
 
 bool PeerSession::send(const QString &message)
@@ -178,7 +139,8 @@ bool PeerSession::networkKeepsUp() const
 
 bool PeerSession::writeMessage(const QString &message)
 {
-    return writeBytes(m_sendFramed ? framedBytes(message) : plainBytes(message));
+    return writeBytes(m_sendFramed ? WireMessage::framedBytes(message)
+                                   : WireMessage::plainBytes(message));
 }
 
 bool PeerSession::writeBytes(const QByteArray &bytes)
@@ -217,8 +179,8 @@ void PeerSession::readIncoming()
     const QTcpSocket *reading = m_socket;
     for (const QString &text : std::as_const(texts)) {
         WireMessage message = WireMessage::parse(text);
-        if (isGreeting(message)) {
-            m_peerVersion = greetingVersion(message.payload);
+        if (Greeting::isGreeting(message)) {
+            m_peerVersion = Greeting::versionOf(message.payload);
             onGreeting();
         } else
             m_inbox.enqueue(std::move(message));
@@ -251,7 +213,7 @@ void PeerSession::onGreeting()
     m_sendFramed = true;
     m_keepAlive.start();
     if (m_acceptedSide)
-        writeBytes(framedBytes(WireMessage::build(WireCode::Greeting, GreetingTag)));
+        writeBytes(WireMessage::framedBytes(Greeting::message()));
     settleOnPlainSending();
     if (m_sendFramed)
         emit framingAgreed();

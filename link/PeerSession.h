@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageReader.h"
-#include "WireMessage.h"
+#include "wire/MessageReader.h"
+#include "wire/WireMessage.h"
 
 #include <QAbstractSocket>
 #include <QObject>
@@ -14,7 +14,7 @@ class QTcpSocket;
 // One connection to the other player, from dialling or accepting to its end.
 //
 //   dial(host, port) -> connected -> greeting sent; outgoing messages are held until the
-//                       peer's greeting shows it reads frames, or until GreetingWaitMs passes
+//                       peer's greeting shows it reads frames, or until Greeting::WaitMs passes
 //                       without one (a peer that only knows the plain form)
 //   accept(request)  -> the owner sends its first message; the requester's greeting, if any,
 //                       is read after it, so our replies follow that first message
@@ -42,7 +42,6 @@ class PeerSession : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int GreetingWaitMs = 2000;
     // An outgoing connection that has not come up by then is given up and reported.
     static constexpr int ConnectTimeoutMs = 15000;
     static constexpr int KeepAliveMs = 5000;
@@ -51,7 +50,6 @@ public:
     // holds back small writes for a moment even on a fast link.
     static constexpr qint64 SendAheadBytes = 1024;
     static constexpr int DrainCheckMs = 5;
-    static const QString GreetingTag;
 
     explicit PeerSession(QObject *parent = nullptr);
 
@@ -65,7 +63,7 @@ public:
     bool send(const QString &message);
     // Messages held while the handshake is undecided must go out in the form the peer reads:
     // framed to a copy that answers the greeting, plain to a peer that never will. So this waits
-    // (at most for what is left of GreetingWaitMs) for the answer, then sends them. The session
+    // (at most for what is left of Greeting::WaitMs) for the answer, then sends them. The session
     // may end meanwhile.
     void settleHandshake();
     // Settles the handshake, then ends the session and hands over its socket for a graceful

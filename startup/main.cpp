@@ -1,9 +1,9 @@
-#include "board/BoardLayout.h"
-#include "board/FrmMain.h"
-#include "link/PortMapper.h"
+#include "boardwindow/BoardLayout.h"
+#include "boardwindow/BoardWindow.h"
 #include "platform/QtPlatformServices.h"
 #include "platform/ScreenFit.h"
-#include "startup/FrmSplash.h"
+#include "router/PortMappingScheduler.h"
+#include "startup/SplashWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -113,8 +113,8 @@ int main(int argc, char *argv[])
         QStringLiteral("port"),
         QStringLiteral("Listen on TCP port <port>, and dial the other copy on it too unless an "
                        "address names another port (default: %1).")
-            .arg(FrmMain::DefaultPort),
-        QStringLiteral("port"), QString::number(FrmMain::DefaultPort));
+            .arg(BoardWindow::DefaultPort),
+        QStringLiteral("port"), QString::number(BoardWindow::DefaultPort));
     const QCommandLineOption noPortMapping(
         QStringLiteral("no-port-mapping"),
         QStringLiteral("Do not ask the home router (over UPnP or NAT-PMP) to open the port for "
@@ -160,21 +160,21 @@ int main(int argc, char *argv[])
 
     QtPlatformServices platform;
     // Outlives the main window: at the end it removes the port it opened on the router.
-    PortMapper portMapper;
-    std::unique_ptr<FrmMain> frmMain;
-    auto *splash = new FrmSplash;
-    QObject::connect(splash, &FrmSplash::dismissed, [&] {
-        frmMain = std::make_unique<FrmMain>(platform, *port);
+    PortMappingScheduler portMapper;
+    std::unique_ptr<BoardWindow> board;
+    auto *splash = new SplashWindow;
+    QObject::connect(splash, &SplashWindow::dismissed, [&] {
+        board = std::make_unique<BoardWindow>(platform, *port);
         if (!parser.isSet(noPortMapping))
-            frmMain->setPortMapper(&portMapper);
-        frmMain->keepRecoveryIn(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-        frmMain->Form_Load();
-        frmMain->show();
+            board->setPortMapper(&portMapper);
+        board->keepRecoveryIn(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        board->start();
+        board->show();
     });
     splash->show();
     const int status = app.exec();
     // Closing the window said goodbye; the socket finishes delivering it as it goes.
-    frmMain.reset();
+    board.reset();
     portMapper.stop();
     return status;
 }

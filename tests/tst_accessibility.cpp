@@ -5,12 +5,12 @@
 // opponent changes it.
 #include "LinkHarness.h"
 #include "RecordingPlatform.h"
-#include "board/FrmMain.h"
 #include "board/ZoneTable.h"
-#include "chance/FrmOutcome.h"
-#include "connections/FrmConnections.h"
-#include "link/PeerSocket.h"
-#include "startup/FrmSplash.h"
+#include "boardwindow/BoardWindow.h"
+#include "chance/CoinDiceWindow.h"
+#include "connections/ConnectionsWindow.h"
+#include "link/PeerLink.h"
+#include "startup/SplashWindow.h"
 
 #include <QAccessible>
 #include <QGroupBox>
@@ -107,16 +107,16 @@ QGroupBox *frameOf(const QWidget *window, const QWidget *control)
 struct Windows
 {
     RecordingPlatform platform;
-    std::unique_ptr<FrmMain> main;
-    QPointer<FrmConnections> connections;
-    QPointer<FrmOutcome> outcome;
-    std::unique_ptr<FrmSplash> splash;
+    std::unique_ptr<BoardWindow> main;
+    QPointer<ConnectionsWindow> connections;
+    QPointer<CoinDiceWindow> outcome;
+    std::unique_ptr<SplashWindow> splash;
 
     Windows()
-        : main(std::make_unique<FrmMain>(platform, 0))
-        , connections(new FrmConnections(link(), 0, platform))
-        , outcome(new FrmOutcome(link(), platform))
-        , splash(std::make_unique<FrmSplash>())
+        : main(std::make_unique<BoardWindow>(platform, 0))
+        , connections(new ConnectionsWindow(main->table(), platform))
+        , outcome(new CoinDiceWindow(main->table(), platform))
+        , splash(std::make_unique<SplashWindow>())
     {
         main->show();
         connections->show();
@@ -129,7 +129,7 @@ struct Windows
         delete outcome;
     }
 
-    PeerSocket &link() const { return *main->findChild<PeerSocket *>(QStringLiteral("W1")); }
+    PeerLink &link() const { return main->link(); }
 
     QWidget *byName(const QString &objectName) const
     {
@@ -337,7 +337,7 @@ void TestAccessibility::zonesNamedAfterTheirFrames()
     QFETCH(QString, editor);
     QFETCH(QString, display);
     QFETCH(QString, caption);
-    const FrmMain *window = m_windows->main.get();
+    const BoardWindow *window = m_windows->main.get();
     QWidget *editorWidget = window->findChild<QWidget *>(editor);
     QWidget *displayWidget = window->findChild<QWidget *>(display);
     QVERIFY(editorWidget && displayWidget);
@@ -366,7 +366,7 @@ void TestAccessibility::zonesNamedAfterTheirFrames()
 // labels its control for a screen reader, which reads the two together.
 void TestAccessibility::captionsLabelTheirControls()
 {
-    const FrmMain *window = m_windows->main.get();
+    const BoardWindow *window = m_windows->main.get();
     const QStringList headings = {QStringLiteral("Label5"), QStringLiteral("Label6")};
     int captions = 0;
     for (QLabel *label : window->findChildren<QLabel *>()) {

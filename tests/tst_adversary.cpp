@@ -4,13 +4,13 @@
 // valid messages said, and the status line tells the truth about the link.
 #include "LinkHarness.h"
 #include "RecordingPlatform.h"
-#include "board/FrmMain.h"
 #include "board/ZoneTable.h"
-#include "connections/FrmConnections.h"
-#include "link/MessageReader.h"
+#include "boardwindow/BoardWindow.h"
+#include "connections/ConnectionsWindow.h"
+#include "link/PeerLink.h"
 #include "link/PeerSession.h"
-#include "link/PeerSocket.h"
-#include "link/WireMessage.h"
+#include "wire/MessageReader.h"
+#include "wire/WireMessage.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -33,19 +33,8 @@ namespace {
 
 using namespace LinkHarness;
 
-// The greeting of a connecting copy, as it goes on the wire.
-const QByteArray Greeting("20skarnet/2\0", 12);
 // Generous, for the floods of megabytes under the sanitizers.
 constexpr int FloodTimeoutMs = 180000;
-
-// The messages as a reader of frames expects them: each one ends in a NUL.
-QByteArray framed(std::initializer_list<QByteArray> messages)
-{
-    QByteArray bytes;
-    for (const QByteArray &message : messages)
-        bytes += message + '\0';
-    return bytes;
-}
 
 // Everything the board shows from the peer: the opponent half, the chat log, the status line.
 QMap<QString, QString> shownFromPeer(const Seat &seat)
@@ -60,19 +49,19 @@ QMap<QString, QString> shownFromPeer(const Seat &seat)
 // while listening, either that it waits or that it waits for a copy whose link was lost.
 bool statusIsTruthful(const Seat &seat)
 {
-    const PeerSocket::LinkState state = seat.socket()->State();
-    const bool up = state == PeerSocket::Connected;
+    const PeerLink::State state = seat.socket()->state();
+    const bool up = state == PeerLink::State::Connected;
     const QString waiting =
         seat.socket()->isRelinking() ? StatusText::Reconnecting : StatusText::WaitingForConnection;
     const bool truthful = up ? seat.status() == StatusText::Connected
-                          : state == PeerSocket::Listening
+                          : state == PeerLink::State::Listening
                               ? seat.status() == waiting
                               : seat.status().startsWith(StatusText::Disconnected);
     if (!truthful)
         qWarning("status %s while the link is %s", qPrintable(seat.status()),
-                 up                               ? "up"
-                 : state == PeerSocket::Listening ? "listening"
-                                                  : "down");
+                 up                                    ? "up"
+                 : state == PeerLink::State::Listening ? "listening"
+                                                       : "down");
     return truthful;
 }
 
@@ -82,9 +71,9 @@ bool framedLink(Seat &seat, PlainPeer &peer)
 {
     if (!plainLink(seat, peer))
         return false;
-    peer.send(Greeting);
+    peer.send(greeting());
     // The seat's whole half follows its greeting.
-    const QByteArray reply = QByteArray("18Connected") + '\0' + Greeting;
+    const QByteArray reply = QByteArray("18Connected") + '\0' + greeting();
     if (!QTest::qWaitFor([&] { return peer.received.startsWith(reply); }, LinkTimeoutMs))
         return false;
     peer.send(QByteArray(1, '\0'));
@@ -117,16 +106,6 @@ bool carriesBothWays(Seat &seat, PlainPeer &peer)
         return false;
     }
     return true;
-}
-
-// Ends the connection with a reset (RST) instead of an orderly close, as a crashed peer or a
-// broken network does.
-void resetConnection(QTcpSocket *socket)
-{
-    const linger immediately{1, 0};
-    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately,
-                 sizeof immediately);
-    socket->abort();
 }
 
 // Ends only the sending direction: the other side reads the end of the stream, and could
@@ -196,7 +175,7 @@ bool playSomeMoves(Seat &seat, PlainPeer &peer)
 // A copy listens again the way the player makes it: "Wait For Connection".
 void waitForConnectionAgain(Seat &seat)
 {
-    openConnections(seat)->cmdWait_Click();
+    openConnections(seat)->onWaitClicked();
 }
 
 // A real copy can link to `seat` (listening again) and the two exchange an edit each way.
@@ -297,7 +276,7 @@ void TestAdversary::randomBytesShowNothing()
     QCOMPARE(shownFromPeer(seat), before);
     QCOMPARE(seat.platform.announcements.size(), 0);
     QCOMPARE(seat.platform.beeps, 0);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
     QVERIFY(statusIsTruthful(seat));
     QVERIFY(!peer.ended);
     QVERIFY(carriesBothWays(seat, peer));
@@ -373,7 +352,7 @@ void TestAdversary::invalidUtf8ShownAsReplacement()
     }
     QCOMPARE(shown, after);
     QCOMPARE(seat.platform.beeps, control == QLatin1String("txtChat") ? 1 : 0);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
     QCOMPARE(seat.platform.programEnds, 0);
 }
 
@@ -415,7 +394,7 @@ void TestAdversary::frameOverTheCapEndsOnlyTheLink()
         QCoreApplication::processEvents();
     }
 
-    QTRY_VERIFY_WITH_TIMEOUT(seat.socket()->State() == PeerSocket::Closed, FloodTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(seat.socket()->state() == PeerLink::State::Closed, FloodTimeoutMs);
     // The player is told why the link ended.
     QVERIFY2(seat.status().startsWith(StatusText::Disconnected) &&
                  seat.status().contains(QStringLiteral("over 1 MiB")),
@@ -466,7 +445,7 @@ void TestAdversary::nulFloodChangesNothing()
     QTRY_COMPARE_WITH_TIMEOUT(seat.text("lblP2FieldZone"), QStringLiteral("after the flood"),
                               FloodTimeoutMs);
     QVERIFY(seat.socket()->readsFrames());
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
     QVERIFY(linkSocket(seat.socket()));
     QCOMPARE(linkSocket(seat.socket())->bytesAvailable(), qint64(0));
 
@@ -573,7 +552,7 @@ void TestAdversary::resetMidMessageKeepsWhatWasShown()
     resetConnection(peer.socket);
 
     QTRY_COMPARE(seat.status(), StatusText::Reconnecting);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Listening);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Listening);
     QVERIFY(statusIsTruthful(seat));
     QTest::qWait(SettleMs);
     expected.insert(QStringLiteral("lblStatus"), StatusText::Reconnecting);
@@ -613,7 +592,8 @@ void TestAdversary::halfCloseIsNoticed()
 
     const QString ended = greetFirst ? StatusText::Reconnecting : StatusText::Disconnected;
     QTRY_COMPARE(seat.status(), ended);
-    QCOMPARE(seat.socket()->State(), greetFirst ? PeerSocket::Listening : PeerSocket::Closed);
+    QCOMPARE(seat.socket()->state(),
+             greetFirst ? PeerLink::State::Listening : PeerLink::State::Closed);
     QVERIFY(statusIsTruthful(seat));
     QTRY_VERIFY(peer.ended);
     expected.insert(QStringLiteral("lblP2Hand"), QStringLiteral("33"));
@@ -677,7 +657,7 @@ void TestAdversary::markupShownLiterallyAndNothingLoaded()
     QCOMPARE(seat.control<QLabel>(QStringLiteral("lblStatus"))->textFormat(), Qt::PlainText);
     QCOMPARE(seat.platform.announcements.first(), RecordingPlatform::Box(markup, "Skarnet"));
     QVERIFY2(!fetchRecorder.hasPendingConnections(), "the board tried to fetch something");
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
     QCOMPARE(seat.platform.programEnds, 0);
 }
 
@@ -713,7 +693,7 @@ void TestAdversary::moreClientsAreRefusedWithoutTouchingTheLink()
         QTcpSocket *socket = intruder.get();
         connect(socket, &QTcpSocket::connected, socket, [socket, &admitted] {
             ++admitted;
-            socket->write(Greeting + framed({"18Disconnected", "16intruder", "17x: hi"}));
+            socket->write(greeting() + framed({"18Disconnected", "16intruder", "17x: hi"}));
         });
         connect(socket, &QTcpSocket::readyRead, socket,
                 [socket, &heard] { heard += socket->readAll(); });
@@ -734,7 +714,7 @@ void TestAdversary::moreClientsAreRefusedWithoutTouchingTheLink()
     QCOMPARE(shownFromPeer(seat), before);
     QCOMPARE(peer.received, receivedBefore);
     QVERIFY(!peer.ended);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
     QVERIFY(statusIsTruthful(seat));
     QVERIFY(carriesBothWays(seat, peer));
     QCOMPARE(seat.platform.programEnds, 0);
@@ -780,7 +760,7 @@ void TestAdversary::crowdKnockingAtOnceGetsOneLink()
     QCOMPARE(seat.status(), StatusText::Connected);
     QVERIFY(!canConnect(port));
 
-    linked.send(Greeting);
+    linked.send(greeting());
     QTRY_VERIFY(seat.socket()->sendsFrames());
     linked.send(QByteArray(1, '\0'));
     QVERIFY(carriesBothWays(seat, linked));
@@ -807,9 +787,9 @@ void TestAdversary::silentClientBlocksNothing()
     PlainPeer silent;
     QVERIFY(plainLink(seat, silent));
     // Longer than any wait of the handshake.
-    QTest::qWait(PeerSession::GreetingWaitMs + SettleMs);
+    QTest::qWait(Greeting::WaitMs + SettleMs);
     QCOMPARE(seat.status(), StatusText::Connected);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Connected);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
 
     seat.control<QLineEdit>("txtP1LP")->setText(QStringLiteral("7000"));
     seat.control<QPlainTextEdit>("txtP1Grave")->setPlainText(QStringLiteral("Kuriboh\nRaigeki"));
@@ -827,7 +807,7 @@ void TestAdversary::silentClientBlocksNothing()
         resetConnection(silent.socket);
     else
         silent.socket->disconnectFromHost();
-    QTRY_COMPARE(seat.socket()->State(), PeerSocket::Listening);
+    QTRY_COMPARE(seat.socket()->state(), PeerLink::State::Listening);
     QCOMPARE(seat.status(), StatusText::WaitingForConnection);
     QVERIFY(realCopyLinks(seat));
     QCOMPARE(seat.platform.programEnds, 0);
@@ -863,7 +843,7 @@ void TestAdversary::visitorGoneBeforeSpeakingLeavesSeatListening()
     scanner.connectToHost(QHostAddress::LocalHost, quint16(seat.port()));
     QVERIFY(scanner.waitForConnected(LinkTimeoutMs));
     if (!sent.isEmpty()) {
-        QTRY_COMPARE(seat.socket()->State(), PeerSocket::Connected);
+        QTRY_COMPARE(seat.socket()->state(), PeerLink::State::Connected);
         scanner.write(sent);
         QTest::qWait(SettleMs);
     }
@@ -872,7 +852,7 @@ void TestAdversary::visitorGoneBeforeSpeakingLeavesSeatListening()
     else
         scanner.disconnectFromHost();
     QTest::qWait(SettleMs);
-    QTRY_VERIFY(seat.socket()->State() != PeerSocket::Connected);
+    QTRY_VERIFY(seat.socket()->state() != PeerLink::State::Connected);
     QVERIFY(statusIsTruthful(seat));
     QCOMPARE(seat.platform.programEnds, 0);
     QCOMPARE(seat.platform.boxes.size(), 1); // the thanks box only
@@ -881,11 +861,11 @@ void TestAdversary::visitorGoneBeforeSpeakingLeavesSeatListening()
         QCOMPARE(seat.status(), StatusText::Disconnected);
         waitForConnectionAgain(seat);
     } else {
-        QTRY_COMPARE(seat.socket()->State(), PeerSocket::Listening);
+        QTRY_COMPARE(seat.socket()->state(), PeerLink::State::Listening);
         PlainPeer peer;
         QVERIFY(plainLink(seat, peer));
         peer.socket->disconnectFromHost();
-        QTRY_COMPARE(seat.socket()->State(), PeerSocket::Listening);
+        QTRY_COMPARE(seat.socket()->state(), PeerLink::State::Listening);
     }
     QVERIFY(realCopyLinks(seat));
 }

@@ -2,10 +2,10 @@
 // loopback link, and the fairness of the draws of a real run.
 #include "LinkHarness.h"
 #include "RecordingPlatform.h"
-#include "chance/DrawSentences.h"
-#include "chance/FrmOutcome.h"
-#include "link/DrawProtocol.h"
-#include "link/PeerSocket.h"
+#include "chance/CoinDiceWindow.h"
+#include "draws/DrawProtocol.h"
+#include "draws/DrawSentences.h"
+#include "link/PeerLink.h"
 #include "platform/QtPlatformServices.h"
 
 #include <QApplication>
@@ -46,11 +46,11 @@ void addClick(const QByteArray &name, double draw, const QString &result, bool c
 }
 
 // Clicks the board's "COIN / DICE" and returns the coin and dice window it shows.
-FrmOutcome *openOutcome(Seat &seat)
+CoinDiceWindow *openOutcome(Seat &seat)
 {
     seat.control<QPushButton>(QStringLiteral("cmdProb"))->click();
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *window = qobject_cast<FrmOutcome *>(widget);
+        auto *window = qobject_cast<CoinDiceWindow *>(widget);
         if (window && window->isVisible())
             return window;
     }
@@ -79,9 +79,9 @@ private slots:
 
 void TestChance::freshWindowLayout()
 {
-    PeerSocket idle;
+    TableProtocol idle;
     RecordingPlatform platform;
-    FrmOutcome window(idle, platform);
+    CoinDiceWindow window(idle, platform);
 
     QCOMPARE(window.objectName(), QStringLiteral("frmOutcome"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Coin / Dice Roll"));
@@ -136,9 +136,9 @@ void TestChance::freshWindowLayout()
 
 void TestChance::opensCentredWithCoinFocusedAndDeletesOnClose()
 {
-    PeerSocket idle;
+    TableProtocol idle;
     RecordingPlatform platform;
-    QPointer<FrmOutcome> window = new FrmOutcome(idle, platform);
+    QPointer<CoinDiceWindow> window = new CoinDiceWindow(idle, platform);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
     window->activateWindow();
@@ -196,7 +196,7 @@ void TestChance::clickShowsAndAnnounces()
     PlainPeer peer;
     if (connected)
         QVERIFY(plainLink(seat, peer));
-    FrmOutcome window(*seat.socket(), seat.platform);
+    CoinDiceWindow window(seat.window->table(), seat.platform);
     // The second value is left for a click that would wrongly draw twice.
     seat.platform.draws = {draw, 0.25};
 
@@ -219,7 +219,7 @@ void TestChance::copiesDrawTogether()
     Seat other;
     QVERIFY(link(drawer, other));
     QVERIFY(drawer.socket()->drawsTogether());
-    FrmOutcome *window = openOutcome(drawer);
+    CoinDiceWindow *window = openOutcome(drawer);
     QVERIFY(window);
 
     QSet<QString> seen;
@@ -252,7 +252,7 @@ void TestChance::peersThatDoNotDrawTogetherHearTheResult_data()
     QTest::addColumn<QByteArray>("greeting");
     QTest::newRow("a peer of the plain table") << QByteArray();
     // An earlier copy frames its messages but does not take part in draws.
-    QTest::newRow("a copy that greets with version 1") << QByteArray("20skarnet/1\0", 12);
+    QTest::newRow("a copy that greets with version 1") << greeting(1);
 }
 
 // Through the board's own coin window: the click draws alone and the peer hears the result as
@@ -272,7 +272,7 @@ void TestChance::peersThatDoNotDrawTogetherHearTheResult()
     QVERIFY(!seat.socket()->drawsTogether());
     seat.platform.draws = {0.75};
     const qsizetype before = peer.received.size();
-    FrmOutcome *window = openOutcome(seat);
+    CoinDiceWindow *window = openOutcome(seat);
     QVERIFY(window);
     button(*window, "cmdCoin")->click();
     QCOMPARE(outcome(*window)->text(), QStringLiteral("Tails") + Received);
@@ -294,7 +294,7 @@ void TestChance::lyingPeerIsCaughtAndTheLinkStaysUp_data()
     const QByteArray commit =
         DrawProtocol::commit(7, 6, DrawProtocol::commitment(salt, secret)).toLatin1();
     const QByteArray reveal = DrawProtocol::reveal(7, salt, secret).toLatin1();
-    const QByteArray greeting("20skarnet/2\0", 12);
+    const QByteArray greeting = LinkHarness::greeting();
     QTest::newRow("a reveal of another secret")
         << greeting
         << QList<QByteArray>{commit, DrawProtocol::reveal(7, salt, QByteArray(32, 'x')).toLatin1()}
@@ -341,9 +341,9 @@ void TestChance::lyingPeerIsCaughtAndTheLinkStaysUp()
 // and tails.
 void TestChance::realDiceAndCoinAreFair()
 {
-    PeerSocket idle;
+    TableProtocol idle;
     QtPlatformServices platform;
-    FrmOutcome window(idle, platform);
+    CoinDiceWindow window(idle, platform);
     QPushButton *dice = button(window, "cmdDice");
     QPushButton *coin = button(window, "cmdCoin");
     QLabel *label = outcome(window);
@@ -378,9 +378,9 @@ void TestChance::realDiceAndCoinAreFair()
 // coin), not nearly always.
 void TestChance::backToBackDrawsAreIndependent()
 {
-    PeerSocket idle;
+    TableProtocol idle;
     QtPlatformServices platform;
-    FrmOutcome window(idle, platform);
+    CoinDiceWindow window(idle, platform);
     QLabel *label = outcome(window);
 
     constexpr int Pairs = 10000;

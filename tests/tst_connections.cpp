@@ -2,10 +2,10 @@
 // chat and the life-point buttons, and the splash that leads to the main window.
 #include "FakeRouter.h"
 #include "LinkHarness.h"
-#include "connections/FrmConnections.h"
+#include "connections/ConnectionsWindow.h"
 #include "link/LocalAddresses.h"
-#include "link/PortMapper.h"
-#include "startup/FrmSplash.h"
+#include "router/PortMappingScheduler.h"
+#include "startup/SplashWindow.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -44,11 +44,11 @@ struct TwoCopies
 
     bool connectThroughWindow()
     {
-        FrmConnections *connections = openConnections(dialing);
+        ConnectionsWindow *connections = openConnections(dialing);
         if (!connections)
             return false;
         dialing.platform.answers = {QStringLiteral("127.0.0.1")};
-        connections->cmdConnect_Click();
+        connections->onConnectClicked();
         return bothLinked(dialing, listening);
     }
 };
@@ -84,33 +84,33 @@ private slots:
 void TestConnections::connectionsWindowOpensOnceAndFresh()
 {
     Seat seat;
-    FrmConnections *first = openConnections(seat);
+    ConnectionsWindow *first = openConnections(seat);
     QVERIFY(first);
     QCOMPARE(first->windowTitle(), QStringLiteral("Connections"));
     QCOMPARE(first->size(), QSize(320, 248));
     QCOMPARE(first->findChild<QLabel *>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Wait For Connection  Connect to IP             Disconnect"));
     auto *address = first->findChild<QLineEdit *>(QStringLiteral("txtIP"));
-    QCOMPARE(address->text(), seat.socket()->LocalIP());
+    QCOMPARE(address->text(), seat.socket()->localAddress());
 
     address->setText(QStringLiteral("edited"));
     QCOMPARE(openConnections(seat), first); // brought forward, not built again
     QCOMPARE(address->text(), QStringLiteral("edited"));
 
-    QPointer<FrmConnections> closed = first;
+    QPointer<ConnectionsWindow> closed = first;
     first->close();
     QTRY_VERIFY(!closed);
-    FrmConnections *second = openConnections(seat);
+    ConnectionsWindow *second = openConnections(seat);
     QVERIFY(second);
     QCOMPARE(second->findChild<QLineEdit *>(QStringLiteral("txtIP"))->text(),
-             seat.socket()->LocalIP());
+             seat.socket()->localAddress());
     QCOMPARE(seat.status(), QStringLiteral("Waiting for connection")); // opening touched nothing
 }
 
 void TestConnections::connectionsWindowShowsWhereToReachThisCopy()
 {
     Seat seat(freePort());
-    FrmConnections *connections = openConnections(seat);
+    ConnectionsWindow *connections = openConnections(seat);
     QVERIFY(connections);
     // The controls other tools click by position stay where they always were.
     const QMap<QString, QRect> kept{
@@ -159,7 +159,7 @@ void TestConnections::connectionsWindowShowsWhereToReachThisCopy()
 
     // A copy that could not open its port still says which port it asked for.
     TwoCopies copies;
-    FrmConnections *dialing = openConnections(copies.dialing);
+    ConnectionsWindow *dialing = openConnections(copies.dialing);
     QCOMPARE(dialing->findChild<QLineEdit *>(QStringLiteral("txtPort"))->text(),
              QString::number(copies.listening.port()));
 }
@@ -170,7 +170,7 @@ void TestConnections::connectionsWindowShowsWhereToReachThisCopy()
 void TestConnections::internetAddressShownAndCopied()
 {
     Seat plain;
-    FrmConnections *withoutRouter = openConnections(plain);
+    ConnectionsWindow *withoutRouter = openConnections(plain);
     QVERIFY(withoutRouter);
     QCOMPARE(withoutRouter->findChild<QLabel *>(QStringLiteral("lblInternet"))->text(),
              QStringLiteral("On the internet: not asked (port mapping is off)"));
@@ -178,11 +178,12 @@ void TestConnections::internetAddressShownAndCopied()
         !withoutRouter->findChild<QPushButton *>(QStringLiteral("cmdCopyAddress"))->isEnabled());
 
     // The router answers after the window is open.
-    PortMapper mapper(std::make_shared<FakeRouter>(300), PortMapper::LeaseSeconds);
+    PortMappingScheduler mapper(std::make_shared<FakeRouter>(300),
+                                PortMappingScheduler::LeaseSeconds);
     Seat seat(freePort());
     seat.window->setPortMapper(&mapper);
     seat.window->startListening();
-    FrmConnections *connections = openConnections(seat);
+    ConnectionsWindow *connections = openConnections(seat);
     QVERIFY(connections);
     auto *internet = connections->findChild<QLabel *>(QStringLiteral("lblInternet"));
     auto *copy = connections->findChild<QPushButton *>(QStringLiteral("cmdCopyAddress"));
@@ -195,7 +196,7 @@ void TestConnections::internetAddressShownAndCopied()
     QCOMPARE(QGuiApplication::clipboard()->text(), address);
 
     // Listening again keeps the port the router opened.
-    connections->cmdWait_Click();
+    connections->onWaitClicked();
     QTest::qWait(SettleMs);
     QCOMPARE(internet->text(),
              QStringLiteral("On the internet: %1 (opened on your router)").arg(address));
@@ -206,7 +207,7 @@ void TestConnections::connectToAddressLinksTwoCopies()
     TwoCopies copies;
     QCOMPARE(copies.dialing.status(), QStringLiteral("Cannot listen on port %1: the port is in use")
                                           .arg(copies.listening.port()));
-    QCOMPARE(copies.dialing.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(copies.dialing.socket()->state(), PeerLink::State::Closed);
     QVERIFY(copies.connectThroughWindow());
     const RecordingPlatform::Box prompt(
         QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
@@ -216,7 +217,7 @@ void TestConnections::connectToAddressLinksTwoCopies()
     QCOMPARE(copies.dialing.platform.prompts, QList<RecordingPlatform::Box>{prompt});
     QCOMPARE(copies.dialing.platform.defaults, QStringList{"127.0.0.1"});
     // Without a port in the answer the copy dials its own port.
-    QCOMPARE(copies.dialing.socket()->RemotePort(), copies.listening.port());
+    QCOMPARE(copies.dialing.socket()->remotePort(), copies.listening.port());
     unlink(copies.dialing, copies.listening);
 }
 
@@ -229,11 +230,11 @@ void TestConnections::lastAddressIsOfferedAgain()
     seat.platform.settings[key] = QStringLiteral("duel.example.org:4000");
     const QString dialled = QStringLiteral("127.0.0.1:%1").arg(freePort());
     seat.platform.answers = {QStringLiteral("127.0.0.1:99999"), dialled};
-    FrmConnections *connections = openConnections(seat);
+    ConnectionsWindow *connections = openConnections(seat);
     QVERIFY(connections);
-    connections->cmdConnect_Click();
+    connections->onConnectClicked();
     QCOMPARE(seat.platform.boxes.size(), 2); // the thanks box, and why the port is wrong
-    connections->cmdConnect_Click();
+    connections->onConnectClicked();
     QCOMPARE(seat.platform.defaults,
              QStringList({"duel.example.org:4000", "duel.example.org:4000"}));
     QCOMPARE(seat.platform.settings.value(key), dialled);
@@ -266,12 +267,12 @@ void TestConnections::everyFormOfAddressLinksTwoCopies()
     Seat listening(freePort());
     Seat dialing(portGiven ? 0 : listening.port());
     QVERIFY(dialing.port() != listening.port() || !portGiven);
-    FrmConnections *connections = openConnections(dialing);
+    ConnectionsWindow *connections = openConnections(dialing);
     dialing.platform.boxes.clear(); // the thanks box of start-up
     dialing.platform.answers = {portGiven ? answer.arg(listening.port()) : answer};
-    connections->cmdConnect_Click();
+    connections->onConnectClicked();
     QCOMPARE(dialing.platform.boxes, QList<RecordingPlatform::Box>{});
-    QCOMPARE(dialing.socket()->RemotePort(), listening.port());
+    QCOMPARE(dialing.socket()->remotePort(), listening.port());
     QVERIFY(bothLinked(dialing, listening));
     unlink(dialing, listening);
 }
@@ -279,10 +280,10 @@ void TestConnections::everyFormOfAddressLinksTwoCopies()
 void TestConnections::cancelledPromptOnlyClosesSocket()
 {
     Seat seat;
-    FrmConnections *connections = openConnections(seat);
-    connections->cmdConnect_Click(); // no answer queued: the player cancels
+    ConnectionsWindow *connections = openConnections(seat);
+    connections->onConnectClicked(); // no answer queued: the player cancels
     QCOMPARE(seat.platform.prompts.size(), 1);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Closed);
     QCOMPARE(seat.status(), QStringLiteral("Waiting for connection"));
     QVERIFY(!canConnect(seat.port()));
 }
@@ -315,13 +316,13 @@ void TestConnections::failedConnectionIsReported()
     QFETCH(QString, host);
     QFETCH(QString, reason);
     Seat seat(freePort());
-    FrmConnections *connections = openConnections(seat);
+    ConnectionsWindow *connections = openConnections(seat);
     seat.platform.answers = {answer};
-    connections->cmdConnect_Click();
+    connections->onConnectClicked();
     QCOMPARE(seat.status(), QStringLiteral("Waiting for response"));
     QTRY_COMPARE_WITH_TIMEOUT(seat.status(),
                               QStringLiteral("Cannot connect to %1: %2").arg(host, reason), 10000);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Failed);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Failed);
 }
 
 void TestConnections::malformedAnswerIsExplained_data()
@@ -353,45 +354,45 @@ void TestConnections::malformedAnswerIsExplained()
     QFETCH(QString, answer);
     QFETCH(QString, told);
     Seat seat(freePort());
-    FrmConnections *connections = openConnections(seat);
+    ConnectionsWindow *connections = openConnections(seat);
     seat.platform.boxes.clear(); // the thanks box of start-up
     seat.platform.answers = {answer};
-    connections->cmdConnect_Click();
+    connections->onConnectClicked();
     QCOMPARE(seat.platform.boxes.size(), 1);
     QVERIFY2(seat.platform.boxes.first().first.contains(told),
              qPrintable(seat.platform.boxes.first().first));
     QCOMPARE(seat.platform.boxes.first().second, QStringLiteral("Connect"));
-    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
-    QCOMPARE(seat.socket()->RemotePort(), 0);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Closed);
+    QCOMPARE(seat.socket()->remotePort(), 0);
     QCOMPARE(seat.status(), QStringLiteral("Waiting for connection"));
     QVERIFY(!canConnect(seat.port()));
     QTest::qWait(SettleMs); // no late report of a connection attempt either
     QCOMPARE(seat.status(), QStringLiteral("Waiting for connection"));
-    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Closed);
 }
 
 void TestConnections::disconnectAndWaitAgain()
 {
     TwoCopies copies;
     QVERIFY(copies.connectThroughWindow());
-    FrmConnections *connections = openConnections(copies.dialing);
-    connections->cmdClose_Click();
+    ConnectionsWindow *connections = openConnections(copies.dialing);
+    connections->onDisconnectClicked();
     QCOMPARE(copies.dialing.status(), Disconnected);
-    QTRY_COMPARE(copies.listening.socket()->State(), PeerSocket::Closed);
+    QTRY_COMPARE(copies.listening.socket()->state(), PeerLink::State::Closed);
     QCOMPARE(copies.listening.status(), Disconnected);
     QVERIFY(!canConnect(copies.listening.port()));
 
     // Wait For Connection listens again, so the same two copies can link once more.
-    FrmConnections *other = openConnections(copies.listening);
-    other->cmdWait_Click();
+    ConnectionsWindow *other = openConnections(copies.listening);
+    other->onWaitClicked();
     QCOMPARE(copies.listening.status(), QStringLiteral("Waiting for connection"));
     QVERIFY(copies.connectThroughWindow());
 
     // Disconnect with nothing connected only closes and says so.
     Seat alone;
-    openConnections(alone)->cmdClose_Click();
+    openConnections(alone)->onDisconnectClicked();
     QCOMPARE(alone.status(), Disconnected);
-    QCOMPARE(alone.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(alone.socket()->state(), PeerLink::State::Closed);
     unlink(copies.dialing, copies.listening);
 }
 
@@ -493,8 +494,8 @@ void TestConnections::splashLeadsOnByClickOnly_data()
 void TestConnections::splashLeadsOnByClickOnly()
 {
     QFETCH(QPoint, where);
-    QPointer<FrmSplash> splash = new FrmSplash;
-    QSignalSpy dismissed(splash.data(), &FrmSplash::dismissed);
+    QPointer<SplashWindow> splash = new SplashWindow;
+    QSignalSpy dismissed(splash.data(), &SplashWindow::dismissed);
     splash->show();
     QVERIFY(QTest::qWaitForWindowExposed(splash));
     QCOMPARE(splash->size(), QSize(472, 352));

@@ -1,9 +1,9 @@
 // Coin flips and dice rolls drawn by two copies together: both get the same result, either
 // copy's randomness is enough, the results are evenly spread, and a copy that lies about its
 // draw is caught instead of believed.
-#include "link/DrawExchange.h"
-#include "link/DrawProtocol.h"
-#include "link/WireMessage.h"
+#include "draws/DrawExchange.h"
+#include "draws/DrawProtocol.h"
+#include "wire/WireMessage.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

@@ -3,9 +3,9 @@
 // What the link does below the windows is tested in tst_session.
 #include "LinkHarness.h"
 #include "RecordingPlatform.h"
-#include "board/FrmMain.h"
+#include "boardwindow/BoardWindow.h"
+#include "link/PeerLink.h"
 #include "link/PeerSession.h"
-#include "link/PeerSocket.h"
 
 #include <QLabel>
 #include <QTcpServer>
@@ -33,12 +33,12 @@ void TestPeerLink::listensOnlyAfterThanksBox()
 {
     const int port = freePort();
     RecordingPlatform platform;
-    FrmMain window(platform, port);
+    BoardWindow window(platform, port);
     bool reachableDuringBox = true;
     platform.whileBoxIsOpen = [&] {
         reachableDuringBox = canConnect(port);
     };
-    window.Form_Load();
+    window.start();
 
     QCOMPARE(platform.boxes.size(), 1);
     QCOMPARE(platform.boxes.first(),
@@ -46,7 +46,8 @@ void TestPeerLink::listensOnlyAfterThanksBox()
     QVERIFY(!reachableDuringBox);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblStatus"))->text(),
              QStringLiteral("Waiting for connection"));
-    QCOMPARE(window.findChild<PeerSocket *>(QStringLiteral("W1"))->State(), PeerSocket::Listening);
+    QCOMPARE(window.link().state(),
+             PeerLink::State::Listening);
     QVERIFY(canConnect(port));
 }
 
@@ -68,8 +69,8 @@ void TestPeerLink::closingEitherSideEndsTheLink()
     closing.window->close();
     QCOMPARE(closing.platform.programEnds, 1);
     QTRY_COMPARE(staying.status(), QStringLiteral("Disconnected"));
-    QTRY_COMPARE(staying.socket()->State(), PeerSocket::Closed);
-    QCOMPARE(staying.socket()->SendData(QStringLiteral("013")), false);
+    QTRY_COMPARE(staying.socket()->state(), PeerLink::State::Closed);
+    QCOMPARE(staying.socket()->send(QStringLiteral("013")), false);
     QVERIFY(!canConnect(staying.port()));
 }
 
@@ -79,14 +80,14 @@ void TestPeerLink::plainPeerReceivesOnlyTheTable()
     PlainPeer peer;
     QVERIFY(peer.connectTo(seat.port()));
     QTRY_COMPARE(peer.received, QByteArray("18Connected"));
-    QTest::qWait(PeerSession::GreetingWaitMs / 4);
+    QTest::qWait(Greeting::WaitMs / 4);
     QCOMPARE(peer.received, QByteArray("18Connected"));
 
     peer.send("19caf\xE9 \x80 5");
     QTRY_COMPARE(seat.platform.announcements.size(), 1);
     QCOMPARE(seat.platform.announcements.first().first, QStringLiteral("caf\u00E9 \u20AC 5"));
 
-    QVERIFY(seat.socket()->SendData(QStringLiteral("19\u00DCber \u20AC \u65E5")));
+    QVERIFY(seat.socket()->send(QStringLiteral("19\u00DCber \u20AC \u65E5")));
     seat.window->close();
     QTRY_VERIFY(peer.ended);
     QCOMPARE(peer.received, QByteArray("18Connected"
@@ -111,9 +112,9 @@ void TestPeerLink::bothBoardsCurrentAfterLinking()
     Seat listening, connecting;
     if (relink) {
         QVERIFY(link(connecting, listening));
-        connecting.socket()->Close();
-        QTRY_COMPARE(listening.socket()->State(), PeerSocket::Closed);
-        QVERIFY(listening.socket()->Listen());
+        connecting.socket()->close();
+        QTRY_COMPARE(listening.socket()->state(), PeerLink::State::Closed);
+        QVERIFY(listening.socket()->listen());
     }
     const auto set = [](Seat &seat, const char *editor, const QString &text) {
         QWidget *widget = seat.control(QString::fromLatin1(editor));

@@ -1,9 +1,9 @@
 // What the program asks of the home router and what it tells the player about it, with a
 // router that answers at once, one that never answers in time, and the real sentences.
 #include "FakeRouter.h"
-#include "link/PortMapper.h"
-#include "link/RouterAccess.h"
-#include "link/RouterMapping.h"
+#include "router/AbstractRouter.h"
+#include "router/PortMappingResult.h"
+#include "router/PortMappingScheduler.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -11,9 +11,9 @@
 
 namespace {
 
-RouterMapping mapping(RouterMapping::Outcome outcome)
+PortMappingResult mapping(PortMappingResult::Outcome outcome)
 {
-    RouterMapping mapping;
+    PortMappingResult mapping;
     mapping.outcome = outcome;
     mapping.localPort = 123;
     mapping.externalPort = 40123;
@@ -59,13 +59,13 @@ void TestPortMapping::addressesBehindAnotherNetwork()
 {
     QFETCH(QString, address);
     QFETCH(bool, behind);
-    QCOMPARE(RouterMapping::isPrivateOrShared(address), behind);
+    QCOMPARE(PortMappingResult::isPrivateOrShared(address), behind);
 }
 
 void TestPortMapping::sentences_data()
 {
-    using Outcome = RouterMapping::Outcome;
-    QTest::addColumn<RouterMapping>("mapping");
+    using Outcome = PortMappingResult::Outcome;
+    QTest::addColumn<PortMappingResult>("mapping");
     QTest::addColumn<QString>("starts");
     QTest::addColumn<QStringList>("mentions");
     QTest::addColumn<QString>("dial");
@@ -88,15 +88,15 @@ void TestPortMapping::sentences_data()
         << mapping(Outcome::BehindAnotherNetwork)
         << "On the internet: your router is itself behind another network"
         << QStringList{"198.51.100.7", "IPv6", "wait for the connection"} << "";
-    RouterMapping pinhole = mapping(Outcome::Opened);
-    pinhole.ipv6 = RouterMapping::Ipv6Pinhole::Opened;
+    PortMappingResult pinhole = mapping(Outcome::Opened);
+    pinhole.ipv6 = PortMappingResult::Ipv6Pinhole::Opened;
     pinhole.ipv6Address = QStringLiteral("2001:db8::20");
     QTest::newRow("opened, IPv6 pinhole")
         << pinhole << "On the internet: 198.51.100.7:40123 (opened on your router)"
         << QStringList{"[2001:db8::20]:123 (opened in your router's firewall)"}
         << "198.51.100.7:40123";
-    RouterMapping firewalled = mapping(Outcome::NoRouter);
-    firewalled.ipv6 = RouterMapping::Ipv6Pinhole::MayBeFirewalled;
+    PortMappingResult firewalled = mapping(Outcome::NoRouter);
+    firewalled.ipv6 = PortMappingResult::Ipv6Pinhole::MayBeFirewalled;
     firewalled.ipv6Address = QStringLiteral("2001:db8::20");
     QTest::newRow("no router, IPv6 may be firewalled")
         << firewalled << "On the internet: no router answered"
@@ -105,7 +105,7 @@ void TestPortMapping::sentences_data()
 
 void TestPortMapping::sentences()
 {
-    QFETCH(RouterMapping, mapping);
+    QFETCH(PortMappingResult, mapping);
     QFETCH(QString, starts);
     QFETCH(QStringList, mentions);
     QFETCH(QString, dial);
@@ -119,7 +119,7 @@ void TestPortMapping::sentences()
 void TestPortMapping::otherPortsAreHighAndDistinct()
 {
     for (const int localPort : {1, 123, 1023, 1024, 8080, 55535, 65535}) {
-        const QList<int> ports = RouterMapping::otherExternalPorts(localPort);
+        const QList<int> ports = PortMappingResult::otherExternalPorts(localPort);
         QVERIFY(ports.size() >= 3);
         for (const int port : ports) {
             QVERIFY2(port >= 1024 && port <= 65535, qPrintable(QString::number(port)));
@@ -127,17 +127,17 @@ void TestPortMapping::otherPortsAreHighAndDistinct()
             QCOMPARE(ports.count(port), 1);
         }
     }
-    QCOMPARE(RouterMapping::otherExternalPorts(123).first(), 40123);
+    QCOMPARE(PortMappingResult::otherExternalPorts(123).first(), 40123);
 }
 
 void TestPortMapping::opensRenewsAndRemoves()
 {
     auto router = std::make_shared<FakeRouter>();
     // A one-second lease is renewed every half second.
-    PortMapper mapper(router, 1);
-    QSignalSpy changes(&mapper, &PortMapper::changed);
+    PortMappingScheduler mapper(router, 1);
+    QSignalSpy changes(&mapper, &PortMappingScheduler::changed);
     mapper.start(123);
-    QCOMPARE(mapper.current().outcome, RouterMapping::Outcome::Asking);
+    QCOMPARE(mapper.current().outcome, PortMappingResult::Outcome::Asking);
     QTRY_VERIFY(mapper.current().isOpened());
     QCOMPARE(mapper.current().dialAddress(), QStringLiteral("198.51.100.7:40123"));
     QCOMPARE(changes.size(), 2);
@@ -158,7 +158,7 @@ void TestPortMapping::stopDoesNotWaitForASilentRouter()
     // The port opens only after the stop's wait, so there is nothing to remove in time; what
     // matters is that the program's end is not held up.
     auto router = std::make_shared<FakeRouter>(2000);
-    auto mapper = std::make_unique<PortMapper>(router, 3600);
+    auto mapper = std::make_unique<PortMappingScheduler>(router, 3600);
     mapper->start(123);
     QElapsedTimer clock;
     clock.start();

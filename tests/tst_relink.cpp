@@ -2,8 +2,8 @@
 // stretch of loopback network the test cuts and mends; a goodbye or the player ends that for
 // good, the search runs out after its window, and a plain peer is never looked for again.
 #include "LinkHarness.h"
-#include "link/PeerSocket.h"
-#include "link/WireMessage.h"
+#include "link/PeerLink.h"
+#include "wire/WireMessage.h"
 
 #include <QLineEdit>
 #include <QTcpServer>
@@ -24,14 +24,6 @@ constexpr int RetryMs = 300;
 constexpr int LongWindowMs = 30000;
 
 const QString GaveUp = QStringLiteral("Disconnected: could not reconnect within two minutes");
-
-void resetConnection(QTcpSocket *socket)
-{
-    const linger immediately{1, 0};
-    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately,
-                 sizeof immediately);
-    socket->abort();
-}
 
 // A stretch of network between the dialling seat and the other seat's port. Each connection
 // made to it is carried on to the target. Cut, it carries nothing: new connections are turned
@@ -135,8 +127,8 @@ void setTimes(Seat &seat, int silenceLimitMs, int windowMs = LongWindowMs)
 // `dialling` connects to `accepting` through `network`, as the connections window would.
 bool linkThrough(Seat &dialling, Network &network, Seat &accepting)
 {
-    dialling.socket()->Close();
-    dialling.socket()->Connect(QStringLiteral("127.0.0.1"), network.port());
+    dialling.socket()->close();
+    dialling.socket()->dial(QStringLiteral("127.0.0.1"), network.port());
     return QTest::qWaitFor(
         [&] {
             return dialling.status() == StatusText::Connected &&
@@ -294,7 +286,7 @@ void TestRelink::endedForGoodNothingRedials()
     setTimes(accepting, SlowLimitMs);
     Network network(accepting.port());
     QVERIFY(linkThrough(dialling, network, accepting));
-    FrmConnections *diallerWindow = openConnections(dialling);
+    ConnectionsWindow *diallerWindow = openConnections(dialling);
     QVERIFY(diallerWindow);
 
     switch (action) {
@@ -302,21 +294,21 @@ void TestRelink::endedForGoodNothingRedials()
     case Action::AcceptorDisconnects: {
         Seat &leaving = action == Action::DiallerDisconnects ? dialling : accepting;
         Seat &left = action == Action::DiallerDisconnects ? accepting : dialling;
-        openConnections(leaving)->cmdClose_Click();
-        QTRY_COMPARE(left.socket()->State(), PeerSocket::Closed);
+        openConnections(leaving)->onDisconnectClicked();
+        QTRY_COMPARE(left.socket()->state(), PeerLink::State::Closed);
         QVERIFY(bothShow(dialling, accepting, StatusText::Disconnected));
-        openConnections(accepting)->cmdWait_Click();
+        openConnections(accepting)->onWaitClicked();
         break;
     }
     default:
         network.cut(true);
         QVERIFY(bothShow(dialling, accepting, StatusText::Reconnecting));
         if (action == Action::DiallerDisconnectsWhileRedialling)
-            diallerWindow->cmdClose_Click();
+            diallerWindow->onDisconnectClicked();
         else if (action == Action::DiallerWaitsWhileRedialling)
-            diallerWindow->cmdWait_Click();
+            diallerWindow->onWaitClicked();
         else
-            diallerWindow->cmdConnect_Click(); // no answer queued: the player cancels
+            diallerWindow->onConnectClicked(); // no answer queued: the player cancels
         network.mend();
         break;
     }
@@ -347,8 +339,8 @@ void TestRelink::searchRunsOutAfterItsWindow()
     QVERIFY(arrivals >= 2); // it did redial meanwhile
     QTest::qWait(3 * RetryMs);
     QCOMPARE(network.arrivals(), arrivals);
-    QCOMPARE(dialling.socket()->State(), PeerSocket::Failed);
-    QCOMPARE(accepting.socket()->State(), PeerSocket::Listening);
+    QCOMPARE(dialling.socket()->state(), PeerLink::State::Failed);
+    QCOMPARE(accepting.socket()->state(), PeerLink::State::Listening);
     PlainPeer peer;
     QVERIFY(plainLink(accepting, peer));
 }
@@ -383,7 +375,7 @@ void TestRelink::plainPeerIsNeverLookedForAgain()
     QTRY_COMPARE(seat.status(), StatusText::Disconnected);
     QTest::qWait(3 * RetryMs);
     QCOMPARE(seat.status(), StatusText::Disconnected);
-    QCOMPARE(seat.socket()->State(), PeerSocket::Closed);
+    QCOMPARE(seat.socket()->state(), PeerLink::State::Closed);
     QVERIFY(!seat.socket()->isRelinking());
     QVERIFY(!listener.hasPendingConnections());
 }

@@ -2,8 +2,8 @@
 // owner of each socket does what the main window does with it and nothing more.
 #include "Loopback.h"
 #include "link/GracefulCloser.h"
+#include "link/PeerLink.h"
 #include "link/PeerSession.h"
-#include "link/PeerSocket.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,7 +23,7 @@ namespace {
 // keep what arrives.
 struct Owner
 {
-    PeerSocket link;
+    PeerLink link;
     QStringList received; // code + payload of each message, as delivered
     QStringList errors;
     // Whether leaving runs the event loop until the link is closed, as a running program
@@ -32,33 +32,33 @@ struct Owner
 
     explicit Owner(bool listen = true)
     {
-        QObject::connect(&link, &PeerSocket::ConnectionRequest, &link, [this](int id) {
-            link.Close();
-            link.Accept(id);
-            link.SendData(QStringLiteral("18Connected"));
+        QObject::connect(&link, &PeerLink::connectionRequested, &link, [this](int id) {
+            link.close();
+            link.accept(id);
+            link.send(QStringLiteral("18Connected"));
         });
-        QObject::connect(&link, &PeerSocket::DataArrival, &link, [this](const WireMessage &m) {
+        QObject::connect(&link, &PeerLink::messageReceived, &link, [this](const WireMessage &m) {
             received.append(m.code + QLatin1Char('|') + m.payload);
         });
-        QObject::connect(&link, &PeerSocket::LinkError, &link,
+        QObject::connect(&link, &PeerLink::failed, &link,
                          [this](const QString &description) { errors.append(description); });
         if (listen)
-            link.Listen();
+            link.listen();
     }
     ~Owner()
     {
         if (!settleOnExit)
             return;
-        link.Close();
+        link.close();
         (void)QTest::qWaitFor([this] { return link.findChildren<GracefulCloser *>().isEmpty(); },
                               LinkTimeoutMs);
     }
-    bool connected() const { return link.State() == PeerSocket::Connected; }
+    bool connected() const { return link.state() == PeerLink::State::Connected; }
 };
 
 bool linkCopies(Owner &dialing, Owner &listening)
 {
-    dialing.link.Connect(QStringLiteral("127.0.0.1"), listening.link.LocalPort());
+    dialing.link.dial(QStringLiteral("127.0.0.1"), listening.link.localPort());
     return QTest::qWaitFor(
         [&] { return dialing.link.sendsFrames() && listening.link.sendsFrames(); }, LinkTimeoutMs);
 }
@@ -67,7 +67,7 @@ bool linkCopies(Owner &dialing, Owner &listening)
 std::unique_ptr<PlainPeer> dialedPlainPeer(Owner &owner, QTcpServer &listener)
 {
     listener.listen(QHostAddress::LocalHost, 0);
-    owner.link.Connect(QStringLiteral("127.0.0.1"), listener.serverPort());
+    owner.link.dial(QStringLiteral("127.0.0.1"), listener.serverPort());
     if (!listener.waitForNewConnection(LinkTimeoutMs))
         return nullptr;
     auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());
@@ -77,14 +77,6 @@ std::unique_ptr<PlainPeer> dialedPlainPeer(Owner &owner, QTcpServer &listener)
                : nullptr;
 }
 
-int tcpOption(const QTcpSocket *socket, int level, int option)
-{
-    int value = -1;
-    socklen_t size = sizeof value;
-    if (!socket || ::getsockopt(int(socket->socketDescriptor()), level, option, &value, &size) != 0)
-        return -1;
-    return value;
-}
 
 } // namespace
 
@@ -116,15 +108,15 @@ void TestSession::copiesAgreeOnFramesAndStayUp()
     QVERIFY(linkCopies(dialing, listening));
     QVERIFY(listening.link.readsFrames() && dialing.link.readsFrames());
     // The listener stopped listening when it accepted.
-    QVERIFY(!canConnect(listening.link.LocalPort()));
+    QVERIFY(!canConnect(listening.link.localPort()));
     QTest::qWait(2500); // well past the silence limit
     QVERIFY(listening.connected() && dialing.connected());
     QCOMPARE(listening.received, QStringList());
     QCOMPARE(dialing.received, QStringList{QStringLiteral("18|Connected")});
 
     const QString text = QStringLiteral("H\u00E9llo \u2603 \u65E5\u672C \U0001F0A1 two\r\nlines");
-    QVERIFY(dialing.link.SendData(QStringLiteral("19") + text));
-    QVERIFY(dialing.link.SendData(QStringLiteral("027600")));
+    QVERIFY(dialing.link.send(QStringLiteral("19") + text));
+    QVERIFY(dialing.link.send(QStringLiteral("027600")));
     QTRY_COMPARE(listening.received,
                  QStringList({QStringLiteral("19|") + text, QStringLiteral("02|7600")}));
 }
@@ -136,16 +128,16 @@ void TestSession::messagesKeepTheirOrderThroughANestedEventLoop()
     QStringList handled; // in the order each handler finished; outlives the links' goodbyes
     Owner listening, dialing(false);
     QVERIFY(linkCopies(dialing, listening));
-    QObject::connect(&listening.link, &PeerSocket::DataArrival, &listening.link,
+    QObject::connect(&listening.link, &PeerLink::messageReceived, &listening.link,
                      [&handled](const WireMessage &message) {
                          if (message.payload == QLatin1String("modal"))
                              QTest::qWait(200);
                          handled.append(message.payload);
                      });
-    QVERIFY(dialing.link.SendData(QStringLiteral("17modal")));
+    QVERIFY(dialing.link.send(QStringLiteral("17modal")));
     QTest::qWait(50); // the first message is being handled when the others arrive
     for (int line = 0; line < 20; ++line)
-        QVERIFY(dialing.link.SendData(QStringLiteral("17%1").arg(line)));
+        QVERIFY(dialing.link.send(QStringLiteral("17%1").arg(line)));
     QStringList expected{QStringLiteral("modal")};
     for (int line = 0; line < 20; ++line)
         expected.append(QString::number(line));
@@ -169,16 +161,14 @@ void TestSession::silentFramingPeerIsDropped()
     Owner owner;
     owner.link.setKeepAliveTimes(100, 2000);
     PlainPeer peer;
-    QVERIFY(peer.connectTo(owner.link.LocalPort()));
-    peer.send(greets ? QByteArray("20skarnet/1\0"
-                                  "0214500\0",
-                                  20)
+    QVERIFY(peer.connectTo(owner.link.localPort()));
+    peer.send(greets ? greeting(1) + framed({"0214500"})
                      : QByteArray("\0"
                                   "0214500\0",
                                   9));
     QTRY_COMPARE(owner.received, QStringList{QStringLiteral("02|14500")});
     if (greets) {
-        QTRY_VERIFY(peer.received.contains(QByteArray("skarnet/2\0", 10)));
+        QTRY_VERIFY(peer.received.contains(Greeting::tag().toLatin1() + '\0'));
         QTRY_VERIFY(peer.received.endsWith(QByteArray(2, '\0')));
     }
     QVERIFY(owner.connected());
@@ -188,11 +178,11 @@ void TestSession::silentFramingPeerIsDropped()
     if (greets) {
         QCOMPARE(owner.errors, QStringList());
         QVERIFY(owner.link.isRelinking());
-        QCOMPARE(owner.link.State(), PeerSocket::Listening);
+        QCOMPARE(owner.link.state(), PeerLink::State::Listening);
     } else {
         QCOMPARE(owner.errors, QStringList{QStringLiteral(
                                    "Disconnected: nothing heard from the opponent for 2 seconds")});
-        QCOMPARE(owner.link.State(), PeerSocket::Closed);
+        QCOMPARE(owner.link.state(), PeerLink::State::Closed);
     }
 }
 
@@ -200,10 +190,10 @@ void TestSession::plainPeerGetsHeldMessagesPlain_data()
 {
     QTest::addColumn<bool>("closeAtOnce");
     QTest::addColumn<QByteArray>("heard");
-    const QByteArray greeting("20skarnet/2\0", 12);
-    QTest::newRow("greeting wait runs out") << false << greeting + "19Voil\xE0";
+    QTest::newRow("greeting wait runs out") << false << greeting() + "19Voil\xE0";
     // Closed before the wait ran out: the held message and the goodbye still go out plain.
-    QTest::newRow("closed during the wait") << true << greeting + "19Voil\xE0" + "18Disconnected";
+    QTest::newRow("closed during the wait")
+        << true << greeting() + "19Voil\xE0" + "18Disconnected";
 }
 
 // A message sent before a peer we dialled could answer our greeting is held; a plain peer,
@@ -217,12 +207,12 @@ void TestSession::plainPeerGetsHeldMessagesPlain()
     const std::unique_ptr<PlainPeer> peer = dialedPlainPeer(owner, listener);
     QVERIFY(peer);
 
-    QVERIFY(owner.link.SendData(QStringLiteral("19Voil\u00E0")));
+    QVERIFY(owner.link.send(QStringLiteral("19Voil\u00E0")));
     if (closeAtOnce) {
-        owner.link.SayGoodbyeAndClose();
+        owner.link.sayGoodbyeAndClose();
         QTRY_VERIFY(peer->ended);
     } else {
-        QTest::qWait(PeerSession::GreetingWaitMs + SettleMs);
+        QTest::qWait(Greeting::WaitMs + SettleMs);
         QVERIFY(!owner.link.sendsFrames());
         peer->send("19d\xE9j\xE0");
         QTRY_COMPARE(owner.received.last(), QStringLiteral("19|d\u00E9j\u00E0"));
@@ -245,10 +235,10 @@ void TestSession::goodbyeArrivesWhilePeerSends()
     for (int run = 0; run < (programEnds ? 1 : 20); ++run) {
         auto owner = std::make_unique<Owner>();
         PlainPeer peer;
-        QVERIFY(peer.connectTo(owner->link.LocalPort()));
+        QVERIFY(peer.connectTo(owner->link.localPort()));
         QTRY_COMPARE(peer.received, QByteArray("18Connected"));
         peer.send(QByteArray("17") + QByteArray(200000, 'x'));
-        owner->link.SayGoodbyeAndClose();
+        owner->link.sayGoodbyeAndClose();
         if (programEnds) {
             owner->settleOnExit = false;
             owner.reset(); // no event loop runs for the socket any more
@@ -280,22 +270,22 @@ void TestSession::plainLinksAreProbedByTheSystem()
         peer = dialedPlainPeer(owner, listener);
     } else {
         peer = std::make_unique<PlainPeer>();
-        QVERIFY(peer->connectTo(owner.link.LocalPort()));
+        QVERIFY(peer->connectTo(owner.link.localPort()));
         QTRY_COMPARE(peer->received, QByteArray("18Connected"));
     }
     QVERIFY(peer);
     const QTcpSocket *socket = linkSocket(&owner.link);
-    QCOMPARE(tcpOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
-    const int idle = tcpOption(socket, IPPROTO_TCP, TCP_KEEPIDLE);
-    const int interval = tcpOption(socket, IPPROTO_TCP, TCP_KEEPINTVL);
-    const int probes = tcpOption(socket, IPPROTO_TCP, TCP_KEEPCNT);
+    QCOMPARE(socketOption(socket, SOL_SOCKET, SO_KEEPALIVE), 1);
+    const int idle = socketOption(socket, IPPROTO_TCP, TCP_KEEPIDLE);
+    const int interval = socketOption(socket, IPPROTO_TCP, TCP_KEEPINTVL);
+    const int probes = socketOption(socket, IPPROTO_TCP, TCP_KEEPCNT);
     QVERIFY2(idle > 0 && interval > 0 && probes > 0 &&
                  (idle + interval * probes) * 1000 <= PeerSession::SilenceLimitMs,
              qPrintable(QStringLiteral("idle %1 s, interval %2 s, %3 probes")
                             .arg(idle)
                             .arg(interval)
                             .arg(probes)));
-    const int userTimeout = tcpOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT);
+    const int userTimeout = socketOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT);
     QVERIFY(userTimeout > 0 && userTimeout <= PeerSession::SilenceLimitMs);
 
     const QByteArray before = peer->received;
@@ -313,9 +303,9 @@ void TestSession::backedUpLinkSendsTheNewestZoneText()
     Owner sending;
     QTcpSocket peer;
     QByteArray bytes;
-    peer.connectToHost(QHostAddress::LocalHost, quint16(sending.link.LocalPort()));
+    peer.connectToHost(QHostAddress::LocalHost, quint16(sending.link.localPort()));
     QVERIFY(peer.waitForConnected(LinkTimeoutMs));
-    peer.write(QByteArray("20skarnet/2\0", 12));
+    peer.write(greeting());
     QTRY_VERIFY(sending.link.sendsFrames());
 
     constexpr int Keys = 300;
@@ -324,11 +314,11 @@ void TestSession::backedUpLinkSendsTheNewestZoneText()
     for (int key = 0; key < Keys; ++key) {
         while (list.size() < 16000)
             list += line.arg(list.size());
-        QVERIFY(sending.link.SendData(QStringLiteral("10%1 ").arg(key) + list));
+        QVERIFY(sending.link.send(QStringLiteral("10%1 ").arg(key) + list));
         if (key % 10 == 0)
-            QVERIFY(sending.link.SendData(QStringLiteral("17Yugi: %1").arg(key)));
+            QVERIFY(sending.link.send(QStringLiteral("17Yugi: %1").arg(key)));
         if (key % 25 == 0)
-            QVERIFY(sending.link.SendData(QStringLiteral("02%1").arg(8000 - key)));
+            QVERIFY(sending.link.send(QStringLiteral("02%1").arg(8000 - key)));
     }
     QTest::qWait(SettleMs); // the peer reads nothing meanwhile
     QByteArray all;

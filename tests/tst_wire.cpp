@@ -1,8 +1,8 @@
 // Reading and writing the bytes that travel between the two copies, without any window.
 #include "board/ZoneTable.h"
-#include "link/MessageReader.h"
-#include "link/Windows1252.h"
-#include "link/WireMessage.h"
+#include "wire/MessageReader.h"
+#include "wire/Windows1252.h"
+#include "wire/WireMessage.h"
 
 #include <QSet>
 #include <QtTest>

@@ -26,10 +26,10 @@
 // code to its edge; the real one is checked once per process, in LLVMFuzzerInitialize.
 
 #include "board/ZoneTable.h"
-#include "link/DrawProtocol.h"
-#include "link/MessageReader.h"
-#include "link/Windows1252.h"
-#include "link/WireMessage.h"
+#include "draws/DrawProtocol.h"
+#include "wire/MessageReader.h"
+#include "wire/Windows1252.h"
+#include "wire/WireMessage.h"
 
 #include <QByteArray>
 #include <QList>

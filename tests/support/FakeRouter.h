@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/RouterAccess.h"
+#include "router/AbstractRouter.h"
 
 #include <QThread>
 
@@ -8,30 +8,30 @@
 
 // A router that opens every port asked for as 198.51.100.7:40123, or takes `delayMs` to answer. It
 // counts the requests; the counters are atomic because the requests come from the worker.
-class FakeRouter : public RouterAccess
+class FakeRouter : public AbstractRouter
 {
 public:
     explicit FakeRouter(int delayMs = 0)
         : m_delayMs(delayMs)
     {
     }
-    RouterMapping open(int localPort, int) const override
+    PortMappingResult open(int localPort, int) const override
     {
         QThread::msleep(ulong(m_delayMs));
         ++opens;
-        RouterMapping mapping;
-        mapping.outcome = RouterMapping::Outcome::Opened;
+        PortMappingResult mapping;
+        mapping.outcome = PortMappingResult::Outcome::Opened;
         mapping.localPort = localPort;
         mapping.externalPort = 40123;
         mapping.externalAddress = QStringLiteral("198.51.100.7");
         return mapping;
     }
-    RouterMapping renew(const RouterMapping &mapping, int) const override
+    PortMappingResult renew(const PortMappingResult &mapping, int) const override
     {
         ++renewals;
         return mapping;
     }
-    void remove(const RouterMapping &) const override { ++removals; }
+    void remove(const PortMappingResult &) const override { ++removals; }
 
     mutable std::atomic<int> opens = 0;
     mutable std::atomic<int> renewals = 0;

@@ -4,10 +4,11 @@
 // only the message table, all on loopback with real sockets.
 #include "Loopback.h"
 #include "RecordingPlatform.h"
-#include "board/FrmMain.h"
+#include "board/TableProtocol.h"
 #include "board/ZoneTable.h"
-#include "connections/FrmConnections.h"
-#include "link/PeerSocket.h"
+#include "boardwindow/BoardWindow.h"
+#include "connections/ConnectionsWindow.h"
+#include "link/PeerLink.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -39,25 +40,25 @@ inline QString textOf(const QWidget *widget)
 struct Seat
 {
     RecordingPlatform platform;
-    std::unique_ptr<FrmMain> window;
+    std::unique_ptr<BoardWindow> window;
 
     explicit Seat(int port = 0)
-        : window(std::make_unique<FrmMain>(platform, port))
+        : window(std::make_unique<BoardWindow>(platform, port))
     {
-        window->Form_Load();
+        window->start();
     }
     // A seat that keeps its recovery copy in `recoveryFolder`, answering the question about a
     // copy left there by an earlier run with `restore`.
     Seat(int port, const QString &recoveryFolder, bool restore)
-        : window(std::make_unique<FrmMain>(platform, port))
+        : window(std::make_unique<BoardWindow>(platform, port))
     {
         platform.yesNo = {restore};
         window->keepRecoveryIn(recoveryFolder);
-        window->Form_Load();
+        window->start();
     }
     QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
-    int port() const { return socket()->LocalPort(); }
-    PeerSocket *socket() const { return control<PeerSocket>(QStringLiteral("W1")); }
+    int port() const { return socket()->localPort(); }
+    PeerLink *socket() const { return &window->link(); }
 
     template <typename T = QWidget> T *control(const QString &name) const
     {
@@ -85,13 +86,13 @@ struct Seat
 };
 
 // Clicks "Connections Window" and returns the one connections window of that seat then open.
-inline FrmConnections *openConnections(Seat &seat)
+inline ConnectionsWindow *openConnections(Seat &seat)
 {
     seat.control<QPushButton>(QStringLiteral("cmdConnections"))->click();
-    QList<FrmConnections *> open;
+    QList<ConnectionsWindow *> open;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *window = qobject_cast<FrmConnections *>(widget);
-        if (window && window->isVisible() && &window->link() == seat.socket())
+        auto *window = qobject_cast<ConnectionsWindow *>(widget);
+        if (window && window->isVisible() && &window->table() == &seat.window->table())
             open.append(window);
     }
     return open.size() == 1 ? open.first() : nullptr;
@@ -101,8 +102,8 @@ inline FrmConnections *openConnections(Seat &seat)
 // both sides report the link and frames are agreed.
 inline bool link(Seat &connecting, Seat &listening)
 {
-    connecting.socket()->Close();
-    connecting.socket()->Connect(QStringLiteral("127.0.0.1"), listening.port());
+    connecting.socket()->close();
+    connecting.socket()->dial(QStringLiteral("127.0.0.1"), listening.port());
     return QTest::qWaitFor(
         [&] {
             return connecting.status() == QLatin1String("Connected") &&
@@ -117,7 +118,7 @@ inline bool link(Seat &connecting, Seat &listening)
 inline void unlink(Seat &closing, Seat &other)
 {
     closing.window->close();
-    (void)QTest::qWaitFor([&] { return other.socket()->State() == PeerSocket::Closed; },
+    (void)QTest::qWaitFor([&] { return other.socket()->state() == PeerLink::State::Closed; },
                           LinkTimeoutMs);
     QTest::qWait(20);
 }
@@ -140,8 +141,8 @@ inline std::unique_ptr<PlainPeer> dialPlainPeer(Seat &seat, QTcpServer &listener
 {
     if (!listener.isListening() && !listener.listen(QHostAddress::LocalHost, 0))
         return nullptr;
-    seat.socket()->Close();
-    seat.socket()->Connect(QStringLiteral("127.0.0.1"), listener.serverPort());
+    seat.socket()->close();
+    seat.socket()->dial(QStringLiteral("127.0.0.1"), listener.serverPort());
     if (!listener.waitForNewConnection(LinkTimeoutMs))
         return nullptr;
     auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());

@@ -1,14 +1,47 @@
 #include "Loopback.h"
 
+#include "link/PeerLink.h"
 #include "link/PeerSession.h"
-#include "link/PeerSocket.h"
+#include "wire/WireMessage.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 namespace LinkHarness {
 
-QTcpSocket *linkSocket(const PeerSocket *link)
+QByteArray greeting(int version)
+{
+    return WireMessage::framedBytes(WireMessage::build(WireCode::Greeting, Greeting::tag(version)));
+}
+
+QByteArray framed(std::initializer_list<QByteArray> messages)
+{
+    QByteArray bytes;
+    for (const QByteArray &message : messages)
+        bytes += message + '\0';
+    return bytes;
+}
+
+void resetConnection(QTcpSocket *socket)
+{
+    const linger immediately{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately,
+                 sizeof immediately);
+    socket->abort();
+}
+
+int socketOption(const QTcpSocket *socket, int level, int option)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    if (!socket || ::getsockopt(int(socket->socketDescriptor()), level, option, &value, &size) != 0)
+        return -1;
+    return value;
+}
+
+QTcpSocket *linkSocket(const PeerLink *link)
 {
     for (const PeerSession *session :
          link->findChildren<PeerSession *>(Qt::FindDirectChildrenOnly)) {

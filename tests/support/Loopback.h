@@ -5,9 +5,14 @@
 #include <QObject>
 #include <QTcpSocket>
 
-class PeerSocket;
+#include "wire/Greeting.h"
 
-// Plain TCP peers and probes for links on loopback; nothing here needs a window.
+#include <initializer_list>
+
+class PeerLink;
+
+// Plain TCP peers, the bytes they send, and probes for links on loopback; nothing here needs a
+// window.
 namespace LinkHarness {
 
 constexpr int LinkTimeoutMs = 5000;
@@ -43,9 +48,19 @@ public:
     bool ended = false;
 };
 
+// The greeting a dialling copy of `version` sends first, framed as it goes on the wire.
+QByteArray greeting(int version = Greeting::Version);
+// The messages as a reader of frames expects them: each one ends in a NUL.
+QByteArray framed(std::initializer_list<QByteArray> messages);
+// Ends the connection with a reset (RST) instead of an orderly close, as a crashed peer or a
+// broken network does.
+void resetConnection(QTcpSocket *socket);
+// The value of a socket option of a connected socket, or -1.
+int socketOption(const QTcpSocket *socket, int level, int option);
+
 // The connected socket under a link, or null when no link is up. Sockets still finishing a
 // goodbye belong to a closer, not to a session.
-QTcpSocket *linkSocket(const PeerSocket *link);
+QTcpSocket *linkSocket(const PeerLink *link);
 
 int freePort();
 bool canConnect(int port);

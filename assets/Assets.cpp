@@ -1,0 +1,1 @@
+// The pictures are compiled in as Qt resources; this library has no code of its own.

@@ -1,0 +1,185 @@
+#include "TableProtocol.h"
+
+#include "ZoneTable.h"
+#include "draws/DrawExchange.h"
+#include "link/PeerLink.h"
+#include "wire/WireMessage.h"
+
+TableProtocol::TableProtocol(int port, QObject *parent)
+    : QObject(parent)
+    , m_port(port)
+    , m_link(new PeerLink(this))
+    , m_draws(new DrawExchange(this))
+{
+    connect(m_link, &PeerLink::connectionRequested, this, &TableProtocol::acceptRequest);
+    connect(m_link, &PeerLink::framingAgreed, this, [this] {
+        m_peerSpoke = true;
+        m_draws->linkEnded();
+        emit copyLinked();
+    });
+    connect(m_link, &PeerLink::messageReceived, this, &TableProtocol::receive);
+    connect(m_link, &PeerLink::closedByPeer, this, [this] {
+        // The peer may have gone without saying goodbye; the link is down either way.
+        if (!visitorLeft())
+            m_link->close();
+        linkEnded(StatusText::Disconnected);
+    });
+    connect(m_link, &PeerLink::failed, this, &TableProtocol::linkEnded);
+    // A lost link between two copies is found again by the link; the board only shows how.
+    connect(m_link, &PeerLink::relinkStatusChanged, this, [this](const QString &text) {
+        emit statusChanged(text);
+        m_draws->linkEnded();
+    });
+    connect(m_draws, &DrawExchange::outgoing, m_link, &PeerLink::send);
+}
+
+TableProtocol::~TableProtocol()
+{
+    m_link->sayGoodbyeAndClose();
+}
+
+bool TableProtocol::listen()
+{
+    m_link->close();
+    m_link->setLocalPort(m_port);
+    if (!m_link->listen()) {
+        emit statusChanged(
+            tr("Cannot listen on port %1: %2").arg(m_port).arg(m_link->listenError()));
+        return false;
+    }
+    emit statusChanged(StatusText::WaitingForConnection);
+    emit listening(m_link->localPort());
+    return true;
+}
+
+void TableProtocol::dial(const QString &host, int port)
+{
+    emit statusChanged(StatusText::WaitingForResponse);
+    m_link->dial(host, port);
+}
+
+void TableProtocol::leave()
+{
+    m_link->sayGoodbyeAndClose();
+}
+
+void TableProtocol::hangUp()
+{
+    leave();
+    emit statusChanged(StatusText::Disconnected);
+}
+
+void TableProtocol::acceptRequest(int requestId)
+{
+    m_link->close();
+    m_peerSpoke = false;
+    m_link->accept(requestId);
+    // Shown before sending: a requester already gone makes that first send end the link, and
+    // the status line must then keep the "Disconnected" that the ending writes into it.
+    emit statusChanged(StatusText::Connected);
+    m_link->send(WireMessage::build(WireCode::Status, StatusText::Connected));
+}
+
+// A link ended by the peer or by a fault. A draw under way ends with the link it went over.
+void TableProtocol::linkEnded(const QString &status)
+{
+    if (visitorLeft())
+        listenAgainSoon();
+    else
+        emit statusChanged(status);
+    m_draws->linkEnded();
+}
+
+bool TableProtocol::visitorLeft() const
+{
+    return m_link->acceptedLink() && !m_peerSpoke;
+}
+
+// The link may still be inside the read or send that found it gone, so listening starts once
+// that has returned; a link that reports its end twice is listened after once.
+void TableProtocol::listenAgainSoon()
+{
+    emit statusChanged(StatusText::WaitingForConnection);
+    if (m_listenAgainQueued)
+        return;
+    m_listenAgainQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_listenAgainQueued = false;
+            listen();
+        },
+        Qt::QueuedConnection);
+}
+
+bool TableProtocol::sendZoneText(const ZoneMirror &zone, const QString &editorText)
+{
+    if (!m_link->isConnected())
+        return false;
+    m_link->send(zoneTextMessage(zone, editorText));
+    return true;
+}
+
+bool TableProtocol::sendChatLine(const QString &line)
+{
+    if (!m_link->isConnected())
+        return false;
+    m_link->send(chatMessage(line));
+    return true;
+}
+
+bool TableProtocol::sendAnnouncement(const QString &text)
+{
+    if (!m_link->isConnected())
+        return false;
+    m_link->send(announcementMessage(text));
+    return true;
+}
+
+bool TableProtocol::drawsTogether() const
+{
+    return m_link->drawsTogether();
+}
+
+QString TableProtocol::zoneTextMessage(const ZoneMirror &zone, const QString &editorText)
+{
+    return WireMessage::build(zone.code, WireMessage::toWireLineBreaks(editorText));
+}
+
+QString TableProtocol::chatMessage(const QString &line)
+{
+    return WireMessage::build(WireCode::Chat, line);
+}
+
+QString TableProtocol::announcementMessage(const QString &text)
+{
+    return WireMessage::build(WireCode::Announcement, text);
+}
+
+void TableProtocol::receive(const WireMessage &message)
+{
+    if (MessageTable::kindOf(message.code) == MessageKind::DrawStep) {
+        if (drawsTogether())
+            m_draws->receive(message);
+        return;
+    }
+    const MessageRoute route = ZoneTable::route(message.code);
+    if (route.kind != MessageRoute::Kind::Ignored)
+        m_peerSpoke = true;
+    switch (route.kind) {
+    case MessageRoute::Kind::Zone:
+        emit zoneTextReceived(*route.zone, WireMessage::fromWireLineBreaks(message.payload));
+        break;
+    case MessageRoute::Kind::Chat:
+        emit chatLineReceived(WireMessage::fromWireLineBreaks(message.payload));
+        break;
+    case MessageRoute::Kind::Status:
+        emit statusChanged(message.payload);
+        break;
+    case MessageRoute::Kind::Announcement:
+        emit announcementReceived(message.payload);
+        break;
+    case MessageRoute::Kind::Ignored:
+        break;
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "board/ZoneTable.h"
+
+#include <array>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class ValueLabel;
+struct BoardSnapshot;
+
+// The controls of the duel board that the window works with, as BoardLayout::build made them,
+// and what is done with them zone by zone. Each member's comment gives the object name of the
+// control it points to, by which tests and tools find it.
+struct BoardControls
+{
+    // One zone's editor on the local half and its display on the opponent half. Of each pair
+    // exactly one pointer is set, the one the zone's ZoneContent calls for; the other is null.
+    struct Zone
+    {
+        QLineEdit *lineEditor = nullptr;       // a count
+        QPlainTextEdit *textEditor = nullptr;  // a card or a list
+        ValueLabel *labelDisplay = nullptr;    // a count or a card
+        QPlainTextEdit *listDisplay = nullptr; // a list
+    };
+
+    QPushButton *connectionsButton = nullptr; // cmdConnections
+    QPushButton *coinDiceButton = nullptr;    // cmdProb
+    QPushButton *sendButton = nullptr;        // cmdSend
+    QPushButton *addButton = nullptr;         // cmdAdd
+    QPushButton *subtractButton = nullptr;    // cmdSubtract
+    ValueLabel *status = nullptr;             // lblStatus
+    QPlainTextEdit *chatLog = nullptr;        // txtChat
+    QLineEdit *chatName = nullptr;            // txtName
+    QLineEdit *chatMessage = nullptr;         // txtMessage
+    QLineEdit *lifePointsAmount = nullptr;    // txtValue
+    // Zone controls the window also uses on their own; each is in `zones` as well.
+    QLineEdit *ownLifePoints = nullptr;          // txtP1LP
+    QPlainTextEdit *opponentGraveyard = nullptr; // lblP2Grave
+
+    // In the order of ZoneTable::all().
+    std::array<Zone, ZoneTable::Size> zones;
+
+    const Zone &zone(const ZoneMirror &mirror) const { return zones[ZoneTable::indexOf(mirror)]; }
+    Zone &zone(const ZoneMirror &mirror) { return zones[ZoneTable::indexOf(mirror)]; }
+
+    // What the player typed into the zone's editor.
+    QString ownText(const ZoneMirror &mirror) const;
+    QString opponentText(const ZoneMirror &mirror) const;
+    void showOpponentText(const ZoneMirror &mirror, const QString &text) const;
+    // Adds an entry and an empty line at the end of the chat log.
+    void appendToChat(const QString &entry) const;
+
+    // The board as a recovery copy holds it, and back: the local half goes in as if typed.
+    BoardSnapshot snapshot() const;
+    void restore(const BoardSnapshot &snapshot) const;
+};

@@ -1,0 +1,291 @@
+#include "BoardWindow.h"
+
+#include "board/BoardSnapshot.h"
+#include "board/LifePoints.h"
+#include "board/RecoveryFile.h"
+#include "board/TableProtocol.h"
+#include "board/ZoneTable.h"
+#include "boardwindow/BoardLayout.h"
+#include "chance/CoinDiceWindow.h"
+#include "connections/ConnectionsWindow.h"
+#include "draws/DrawExchange.h"
+#include "draws/DrawSentences.h"
+#include "platform/PlatformServices.h"
+#include "platform/ValueLabel.h"
+#include "router/PortMappingScheduler.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+const QString Title = QStringLiteral("Skarnet");
+
+} // namespace
+
+BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint)
+    , m_table(new TableProtocol(port, this))
+    , m_platform(platform)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(Title);
+    setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
+    // The window opens with its outer corner at the screen's top-left corner.
+    move(0, 0);
+    m_controls = BoardLayout::build(this);
+    connectControls();
+    connectTable();
+    m_controls.connectionsButton->setFocus();
+    // The chat name the player used last time.
+    const QString name = m_platform.remembered(QStringLiteral("chat/name"));
+    if (!name.isEmpty())
+        m_controls.chatName->setText(name);
+    connect(m_controls.chatName, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_platform.remember(QStringLiteral("chat/name"), text);
+        boardChanged();
+    });
+}
+
+BoardWindow::~BoardWindow()
+{
+    leave();
+    delete m_connections;
+    delete m_coinDice;
+}
+
+PeerLink &BoardWindow::link() const
+{
+    return m_table->link();
+}
+
+void BoardWindow::connectControls()
+{
+    const BoardControls &c = m_controls;
+    connect(c.connectionsButton, &QPushButton::clicked, this, &BoardWindow::onConnectionsClicked);
+    connect(c.coinDiceButton, &QPushButton::clicked, this, &BoardWindow::onCoinDiceClicked);
+    connect(c.sendButton, &QPushButton::clicked, this, &BoardWindow::onSendClicked);
+    connect(c.addButton, &QPushButton::clicked, this, &BoardWindow::onAddClicked);
+    connect(c.subtractButton, &QPushButton::clicked, this, &BoardWindow::onSubtractClicked);
+    connect(c.chatMessage, &QLineEdit::returnPressed, this, &BoardWindow::sendChatLine);
+    // The newest line of the opponent's graveyard and of the chat stays in view.
+    connect(c.opponentGraveyard, &QPlainTextEdit::textChanged, this,
+            [graveyard = c.opponentGraveyard] {
+                graveyard->moveCursor(QTextCursor::End);
+                graveyard->ensureCursorVisible();
+            });
+    connect(c.chatLog, &QPlainTextEdit::textChanged, this, [this, log = c.chatLog] {
+        boardChanged();
+        log->moveCursor(QTextCursor::End);
+        log->ensureCursorVisible();
+    });
+    for (const ZoneMirror &zone : ZoneTable::all()) {
+        const BoardControls::Zone &controls = m_controls.zone(zone);
+        const auto edited = [this, &zone] {
+            onZoneEdited(zone);
+        };
+        if (controls.lineEditor)
+            connect(controls.lineEditor, &QLineEdit::textChanged, this, edited);
+        else
+            connect(controls.textEditor, &QPlainTextEdit::textChanged, this, edited);
+    }
+}
+
+// What the peer sends is shown; the other copy's draws are announced as its plain
+// announcements are.
+void BoardWindow::connectTable()
+{
+    TableProtocol *table = m_table;
+    connect(table, &TableProtocol::statusChanged, m_controls.status, &ValueLabel::setText);
+    connect(table, &TableProtocol::copyLinked, this, &BoardWindow::sendWholeHalf);
+    connect(table, &TableProtocol::zoneTextReceived, this,
+            [this](const ZoneMirror &zone, const QString &text) {
+                m_controls.showOpponentText(zone, text);
+                boardChanged();
+            });
+    connect(table, &TableProtocol::chatLineReceived, this, [this](const QString &line) {
+        m_controls.appendToChat(line);
+        m_platform.beep();
+    });
+    connect(table, &TableProtocol::announcementReceived, this,
+            [this](const QString &text) { m_platform.announce(this, text, Title); });
+    connect(&table->draws(), &DrawExchange::opponentDrawSettled, this, [this](int faces, int face) {
+        m_platform.announce(this, DrawSentences::sharedAnnouncement(faces, face), Title);
+    });
+    connect(&table->draws(), &DrawExchange::opponentDrawUnchecked, this,
+            [this](int faces, DrawExchange::Unchecked why) {
+                m_platform.announce(this, DrawSentences::unchecked(faces, why), Title);
+            });
+}
+
+void BoardWindow::setPortMapper(PortMappingScheduler *mapper)
+{
+    m_portMapper = mapper;
+    connect(m_table, &TableProtocol::listening, mapper, &PortMappingScheduler::start);
+}
+
+// Every change of a local zone, typed or set by the program, goes to the peer at once, whole.
+void BoardWindow::onZoneEdited(const ZoneMirror &zone)
+{
+    boardChanged();
+    m_table->sendZoneText(zone, m_controls.ownText(zone));
+}
+
+// Sent once two of our copies have agreed on frames: the opponent then sees this half as it
+// is now, set up before the link or changed while it was down, not the initial values. A
+// peer that only knows the plain table gets nothing more than before.
+void BoardWindow::sendWholeHalf()
+{
+    for (const ZoneMirror &zone : ZoneTable::all())
+        onZoneEdited(zone);
+}
+
+void BoardWindow::start()
+{
+    m_platform.messageBox(nullptr, QStringLiteral("This program was made thanks to Tarvo"),
+                          QStringLiteral("Thanks"));
+    offerRecovery();
+    startListening();
+}
+
+void BoardWindow::startListening()
+{
+    m_table->listen();
+}
+
+void BoardWindow::keepRecoveryIn(const QString &folder)
+{
+    m_recovery = new RecoveryFile(
+        folder, m_table->port(), [this] { return snapshot(); }, this);
+    // Queued: a folder found unusable at start is said after listening has set the status line.
+    connect(
+        m_recovery, &RecoveryFile::cannotKeep, this,
+        [this](const QString &reason) {
+            m_controls.status->setText(tr("Cannot keep a recovery copy: %1").arg(reason));
+        },
+        Qt::QueuedConnection);
+}
+
+BoardSnapshot BoardWindow::snapshot() const
+{
+    return m_controls.snapshot();
+}
+
+// What a run that did not end cleanly left: offered once, before this copy can be reached.
+void BoardWindow::offerRecovery()
+{
+    if (!m_recovery || !m_recovery->claim())
+        return;
+    const RecoveryFile::Found found = m_recovery->find();
+    switch (found.kind) {
+    case RecoveryFile::Found::Kind::Nothing:
+        return;
+    case RecoveryFile::Found::Kind::Unreadable: {
+        QString text = tr("Skarnet could not read the recovery copy of your last game (%1), so it "
+                          "starts with an empty board.")
+                           .arg(found.problem);
+        if (!found.setAsidePath.isEmpty())
+            text +=
+                tr(" The file was kept as %1.").arg(QDir::toNativeSeparators(found.setAsidePath));
+        m_platform.messageBox(this, text, Title);
+        return;
+    }
+    case RecoveryFile::Found::Kind::Snapshot:
+        break;
+    }
+    const QString time = found.snapshot.savedAt.toLocalTime().toString(QStringLiteral("HH:mm"));
+    if (!m_platform.question(this,
+                             tr("Skarnet did not close properly last time. Restore your half of "
+                                "the board and the chat from %1?")
+                                 .arg(time),
+                             Title)) {
+        m_recovery->remove();
+        return;
+    }
+    // The local half goes in as if typed, so that the whole-half resend of a link carries it to
+    // the opponent; the opponent half and the chat are shown as they were.
+    m_controls.restore(found.snapshot);
+    m_controls.appendToChat(tr("(Board and chat restored from %1)").arg(time));
+}
+
+void BoardWindow::boardChanged()
+{
+    if (m_recovery)
+        m_recovery->changed();
+}
+
+void BoardWindow::onConnectionsClicked()
+{
+    if (!m_connections)
+        m_connections = new ConnectionsWindow(*m_table, m_platform, m_portMapper);
+    m_connections->show();
+    m_connections->raise();
+    m_connections->activateWindow();
+}
+
+void BoardWindow::onCoinDiceClicked()
+{
+    if (!m_coinDice)
+        m_coinDice = new CoinDiceWindow(*m_table, m_platform);
+    m_coinDice->show();
+    m_coinDice->raise();
+    m_coinDice->activateWindow();
+}
+
+void BoardWindow::onSendClicked()
+{
+    m_platform.beep();
+    sendChatLine();
+}
+
+// A line goes out, into the log and out of the box only while a link is up.
+void BoardWindow::sendChatLine()
+{
+    if (m_controls.chatMessage->text().isEmpty())
+        return;
+    const QString line =
+        m_controls.chatName->text() + QStringLiteral(": ") + m_controls.chatMessage->text();
+    if (!m_table->sendChatLine(line))
+        return;
+    m_controls.appendToChat(line);
+    m_controls.chatMessage->clear();
+}
+
+void BoardWindow::onAddClicked()
+{
+    if (const auto total = LifePoints::add(m_controls.ownLifePoints->text(),
+                                           m_controls.lifePointsAmount->text())) {
+        m_controls.ownLifePoints->setText(*total);
+        m_controls.lifePointsAmount->clear();
+    }
+}
+
+void BoardWindow::onSubtractClicked()
+{
+    if (const auto total = LifePoints::subtract(m_controls.ownLifePoints->text(),
+                                                m_controls.lifePointsAmount->text())) {
+        m_controls.ownLifePoints->setText(*total);
+        m_controls.lifePointsAmount->clear();
+    }
+    m_platform.beep();
+}
+
+void BoardWindow::closeEvent(QCloseEvent *event)
+{
+    leave();
+    m_platform.endProgram();
+    event->accept();
+}
+
+// The recovery copy is not needed after a clean end, and the other copy hears goodbye.
+void BoardWindow::leave()
+{
+    if (m_recovery)
+        m_recovery->finish();
+    m_table->leave();
+}

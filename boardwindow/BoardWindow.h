@@ -1,0 +1,73 @@
+#pragma once
+
+#include "boardwindow/BoardControls.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class PeerLink;
+class PlatformServices;
+class PortMappingScheduler;
+class RecoveryFile;
+class TableProtocol;
+struct BoardSnapshot;
+struct ZoneMirror;
+
+// The duel board: the one main window of a run. It shows what the table protocol hands it from
+// the peer in the opponent half and the status line, and hands it every edit of the local half,
+// every chat line and every life-point change.
+class BoardWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultPort = 123;
+
+    explicit BoardWindow(PlatformServices &platform, int port = DefaultPort,
+                         QWidget *parent = nullptr);
+    // Leaving without closing the window (the object is destroyed) says goodbye as closing does.
+    ~BoardWindow() override;
+
+    // Runs once, right before the window is first shown: the thanks box, then listening.
+    void start();
+    // Ends whatever the link is doing and listens on this copy's port; the status line says
+    // whether that worked.
+    void startListening();
+    // Asks `mapper` to keep this copy's port open on the home router while it listens; without
+    // one the router is never asked. Set before start().
+    void setPortMapper(PortMappingScheduler *mapper);
+    // Keeps a recovery copy of the board in `folder` while the program runs, and offers what a
+    // run that did not end cleanly left there; without a folder nothing is kept. Set before
+    // start().
+    void keepRecoveryIn(const QString &folder);
+    // The board as it is now, as a recovery copy holds it.
+    BoardSnapshot snapshot() const;
+
+    TableProtocol &table() const { return *m_table; }
+    PeerLink &link() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void connectControls();
+    void connectTable();
+    void onConnectionsClicked();
+    void onCoinDiceClicked();
+    void onSendClicked();
+    void sendChatLine();
+    void onAddClicked();
+    void onSubtractClicked();
+    void onZoneEdited(const ZoneMirror &zone);
+    void sendWholeHalf();
+    void offerRecovery();
+    void boardChanged();
+    void leave();
+
+    TableProtocol *const m_table;
+    PlatformServices &m_platform;
+    BoardControls m_controls;
+    QPointer<QWidget> m_connections;
+    QPointer<QWidget> m_coinDice;
+    PortMappingScheduler *m_portMapper = nullptr;
+    RecoveryFile *m_recovery = nullptr;
+};

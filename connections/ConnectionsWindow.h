@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/CentredWindow.h"
+
+class PlatformServices;
+class PortMappingScheduler;
+class TableProtocol;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class ValueLabel;
+struct PortMappingResult;
+
+// The player's control panel for the link: wait for a connection, connect to an address
+// (a name or IP address, with a port if the other copy listens on a different one),
+// disconnect, and what to give to the other player: this machine's addresses, the best one
+// first, the port this copy listens on, and the address and port the home router opened for it
+// on the internet (or why there is none), with a button that copies them. It keeps no state of its
+// own: every action works on the table it is given, which tells the status line what happened.
+class ConnectionsWindow : public CentredWindow
+{
+    Q_OBJECT
+public:
+    // `table` is the main window's; its port is dialled too when an address names none.
+    // `portMapper` is what keeps the port open on the home router, or null when the router is
+    // not asked.
+    ConnectionsWindow(TableProtocol &table, PlatformServices &platform,
+                      const PortMappingScheduler *portMapper = nullptr);
+
+    // The table this window works on.
+    TableProtocol &table() const { return m_table; }
+
+    void onConnectClicked();
+    void onDisconnectClicked();
+    void onWaitClicked();
+    void onCopyAddressClicked();
+
+private:
+    void showAddresses();
+    void showMapping(const PortMappingResult &mapping);
+
+    TableProtocol &m_table;
+    PlatformServices &m_platform;
+    QLineEdit *m_address = nullptr;
+    QLineEdit *m_portBox = nullptr;
+    QPlainTextEdit *m_otherAddresses = nullptr;
+    ValueLabel *m_internet = nullptr;
+    QPushButton *m_copyAddress = nullptr;
+    QString m_dialAddress;
+};
