@@ -173,7 +173,7 @@ int main(int argc, char *argv[])
     });
     splash->show();
     const int status = app.exec();
-    // Closing the window said goodbye; the socket finishes delivering it as it goes.
+    // Closing the window said goodbye; the link finishes delivering it as it goes.
     board.reset();
     portMapper.stop();
     return status;
