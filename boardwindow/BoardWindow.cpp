@@ -1,11 +1,10 @@
 #include "BoardWindow.h"
 
-#include "board/BoardSnapshot.h"
 #include "board/LifePoints.h"
-#include "board/RecoveryFile.h"
 #include "board/TableProtocol.h"
 #include "board/ZoneTable.h"
 #include "boardwindow/BoardLayout.h"
+#include "boardwindow/BoardRecovery.h"
 #include "chance/CoinDiceWindow.h"
 #include "connections/ConnectionsWindow.h"
 #include "draws/DrawExchange.h"
@@ -15,7 +14,6 @@
 #include "router/PortMappingScheduler.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,6 +21,14 @@
 namespace {
 
 const QString Title = QStringLiteral("Skarnet");
+
+// A secondary window that is open already comes forward instead of opening again.
+void bringForward(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 } // namespace
 
@@ -149,7 +155,8 @@ void BoardWindow::start()
 {
     m_platform.messageBox(nullptr, QStringLiteral("This program was made thanks to Tarvo"),
                           QStringLiteral("Thanks"));
-    offerRecovery();
+    if (m_recovery)
+        m_recovery->offer();
     startListening();
 }
 
@@ -160,57 +167,10 @@ void BoardWindow::startListening()
 
 void BoardWindow::keepRecoveryIn(const QString &folder)
 {
-    m_recovery = new RecoveryFile(
-        folder, m_table->port(), [this] { return snapshot(); }, this);
+    m_recovery = new BoardRecovery(folder, m_table->port(), m_controls, m_platform, this);
     // Queued: a folder found unusable at start is said after listening has set the status line.
-    connect(
-        m_recovery, &RecoveryFile::cannotKeep, this,
-        [this](const QString &reason) {
-            m_controls.status->setText(tr("Cannot keep a recovery copy: %1").arg(reason));
-        },
-        Qt::QueuedConnection);
-}
-
-BoardSnapshot BoardWindow::snapshot() const
-{
-    return m_controls.snapshot();
-}
-
-// What a run that did not end cleanly left: offered once, before this copy can be reached.
-void BoardWindow::offerRecovery()
-{
-    if (!m_recovery || !m_recovery->claim())
-        return;
-    const RecoveryFile::Found found = m_recovery->find();
-    switch (found.kind) {
-    case RecoveryFile::Found::Kind::Nothing:
-        return;
-    case RecoveryFile::Found::Kind::Unreadable: {
-        QString text = tr("Skarnet could not read the recovery copy of your last game (%1), so it "
-                          "starts with an empty board.")
-                           .arg(found.problem);
-        if (!found.setAsidePath.isEmpty())
-            text +=
-                tr(" The file was kept as %1.").arg(QDir::toNativeSeparators(found.setAsidePath));
-        m_platform.messageBox(this, text, Title);
-        return;
-    }
-    case RecoveryFile::Found::Kind::Snapshot:
-        break;
-    }
-    const QString time = found.snapshot.savedAt.toLocalTime().toString(QStringLiteral("HH:mm"));
-    if (!m_platform.question(this,
-                             tr("Skarnet did not close properly last time. Restore your half of "
-                                "the board and the chat from %1?")
-                                 .arg(time),
-                             Title)) {
-        m_recovery->remove();
-        return;
-    }
-    // The local half goes in as if typed, so that the whole-half resend of a link carries it to
-    // the opponent; the opponent half and the chat are shown as they were.
-    m_controls.restore(found.snapshot);
-    m_controls.appendToChat(tr("(Board and chat restored from %1)").arg(time));
+    connect(m_recovery, &BoardRecovery::cannotKeep, m_controls.status, &ValueLabel::setText,
+            Qt::QueuedConnection);
 }
 
 void BoardWindow::boardChanged()
@@ -223,18 +183,14 @@ void BoardWindow::onConnectionsClicked()
 {
     if (!m_connections)
         m_connections = new ConnectionsWindow(*m_table, m_platform, m_portMapper);
-    m_connections->show();
-    m_connections->raise();
-    m_connections->activateWindow();
+    bringForward(m_connections);
 }
 
 void BoardWindow::onCoinDiceClicked()
 {
     if (!m_coinDice)
         m_coinDice = new CoinDiceWindow(*m_table, m_platform);
-    m_coinDice->show();
-    m_coinDice->raise();
-    m_coinDice->activateWindow();
+    bringForward(m_coinDice);
 }
 
 void BoardWindow::onSendClicked()

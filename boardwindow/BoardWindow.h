@@ -5,12 +5,11 @@
 #include <QPointer>
 #include <QWidget>
 
+class BoardRecovery;
 class PeerLink;
 class PlatformServices;
 class PortMappingScheduler;
-class RecoveryFile;
 class TableProtocol;
-struct BoardSnapshot;
 struct ZoneMirror;
 
 // The duel board: the one main window of a run. It shows what the table protocol hands it from
@@ -39,8 +38,6 @@ public:
     // run that did not end cleanly left there; without a folder nothing is kept. Set before
     // start().
     void keepRecoveryIn(const QString &folder);
-    // The board as it is now, as a recovery copy holds it.
-    BoardSnapshot snapshot() const;
 
     TableProtocol &table() const { return *m_table; }
     PeerLink &link() const;
@@ -59,7 +56,6 @@ private:
     void onSubtractClicked();
     void onZoneEdited(const ZoneMirror &zone);
     void sendWholeHalf();
-    void offerRecovery();
     void boardChanged();
     void leave();
 
@@ -69,5 +65,5 @@ private:
     QPointer<QWidget> m_connections;
     QPointer<QWidget> m_coinDice;
     PortMappingScheduler *m_portMapper = nullptr;
-    RecoveryFile *m_recovery = nullptr;
+    BoardRecovery *m_recovery = nullptr;
 };
