@@ -1,5 +1,6 @@
 #pragma once
 
+#include "board/TableProtocol.h"
 #include "boardwindow/BoardControls.h"
 
 #include <QPointer>
@@ -9,7 +10,6 @@ class BoardRecovery;
 class PeerLink;
 class PlatformServices;
 class PortMappingScheduler;
-class TableProtocol;
 struct ZoneMirror;
 
 // The duel board: the one main window of a run. It shows what the table protocol hands it from
@@ -19,9 +19,8 @@ class BoardWindow : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int DefaultPort = 123;
-
-    explicit BoardWindow(PlatformServices &platform, int port = DefaultPort,
+    // `port` is the one this copy listens on, and dials when an address names none.
+    explicit BoardWindow(PlatformServices &platform, int port = TableProtocol::DefaultPort,
                          QWidget *parent = nullptr);
     // Leaving without closing the window (the object is destroyed) says goodbye as closing does.
     ~BoardWindow() override;

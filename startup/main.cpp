@@ -1,3 +1,4 @@
+#include "board/TableProtocol.h"
 #include "boardwindow/BoardLayout.h"
 #include "boardwindow/BoardWindow.h"
 #include "platform/QtPlatformServices.h"
@@ -113,8 +114,8 @@ int main(int argc, char *argv[])
         QStringLiteral("port"),
         QStringLiteral("Listen on TCP port <port>, and dial the other copy on it too unless an "
                        "address names another port (default: %1).")
-            .arg(BoardWindow::DefaultPort),
-        QStringLiteral("port"), QString::number(BoardWindow::DefaultPort));
+            .arg(TableProtocol::DefaultPort),
+        QStringLiteral("port"), QString::number(TableProtocol::DefaultPort));
     const QCommandLineOption noPortMapping(
         QStringLiteral("no-port-mapping"),
         QStringLiteral("Do not ask the home router (over UPnP or NAT-PMP) to open the port for "
