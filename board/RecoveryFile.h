@@ -51,7 +51,7 @@ public:
     // What the last run left, read once at start. A file that cannot be read is renamed out of
     // the way, so that it is neither offered again nor overwritten.
     Found find();
-    // The board changed: it is written within WriteDelayMs.
+    // The board changed: it is written within the write delay (WriteDelayMs).
     void changed();
     // Writes the board now.
     void writeNow();
@@ -61,6 +61,8 @@ public:
     void finish();
 
     QString path() const { return m_path; }
+    // A shorter write delay, for tests.
+    void setWriteDelayMs(int ms) { m_delay.setInterval(ms); }
 
 signals:
     // A write failed; said once, with the reason for the player.

@@ -27,6 +27,8 @@ PortMappingScheduler::PortMappingScheduler(std::shared_ptr<const AbstractRouter>
     : QObject(parent)
     , m_router(std::move(router))
     , m_leaseSeconds(leaseSeconds)
+    // Renewed at half its life, so that a router slow to answer still has time.
+    , m_renewalInterval(leaseSeconds * 1000LL / 2)
     , m_worker(new QThreadPool)
 {
     m_worker->setMaxThreadCount(1);
@@ -65,10 +67,8 @@ void PortMappingScheduler::answered()
     if (m_stopped)
         return;
     m_current = m_answer.result();
-    if (m_current.isOpened()) {
-        // Renewed at half its life, so that a router slow to answer still has time.
-        m_renewal.start(std::chrono::milliseconds(m_leaseSeconds * 1000LL / 2));
-    }
+    if (m_current.isOpened())
+        m_renewal.start(m_renewalInterval);
     emit changed(m_current);
 }
 
@@ -81,13 +81,13 @@ void PortMappingScheduler::renew()
     });
 }
 
-void PortMappingScheduler::stop(int waitMs)
+void PortMappingScheduler::stop()
 {
     if (m_stopped)
         return;
     m_stopped = true;
     m_renewal.stop();
-    const QDeadlineTimer deadline(waitMs);
+    const QDeadlineTimer deadline(m_stopWaitMs);
     // An answer on its way may be a mapping just made: wait for it, as it must be removed too.
     if (m_worker->waitForDone(int(deadline.remainingTime()))) {
         const QFuture<PortMappingResult> last = m_answer.future();

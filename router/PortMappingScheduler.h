@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 class QThreadPool;
@@ -37,10 +38,15 @@ public:
     // asked for do nothing.
     void start(int localPort);
     // Removes an opened mapping and stops renewing it, waiting for the router at most
-    // `waitMs`: the program is ending, and a mapping left behind runs out with its lease.
-    void stop(int waitMs = StopWaitMs);
+    // StopWaitMs: the program is ending, and a mapping left behind runs out with its lease.
+    void stop();
 
     const PortMappingResult &current() const { return m_current; }
+
+    // Shorter times, for tests: between renewals (instead of half the lease), and the most
+    // stop() waits for the router.
+    void setRenewalMs(int ms) { m_renewalInterval = std::chrono::milliseconds(ms); }
+    void setStopWaitMs(int ms) { m_stopWaitMs = ms; }
 
 signals:
     void changed(const PortMappingResult &mapping);
@@ -52,6 +58,8 @@ private:
 
     std::shared_ptr<const AbstractRouter> m_router;
     const int m_leaseSeconds;
+    std::chrono::milliseconds m_renewalInterval;
+    int m_stopWaitMs = StopWaitMs;
     // Owned until stop(); then let go of if the router still has not answered, so that the
     // program's end does not wait for it.
     QThreadPool *m_worker;

@@ -64,6 +64,21 @@ struct TwoCopies
     }
 };
 
+// How long a copy waits for the other's next step here, instead of the real seconds.
+constexpr int WaitMs = 5;
+
+// Runs the event loop until `ms` have passed. A timer started earlier with a shorter interval
+// has fired by then, however late the loop gets to it.
+void runEventsPast(int ms)
+{
+    QTimer past;
+    past.setSingleShot(true);
+    past.setTimerType(Qt::PreciseTimer);
+    QSignalSpy passed(&past, &QTimer::timeout);
+    past.start(ms);
+    QVERIFY(passed.wait());
+}
+
 const QByteArray Salt(DrawProtocol::SaltBytes, 's');
 const QByteArray Secret(DrawProtocol::SecretBytes, 'k');
 const QByteArray OtherSecret(DrawProtocol::SecretBytes, 'x');
@@ -254,7 +269,7 @@ void TestDraws::lyingDrawerIsCaught()
     QFETCH(int, settles);
 
     DrawExchange checker;
-    checker.setWaitMs(50);
+    checker.setWaitMs(WaitMs);
     QSignalSpy outgoing(&checker, &DrawExchange::outgoing);
     QSignalSpy settled(&checker, &DrawExchange::opponentDrawSettled);
     QSignalSpy unchecked(&checker, &DrawExchange::opponentDrawUnchecked);
@@ -262,7 +277,7 @@ void TestDraws::lyingDrawerIsCaught()
         checker.receive(WireMessage::parse(message));
     if (linkEnds)
         checker.linkEnded();
-    QTest::qWait(150); // past the wait for a reveal
+    runEventsPast(2 * WaitMs); // past the wait for a reveal
 
     QList<DrawExchange::Unchecked> heard;
     for (const QList<QVariant> &report : unchecked)
@@ -277,12 +292,13 @@ void TestDraws::lyingDrawerIsCaught()
 void TestDraws::drawerGivesUpWithoutAnAnswer()
 {
     DrawExchange drawer;
-    drawer.setWaitMs(50);
+    drawer.setWaitMs(WaitMs);
     QSignalSpy failed(&drawer, &DrawExchange::ownDrawFailed);
     QSignalSpy settled(&drawer, &DrawExchange::ownDrawSettled);
     QVERIFY(drawer.start(2));
     QVERIFY(!drawer.start(2)); // one draw at a time
-    QTRY_COMPARE(failed.count(), 1);
+    QVERIFY(failed.wait());
+    QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.at(0).at(1).value<DrawExchange::Failed>(), DrawExchange::Failed::NoAnswer);
 
     // An answer that comes too late settles nothing; the next draw starts afresh.

@@ -23,6 +23,21 @@ PortMappingResult mapping(PortMappingResult::Outcome outcome)
     return mapping;
 }
 
+// Renewals and the stop's wait for the router here, instead of half an hour and a second.
+constexpr int RenewalMs = 10;
+constexpr int StopWaitMs = 20;
+
+// Runs the event loop until `ms` have passed.
+void runEventsPast(int ms)
+{
+    QTimer past;
+    past.setSingleShot(true);
+    past.setTimerType(Qt::PreciseTimer);
+    QSignalSpy passed(&past, &QTimer::timeout);
+    past.start(ms);
+    QVERIFY(passed.wait());
+}
+
 } // namespace
 
 class TestPortMapping : public QObject
@@ -133,24 +148,29 @@ void TestPortMapping::otherPortsAreHighAndDistinct()
 void TestPortMapping::opensRenewsAndRemoves()
 {
     auto router = std::make_shared<FakeRouter>();
-    // A one-second lease is renewed every half second.
-    PortMappingScheduler mapper(router, 1);
+    PortMappingScheduler mapper(router, PortMappingScheduler::LeaseSeconds);
+    mapper.setRenewalMs(RenewalMs);
     QSignalSpy changes(&mapper, &PortMappingScheduler::changed);
     mapper.start(123);
     QCOMPARE(mapper.current().outcome, PortMappingResult::Outcome::Asking);
+    QVERIFY(changes.wait());
     QTRY_VERIFY(mapper.current().isOpened());
     QCOMPARE(mapper.current().dialAddress(), QStringLiteral("198.51.100.7:40123"));
     QCOMPARE(changes.size(), 2);
 
     mapper.start(123); // listening again keeps the mapping
+    // Each renewal's answer is announced; the loop stops at the second, before a third is asked.
+    while (changes.size() < 4)
+        QVERIFY(changes.wait());
     QTRY_COMPARE_WITH_TIMEOUT(router->renewals.load(), 2, 3000);
     QCOMPARE(router->opens.load(), 1);
 
     mapper.stop();
     QCOMPARE(router->removals.load(), 1);
     mapper.start(123); // nothing is asked once stopped
-    QTest::qWait(100);
+    runEventsPast(5 * RenewalMs);
     QCOMPARE(router->opens.load(), 1);
+    QCOMPARE(router->renewals.load(), 2);
 }
 
 void TestPortMapping::stopDoesNotWaitForASilentRouter()
@@ -159,6 +179,7 @@ void TestPortMapping::stopDoesNotWaitForASilentRouter()
     // matters is that the program's end is not held up.
     auto router = std::make_shared<FakeRouter>(2000);
     auto mapper = std::make_unique<PortMappingScheduler>(router, 3600);
+    mapper->setStopWaitMs(StopWaitMs);
     mapper->start(123);
     QElapsedTimer clock;
     clock.start();
