@@ -318,7 +318,7 @@ run_once() {
     read -r box_window box box_d <<<"$line"
     # The box waits for its key untimed: focused as a window manager would, once drawn.
     wait_idle "$app_pid"
-    "$timer" focus "$box_window"
+    xdotool windowfocus --sync "$box_window"
     wait_idle "$app_pid"
     line=$(timed_step key "$box_window" Return --title "$main_title" --size "$main_size") || {
         note "no $main_size '$main_title' window after Return on the '$box_title' box"
