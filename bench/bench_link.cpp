@@ -22,7 +22,6 @@
 
 #include "bench_link_report.h"
 
-#include "CountingPlatform.h"
 #include "LinkHarness.h"
 #include "board/ZoneTable.h"
 #include "boardwindow/BoardWindow.h"
@@ -44,7 +43,6 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cmath>
@@ -189,37 +187,12 @@ void setTextOf(QWidget *editor, const QString &text)
         static_cast<QPlainTextEdit *>(editor)->setPlainText(text);
 }
 
-struct Seat
-{
-    CountingPlatform platform;
-    std::unique_ptr<BoardWindow> window;
+using LinkHarness::Seat;
 
-    // With a folder, the seat keeps its recovery copy there, as the real program does.
-    explicit Seat(const QString &recoveryFolder = {})
-        : window(std::make_unique<BoardWindow>(platform, 0))
-    {
-        if (!recoveryFolder.isEmpty())
-            window->keepRecoveryIn(recoveryFolder);
-        window->start();
-    }
-
-    template <typename T = QWidget> T *control(const QString &name) const
-    {
-        T *widget = window->findChild<T *>(name);
-        if (!widget)
-            qFatal("the board has no control %s", qPrintable(name));
-        return widget;
-    }
-
-    PeerLink *socket() const { return &window->link(); }
-
-    QTcpSocket *linkSocket() const { return LinkHarness::linkSocket(socket()); }
-
-    QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
-};
-
-// Seat B connects to seat A as the connections window does. Unlinks on destruction with the
-// event loop running, so neither side waits out a goodbye from a window that cannot answer.
+// Two seats, B linked to A as the connections window links them, shown as in the program unless
+// the run keeps them hidden; unlinked on destruction with the event loop running, so neither
+// side waits out a goodbye from a window that cannot answer. With a folder, both seats keep
+// their recovery copies there, as the real program does.
 class Table
 {
 public:
@@ -227,8 +200,8 @@ public:
     Seat b;
 
     explicit Table(bool show, const QString &recoveryFolder = {})
-        : a(recoveryFolder.isEmpty() ? QString() : recoveryFolder + QStringLiteral("/a"))
-        , b(recoveryFolder.isEmpty() ? QString() : recoveryFolder + QStringLiteral("/b"))
+        : a(recoveryFolder.isEmpty() ? Seat() : Seat(0, recoveryFolder + "/a", false))
+        , b(recoveryFolder.isEmpty() ? Seat() : Seat(0, recoveryFolder + "/b", false))
     {
         if (show) {
             a.window->show();
@@ -237,46 +210,19 @@ public:
             (void)QTest::qWaitForWindowExposed(b.window.get(), 5000);
         }
     }
-
-    bool link()
-    {
-        b.socket()->close();
-        b.socket()->dial(QStringLiteral("127.0.0.1"), a.socket()->localPort());
-        m_linked = pumpUntil(
-            [&] {
-                return a.status() == QLatin1String("Connected") &&
-                       b.status() == QLatin1String("Connected") && a.socket()->sendsFrames() &&
-                       b.socket()->sendsFrames();
-            },
-            5000);
-        return m_linked;
-    }
-
     ~Table()
     {
-        if (m_linked) {
-            b.window->close();
-            (void)pumpUntil([&] { return a.socket()->state() == PeerLink::State::Closed; }, 5000);
-            pumpFor(20 * NsPerMs);
-        }
+        if (m_linked)
+            LinkHarness::unlink(b, a);
         a.window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    bool link() { return m_linked = LinkHarness::link(b, a); }
+
 private:
     bool m_linked = false;
 };
-
-int tcpNoDelay(const QTcpSocket *socket)
-{
-    if (!socket)
-        return -1;
-    int value = 0;
-    socklen_t size = sizeof value;
-    if (::getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &value, &size) != 0)
-        return -1;
-    return value != 0 ? 1 : 0;
-}
 
 // A bare pair of connected sockets on loopback, the floor any link in this event loop can reach.
 class BarePair
@@ -466,10 +412,6 @@ void singleEdits(BenchReport &report, const Options &options, Table &table, Bare
     const ZoneMirror *zone = ZoneTable::byEditor(editorName);
     QWidget *editor = table.a.control(editorName);
     QWidget *display = table.b.control(zone->displayName);
-    const auto shown = [display](const QString &text) {
-        const auto *label = qobject_cast<const QLabel *>(display);
-        return label ? label->text() == text : textOf(display) == text;
-    };
     const int samples = options.scaled(2000);
     const int warmUp = 100;
     QVector<qint64> programNs;
@@ -481,7 +423,8 @@ void singleEdits(BenchReport &report, const Options &options, Table &table, Bare
     // the receiver has read (and, for the board, applied) them.
     Stages programStages;
     Stages bareStages;
-    StageClock programClock(table.a.linkSocket(), table.b.linkSocket());
+    StageClock programClock(LinkHarness::linkSocket(table.a.socket()),
+                            LinkHarness::linkSocket(table.b.socket()));
     StageClock bareClock(bare.writer(), bare.reader());
     for (int i = -warmUp; i < samples; ++i) {
         const QString text = textFor(i + warmUp);
@@ -508,7 +451,7 @@ void singleEdits(BenchReport &report, const Options &options, Table &table, Bare
             const qint64 t0 = nowNs();
             setTextOf(editor, text);
             programClock.editReturned = nowNs();
-            const bool ok = pumpUntil([&] { return shown(text); }, 2000);
+            const bool ok = pumpUntil([&] { return textOf(display) == text; }, 2000);
             const qint64 t1 = nowNs();
             if (!ok) {
                 ++lost;
@@ -545,11 +488,14 @@ void benchLatency(BenchReport &report, const Options &options)
         return;
     }
 
-    const int noDelayA = tcpNoDelay(table.a.linkSocket());
-    const int noDelayB = tcpNoDelay(table.b.linkSocket());
+    const auto noDelay = [](const Seat &seat) {
+        return LinkHarness::socketOption(LinkHarness::linkSocket(seat.socket()), IPPROTO_TCP,
+                                         TCP_NODELAY) > 0;
+    };
+    const bool noDelayBoth = noDelay(table.a) && noDelay(table.b);
     report.add({QStringLiteral("latency"), QStringLiteral("tcp_nodelay_both_seats"),
-                double(noDelayA == 1 && noDelayB == 1), QStringLiteral("flag"), std::nullopt,
-                QStringLiteral("1"), noDelayA == 1 && noDelayB == 1});
+                double(noDelayBoth), QStringLiteral("flag"), std::nullopt, QStringLiteral("1"),
+                noDelayBoth});
 
     // Single edits, 1 ms apart: a multi-line zone editor (QPlainTextEdit) to a label, and the
     // life points (QLineEdit) to a label.
@@ -998,7 +944,7 @@ void chatSeries(BenchReport &report, const Options &options, ChatSamples &sample
     auto *sendButton = table.a.control<QPushButton>(QStringLiteral("cmdSend"));
     auto *chatA = table.a.control<QPlainTextEdit>(QStringLiteral("txtChat"));
     auto *chatB = table.b.control<QPlainTextEdit>(QStringLiteral("txtChat"));
-    QTcpSocket *socketB = table.b.linkSocket();
+    QTcpSocket *socketB = LinkHarness::linkSocket(table.b.socket());
     if (!socketB) {
         report.checkFailed(QStringLiteral("chat: seat B has no link socket"));
         return;

@@ -208,22 +208,20 @@ double everyTextWhole(const Link &link)
 {
     QTcpServer receiver;
     receiver.listen(QHostAddress::LocalHost, 0);
-    QByteArray received;
+    std::unique_ptr<PlainPeer> reader;
     QObject::connect(&receiver, &QTcpServer::newConnection, &receiver, [&] {
-        QTcpSocket *socket = receiver.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                         [&, socket] { received += socket->readAll(); });
+        reader = std::make_unique<PlainPeer>(receiver.nextPendingConnection());
     });
     DelayRelay relay(receiver.serverPort(), link.delayMs);
-    QTcpSocket sender;
-    ShapedPath::fromFarEnd([&] { sender.connectToHost(NearAddress, quint16(relay.port())); });
-    if (!sender.waitForConnected(10000))
+    PlainPeer sender;
+    ShapedPath::fromFarEnd(
+        [&] { sender.socket->connectToHost(NearAddress, quint16(relay.port())); });
+    if (!sender.socket->waitForConnected(10000))
         return NAN;
-    sender.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    sender.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QString text = graveyardList();
     const auto send = [&] {
-        sender.write(text.toUtf8() + '\0');
-        sender.flush();
+        sender.send(text.toUtf8() + '\0');
     };
     send();
     QElapsedTimer clock;
@@ -235,7 +233,7 @@ double everyTextWhole(const Link &link)
     }
     const qint64 lastKey = clock.elapsed();
     const QByteArray final = text.toUtf8() + '\0';
-    if (!QTest::qWaitFor([&] { return received.endsWith(final); }, 60000))
+    if (!QTest::qWaitFor([&] { return reader && reader->received.endsWith(final); }, 60000))
         return NAN;
     return double(clock.elapsed() - lastKey);
 }
