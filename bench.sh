@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds an optimised Skarnet with its benchmarks, runs every
-# benchmark and writes the figures, their baselines and targets to BENCHMARKS.md, above the
-# figures of the runs before, which are kept.
+# benchmark and writes BENCHMARKS.md from their result lines (bench/render_report.py): this
+# run's figures in full, with their baselines and targets, and the runs before summarised below.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -10,35 +10,34 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKARNET_BENCH=ON
 cmake --build build-bench --target skarnet bench_link minimal_window window_timer minimal_link \
     keystroke_timer bench_slow_link
 
-table=$(mktemp)
-report=$(mktemp)
-trap 'rm -f "$table" "$report" BENCHMARKS.md.new' EXIT
-echo "== Two linked boards: latency, bursts, long lists, long chat =="
-QT_QPA_PLATFORM=offscreen build-bench/bench/bench_link --markdown "$table"
-echo "== Start-up and memory of the real program on a virtual display =="
-bench/startup_bench.sh build-bench/skarnet build-bench/bench/minimal_window 10 --markdown "$table" ||
-    echo "(start-up benchmark could not run: $?)"
-echo "== Keystroke to the other screen: two copies on two virtual displays =="
-bench/keystroke_bench.sh build-bench/skarnet build-bench/bench/minimal_link --markdown "$table" ||
-    echo "(keystroke benchmark could not run: $?)"
-echo "== A long list typed over a slow link (256 kbit/s, 80 ms; 1 Mbit/s, 80 ms, 1 % loss) =="
-build-bench/bench/bench_slow_link --markdown "$table" ||
-    echo "(slow-link benchmark could not run: $?)"
+results=$(mktemp)
+trap 'rm -f "$results" BENCHMARKS.md.new' EXIT
+# run TITLE COMMAND...: runs one benchmark, its output shown and kept; one that fails leaves a
+# note in the report, beside whatever figures it printed before.
+run() {
+    local title=$1 status
+    shift
+    echo "== $title"
+    "$@" | tee -a "$results" && status=0 || status=${PIPESTATUS[0]}
+    if ((status == 77)); then
+        printf 'NOTE\t%s: skipped, see its output\n' "$title" >>"$results"
+    elif ((status != 0)); then
+        printf 'NOTE\t%s: ended with status %d\n' "$title" "$status" >>"$results"
+    fi
+}
+run "Two linked boards: latency, bursts, long lists, long chat" \
+    env QT_QPA_PLATFORM=offscreen build-bench/bench/bench_link
+run "Start-up and memory of the real program on a virtual display" \
+    bench/startup_bench.sh build-bench/startup/skarnet build-bench/bench/minimal_window 10
+run "Keystroke to the other screen: two copies on two virtual displays" \
+    bench/keystroke_bench.sh build-bench/startup/skarnet build-bench/bench/minimal_link
+run "A long list typed over a slow link (256 kbit/s, 80 ms; 1 Mbit/s, 80 ms, 1 % loss)" \
+    build-bench/bench/bench_slow_link
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-{
-    echo "# Benchmarks"
-    echo
-    echo "Measured on $(date -u '+%Y-%m-%d %H:%M UTC'): ${cpu:-unknown processor}, $(nproc) cores,"
-    echo "$(free -g | awk '/^Mem:/ {print $2}') GiB of memory, $(uname -sr), Qt $(qmake6 -query QT_VERSION 2>/dev/null || pkg-config --modversion Qt6Core)."
-    echo "The machine is shared and noisy: ratios against the baseline measured in the same run are"
-    echo "what counts; absolute times are given for reference."
-    echo
-    echo "Reproduce with \`./bench.sh\` (about six minutes; as root, for port 123 and to shape the"
-    echo "slow link)."
-    echo
-    cat "$table"
-} >"$report"
-bench/keep_earlier_runs.sh "$report" BENCHMARKS.md >BENCHMARKS.md.new
+qt=$(qmake6 -query QT_VERSION 2>/dev/null || pkg-config --modversion Qt6Core)
+machine="${cpu:-unknown processor}, $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB of \
+memory, $(uname -sr), Qt $qt"
+bench/render_report.py "$results" BENCHMARKS.md --machine "$machine" >BENCHMARKS.md.new
 mv BENCHMARKS.md.new BENCHMARKS.md
-echo "Wrote BENCHMARKS.md (earlier runs kept below the new one)"
+echo "Wrote BENCHMARKS.md (the runs before summarised below this one)"

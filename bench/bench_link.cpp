@@ -10,19 +10,16 @@
 // repaints, the other cannot read, so every figure holds the work of both seats. Two machines
 // would do the two halves side by side.
 //
-// Every figure is printed as "RESULT <benchmark> <figure> <value> <unit>", followed by a
-// readable table; "--markdown FILE" appends the table to FILE as Markdown rows. Targets are
-// reported as met or missed and never make the run fail; only a failed correctness check
-// (a lost or garbled message, a link that does not come up) gives a non-zero exit status.
+// Every figure is printed as a result line (BenchReport.h). Targets are reported as met or
+// missed and never make the run fail; only a failed correctness check (a lost or garbled
+// message, a link that does not come up) gives a non-zero exit status.
 //
-// Usage: bench_link [--markdown FILE] [--only latency,burst,lists,chat] [--quick] [--hidden]
+// Usage: bench_link [--only latency,burst,lists,chat] [--quick] [--hidden]
 //   --quick   a tenth of the samples (for profiling under callgrind)
 //   --hidden  leave the windows unshown (by default they are shown, as in the program, so
 //             that their repainting takes its share of the event loop)
 
-#include "bench_link_report.h"
-
-#include "CountingPlatform.h"
+#include "BenchReport.h"
 #include "LinkHarness.h"
 #include "board/ZoneTable.h"
 #include "boardwindow/BoardWindow.h"
@@ -44,13 +41,11 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <memory>
 
 namespace {
 
@@ -118,7 +113,6 @@ Stats statsOf(QVector<qint64> ns)
 
 struct Options
 {
-    QString markdown;
     QStringList only;
     bool quick = false;
     bool show = true;
@@ -189,37 +183,12 @@ void setTextOf(QWidget *editor, const QString &text)
         static_cast<QPlainTextEdit *>(editor)->setPlainText(text);
 }
 
-struct Seat
-{
-    CountingPlatform platform;
-    std::unique_ptr<BoardWindow> window;
+using LinkHarness::Seat;
 
-    // With a folder, the seat keeps its recovery copy there, as the real program does.
-    explicit Seat(const QString &recoveryFolder = {})
-        : window(std::make_unique<BoardWindow>(platform, 0))
-    {
-        if (!recoveryFolder.isEmpty())
-            window->keepRecoveryIn(recoveryFolder);
-        window->start();
-    }
-
-    template <typename T = QWidget> T *control(const QString &name) const
-    {
-        T *widget = window->findChild<T *>(name);
-        if (!widget)
-            qFatal("the board has no control %s", qPrintable(name));
-        return widget;
-    }
-
-    PeerLink *socket() const { return &window->link(); }
-
-    QTcpSocket *linkSocket() const { return LinkHarness::linkSocket(socket()); }
-
-    QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
-};
-
-// Seat B connects to seat A as the connections window does. Unlinks on destruction with the
-// event loop running, so neither side waits out a goodbye from a window that cannot answer.
+// Two seats, B linked to A as the connections window links them, shown as in the program unless
+// the run keeps them hidden; unlinked on destruction with the event loop running, so neither
+// side waits out a goodbye from a window that cannot answer. With a folder, both seats keep
+// their recovery copies there, as the real program does.
 class Table
 {
 public:
@@ -227,8 +196,8 @@ public:
     Seat b;
 
     explicit Table(bool show, const QString &recoveryFolder = {})
-        : a(recoveryFolder.isEmpty() ? QString() : recoveryFolder + QStringLiteral("/a"))
-        , b(recoveryFolder.isEmpty() ? QString() : recoveryFolder + QStringLiteral("/b"))
+        : a(recoveryFolder.isEmpty() ? Seat() : Seat(0, recoveryFolder + "/a", false))
+        , b(recoveryFolder.isEmpty() ? Seat() : Seat(0, recoveryFolder + "/b", false))
     {
         if (show) {
             a.window->show();
@@ -237,46 +206,19 @@ public:
             (void)QTest::qWaitForWindowExposed(b.window.get(), 5000);
         }
     }
-
-    bool link()
-    {
-        b.socket()->close();
-        b.socket()->dial(QStringLiteral("127.0.0.1"), a.socket()->localPort());
-        m_linked = pumpUntil(
-            [&] {
-                return a.status() == QLatin1String("Connected") &&
-                       b.status() == QLatin1String("Connected") && a.socket()->sendsFrames() &&
-                       b.socket()->sendsFrames();
-            },
-            5000);
-        return m_linked;
-    }
-
     ~Table()
     {
-        if (m_linked) {
-            b.window->close();
-            (void)pumpUntil([&] { return a.socket()->state() == PeerLink::State::Closed; }, 5000);
-            pumpFor(20 * NsPerMs);
-        }
+        if (m_linked)
+            LinkHarness::unlink(b, a);
         a.window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    bool link() { return m_linked = LinkHarness::link(b, a); }
+
 private:
     bool m_linked = false;
 };
-
-int tcpNoDelay(const QTcpSocket *socket)
-{
-    if (!socket)
-        return -1;
-    int value = 0;
-    socklen_t size = sizeof value;
-    if (::getsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &value, &size) != 0)
-        return -1;
-    return value != 0 ? 1 : 0;
-}
 
 // A bare pair of connected sockets on loopback, the floor any link in this event loop can reach.
 class BarePair
@@ -330,13 +272,7 @@ struct Stages
     {
         const auto row = [&](const char *figure, const QVector<qint64> &mine,
                              const QVector<qint64> &theirs) {
-            out.add({name,
-                     QString::fromLatin1(figure),
-                     statsOf(mine).medianUs,
-                     QStringLiteral("us"),
-                     statsOf(theirs).medianUs,
-                     {},
-                     std::nullopt});
+            out.add(name, figure, statsOf(mine).medianUs, "us", statsOf(theirs).medianUs);
         };
         row("edit_call_median", editCall, bare.editCall);
         row("edit_to_sent_median", untilSent, bare.untilSent);
@@ -347,36 +283,25 @@ struct Stages
 };
 
 // Stamps the stages of one edit on a link from `sender` to `receiver`.
-class StageClock
+class StageClock : public QObject
 {
 public:
     StageClock(const QTcpSocket *sender, const QTcpSocket *receiver)
     {
         m_arrival.watched = receiver;
         qApp->installEventFilter(&m_arrival);
-        if (sender) {
-            m_connections.append(
-                QObject::connect(sender, &QTcpSocket::bytesWritten, sender, [this] {
-                    if (m_sent < 0)
-                        m_sent = nowNs();
-                }));
-        }
+        connect(sender, &QTcpSocket::bytesWritten, this, [this] {
+            if (m_sent < 0)
+                m_sent = nowNs();
+        });
         // Connected after the reader's own handler, so this runs once the bytes are read and
         // applied.
-        if (receiver) {
-            m_connections.append(
-                QObject::connect(receiver, &QTcpSocket::readyRead, receiver, [this] {
-                    if (m_applied < 0)
-                        m_applied = nowNs();
-                }));
-        }
+        connect(receiver, &QTcpSocket::readyRead, this, [this] {
+            if (m_applied < 0)
+                m_applied = nowNs();
+        });
     }
-    ~StageClock()
-    {
-        qApp->removeEventFilter(&m_arrival);
-        for (const auto &connection : std::as_const(m_connections))
-            QObject::disconnect(connection);
-    }
+    ~StageClock() override { qApp->removeEventFilter(&m_arrival); }
 
     void reset()
     {
@@ -400,7 +325,6 @@ private:
     ArrivalStamp m_arrival;
     qint64 m_sent = -1;
     qint64 m_applied = -1;
-    QVector<QMetaObject::Connection> m_connections;
 };
 
 // One burst of edits sent on a schedule (`gapNs` apart, 0 = back to back without the event
@@ -438,22 +362,14 @@ QVector<qint64> timedBurst(int edits, qint64 gapNs, const std::function<void(int
 void reportLatency(BenchReport &report, const QString &name, const Stats &program,
                    const Stats &bare)
 {
-    report.add({name, QStringLiteral("median"), program.medianUs, QStringLiteral("us"),
-                bare.medianUs, QStringLiteral("<= 2x bare socket"),
-                program.medianUs <= 2.0 * bare.medianUs});
-    report.add({name, QStringLiteral("p99"), program.p99Us, QStringLiteral("us"), bare.p99Us,
-                QStringLiteral("< 1000 us"), program.p99Us < 1000.0});
+    report.add(name, "median", program.medianUs, "us", bare.medianUs, "<= 2x bare socket",
+               program.medianUs <= 2.0 * bare.medianUs);
+    report.add(name, "p99", program.p99Us, "us", bare.p99Us, "< 1000 us", program.p99Us < 1000.0);
     // Linux holds a delayed acknowledgement at least 40 ms; an edit stuck behind one shows
     // up as a maximum of 40 ms or more.
-    report.add({name, QStringLiteral("max"), program.maxUs, QStringLiteral("us"), bare.maxUs,
-                QStringLiteral("< 40000 us (no delayed ACK)"), program.maxUs < 40000.0});
-    report.add({name,
-                QStringLiteral("samples"),
-                double(program.count),
-                QStringLiteral("edits"),
-                double(bare.count),
-                {},
-                std::nullopt});
+    report.add(name, "max", program.maxUs, "us", bare.maxUs, "< 40000 us (no delayed ACK)",
+               program.maxUs < 40000.0);
+    report.add(name, "samples", double(program.count), "edits", double(bare.count));
 }
 
 // Edits one zone editor on seat A `samples` times, 1 ms apart, each timed until seat B's
@@ -466,10 +382,6 @@ void singleEdits(BenchReport &report, const Options &options, Table &table, Bare
     const ZoneMirror *zone = ZoneTable::byEditor(editorName);
     QWidget *editor = table.a.control(editorName);
     QWidget *display = table.b.control(zone->displayName);
-    const auto shown = [display](const QString &text) {
-        const auto *label = qobject_cast<const QLabel *>(display);
-        return label ? label->text() == text : textOf(display) == text;
-    };
     const int samples = options.scaled(2000);
     const int warmUp = 100;
     QVector<qint64> programNs;
@@ -481,42 +393,41 @@ void singleEdits(BenchReport &report, const Options &options, Table &table, Bare
     // the receiver has read (and, for the board, applied) them.
     Stages programStages;
     Stages bareStages;
-    StageClock programClock(table.a.linkSocket(), table.b.linkSocket());
+    StageClock programClock(LinkHarness::linkSocket(table.a.socket()),
+                            LinkHarness::linkSocket(table.b.socket()));
     StageClock bareClock(bare.writer(), bare.reader());
+    // One edit on either link, timed until `arrived` holds; warm-up edits are not counted.
+    const auto measure = [&](StageClock &clock, QVector<qint64> &times, Stages &stages,
+                             bool counted, const std::function<void()> &edit,
+                             const std::function<bool()> &arrived) {
+        clock.reset();
+        const qint64 t0 = nowNs();
+        edit();
+        clock.editReturned = nowNs();
+        const bool ok = pumpUntil(arrived, 2000);
+        const qint64 t1 = nowNs();
+        if (!ok) {
+            ++lost;
+        } else if (counted) {
+            times.append(t1 - t0);
+            clock.addTo(stages, t0, t1);
+        }
+        pumpFor(NsPerMs);
+    };
     for (int i = -warmUp; i < samples; ++i) {
         const QString text = textFor(i + warmUp);
         // The same bytes on both links: code, text and the frame's NUL.
         const QByteArray wire = zone->code.toUtf8() + text.toUtf8() + '\0';
+        const qint64 expected = bare.received + wire.size();
         const auto measureBare = [&] {
-            const qint64 expected = bare.received + wire.size();
-            bareClock.reset();
-            const qint64 t0 = nowNs();
-            bare.write(wire);
-            bareClock.editReturned = nowNs();
-            const bool ok = pumpUntil([&] { return bare.received >= expected; }, 2000);
-            const qint64 t1 = nowNs();
-            if (!ok) {
-                ++lost;
-            } else if (i >= 0) {
-                bareNs.append(t1 - t0);
-                bareClock.addTo(bareStages, t0, t1);
-            }
-            pumpFor(NsPerMs);
+            measure(
+                bareClock, bareNs, bareStages, i >= 0, [&] { bare.write(wire); },
+                [&] { return bare.received >= expected; });
         };
         const auto measureProgram = [&] {
-            programClock.reset();
-            const qint64 t0 = nowNs();
-            setTextOf(editor, text);
-            programClock.editReturned = nowNs();
-            const bool ok = pumpUntil([&] { return shown(text); }, 2000);
-            const qint64 t1 = nowNs();
-            if (!ok) {
-                ++lost;
-            } else if (i >= 0) {
-                programNs.append(t1 - t0);
-                programClock.addTo(programStages, t0, t1);
-            }
-            pumpFor(NsPerMs);
+            measure(
+                programClock, programNs, programStages, i >= 0, [&] { setTextOf(editor, text); },
+                [&] { return textOf(display) == text; });
         };
         if (i % 2 == 0) {
             measureBare();
@@ -545,52 +456,45 @@ void benchLatency(BenchReport &report, const Options &options)
         return;
     }
 
-    const int noDelayA = tcpNoDelay(table.a.linkSocket());
-    const int noDelayB = tcpNoDelay(table.b.linkSocket());
-    report.add({QStringLiteral("latency"), QStringLiteral("tcp_nodelay_both_seats"),
-                double(noDelayA == 1 && noDelayB == 1), QStringLiteral("flag"), std::nullopt,
-                QStringLiteral("1"), noDelayA == 1 && noDelayB == 1});
+    const auto noDelay = [](const Seat &seat) {
+        return LinkHarness::socketOption(LinkHarness::linkSocket(seat.socket()), IPPROTO_TCP,
+                                         TCP_NODELAY) > 0;
+    };
+    const bool noDelayBoth = noDelay(table.a) && noDelay(table.b);
+    report.add("latency", "tcp_nodelay_both_seats", noDelayBoth, "flag", {}, "1", noDelayBoth);
 
     // Single edits, 1 ms apart: a multi-line zone editor (QPlainTextEdit) to a label, and the
-    // life points (QLineEdit) to a label.
-    singleEdits(report, options, table, bare, QStringLiteral("txtP1Monster3"),
-                QStringLiteral("latency_single"),
-                [](int i) { return QStringLiteral("Card %1").arg(i, 5, 10, QLatin1Char('0')); });
-    singleEdits(report, options, table, bare, QStringLiteral("txtP1LP"),
-                QStringLiteral("latency_single_lp"),
-                [](int i) { return QString::number(10000 + i % 80000); });
-
-    // The same single edits while both seats keep their recovery copies, written at most once a
-    // second off the keystroke's path: the figures should match the ones above within noise.
+    // life points (QLineEdit) to a label. Then the same while both seats keep their recovery
+    // copies, written at most once a second off the keystroke's path: the figures should match
+    // the first ones within noise.
+    const auto singleEditsOn = [&](Table &on, const QString &suffix) {
+        singleEdits(report, options, on, bare, QStringLiteral("txtP1Monster3"),
+                    QStringLiteral("latency_single") + suffix, [](int i) {
+                        return QStringLiteral("Card %1").arg(i, 5, 10, QLatin1Char('0'));
+                    });
+        singleEdits(report, options, on, bare, QStringLiteral("txtP1LP"),
+                    QStringLiteral("latency_single_lp") + suffix,
+                    [](int i) { return QString::number(10000 + i % 80000); });
+    };
+    singleEditsOn(table, QString());
     {
         QTemporaryDir folder;
         Table keeping(options.show, folder.path());
-        if (!keeping.link()) {
+        if (keeping.link())
+            singleEditsOn(keeping, QStringLiteral("_recovering"));
+        else
             report.checkFailed(QStringLiteral("latency: the recovering boards did not link"));
-        } else {
-            singleEdits(report, options, keeping, bare, QStringLiteral("txtP1Monster3"),
-                        QStringLiteral("latency_single_recovering"), [](int i) {
-                            return QStringLiteral("Card %1").arg(i, 5, 10, QLatin1Char('0'));
-                        });
-            singleEdits(report, options, keeping, bare, QStringLiteral("txtP1LP"),
-                        QStringLiteral("latency_single_lp_recovering"),
-                        [](int i) { return QString::number(10000 + i % 80000); });
-        }
     }
 
     // Bursts of ten edits to ten zones, each timed to its own arrival.
-    const QStringList burstEditors = {
-        QStringLiteral("txtP1Trap1"),    QStringLiteral("txtP1Trap2"),
-        QStringLiteral("txtP1Trap3"),    QStringLiteral("txtP1Trap4"),
-        QStringLiteral("txtP1Trap5"),    QStringLiteral("txtP1Monster1"),
-        QStringLiteral("txtP1Monster2"), QStringLiteral("txtP1Monster3"),
-        QStringLiteral("txtP1Monster4"), QStringLiteral("txtP1Monster5"),
-    };
     QVector<QWidget *> editors;
     QVector<QLabel *> displays;
-    for (const QString &name : burstEditors) {
-        editors.append(table.a.control(name));
-        displays.append(table.b.control<QLabel>(ZoneTable::byEditor(name)->displayName));
+    for (const char *kind : {"Trap", "Monster"}) {
+        for (int zone = 1; zone <= 5; ++zone) {
+            const QString name = QStringLiteral("txtP1%1%2").arg(QLatin1String(kind)).arg(zone);
+            editors.append(table.a.control(name));
+            displays.append(table.b.control<QLabel>(ZoneTable::byEditor(name)->displayName));
+        }
     }
     const int burstSize = int(editors.size());
     struct Variant
@@ -608,15 +512,6 @@ void benchLatency(BenchReport &report, const Options &options)
         // From the start of a burst's first edit to the return of its last one.
         QVector<qint64> programSpans;
         QVector<qint64> bareSpans;
-        qint64 spanStart = 0;
-        const auto timeSpan = [&](int k, QVector<qint64> &spans, bool keep,
-                                  const std::function<void()> &edit) {
-            if (k == 0)
-                spanStart = nowNs();
-            edit();
-            if (k == burstSize - 1 && keep)
-                spans.append(nowNs() - spanStart);
-        };
         int incomplete = 0;
         for (int round = -warmUp; round < bursts; ++round) {
             const int id = burstNumber++;
@@ -625,36 +520,41 @@ void benchLatency(BenchReport &report, const Options &options)
                 texts.append(QStringLiteral("B%1 z%2").arg(id, 5, 10, QLatin1Char('0')).arg(k));
             const QByteArray bareMessage =
                 QByteArrayLiteral("13") + texts.first().toUtf8() + '\0'; // all the same size
-            const auto runBare = [&] {
-                const qint64 base = bare.received;
+            const qint64 bareBase = bare.received;
+            // One burst on either link; `spans` gets the time from the start of its first edit
+            // to the return of its last one.
+            const auto run = [&](QVector<qint64> &times, QVector<qint64> &spans,
+                                 const std::function<void(int)> &edit,
+                                 const std::function<bool(int)> &arrived) {
                 bool complete = false;
+                qint64 spanStart = 0;
                 const auto ns = timedBurst(
                     burstSize, variant.gapNs,
                     [&](int k) {
-                        timeSpan(k, bareSpans, round >= 0, [&] { bare.write(bareMessage); });
+                        if (k == 0)
+                            spanStart = nowNs();
+                        edit(k);
+                        if (k == burstSize - 1 && round >= 0)
+                            spans.append(nowNs() - spanStart);
                     },
-                    [&](int k) { return bare.received >= base + (k + 1) * bareMessage.size(); },
-                    &complete);
+                    arrived, &complete);
                 if (!complete)
                     ++incomplete;
                 else if (round >= 0)
-                    bareNs += ns;
+                    times += ns;
                 pumpFor(NsPerMs);
             };
-            const auto runProgram = [&] {
-                bool complete = false;
-                const auto ns = timedBurst(
-                    burstSize, variant.gapNs,
+            const auto runBare = [&] {
+                run(
+                    bareNs, bareSpans, [&](int) { bare.write(bareMessage); },
                     [&](int k) {
-                        timeSpan(k, programSpans, round >= 0,
-                                 [&] { setTextOf(editors[k], texts[k]); });
-                    },
-                    [&](int k) { return displays[k]->text() == texts[k]; }, &complete);
-                if (!complete)
-                    ++incomplete;
-                else if (round >= 0)
-                    programNs += ns;
-                pumpFor(NsPerMs);
+                        return bare.received >= bareBase + (k + 1) * bareMessage.size();
+                    });
+            };
+            const auto runProgram = [&] {
+                run(
+                    programNs, programSpans, [&](int k) { setTextOf(editors[k], texts[k]); },
+                    [&](int k) { return displays[k]->text() == texts[k]; });
             };
             if (round % 2 == 0) {
                 runBare();
@@ -673,25 +573,14 @@ void benchLatency(BenchReport &report, const Options &options)
         if (variant.gapNs == 0) {
             // Nothing is sent before the last edit returns, so this is the part of every
             // edit's wait spent making the edits themselves.
-            report.add({QString::fromLatin1(variant.name),
-                        QStringLiteral("making_all_edits_median"),
-                        statsOf(programSpans).medianUs,
-                        QStringLiteral("us"),
-                        statsOf(bareSpans).medianUs,
-                        {},
-                        std::nullopt});
+            report.add(QString::fromLatin1(variant.name), "making_all_edits_median",
+                       statsOf(programSpans).medianUs, "us", statsOf(bareSpans).medianUs);
         }
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // 2. Burst without loss
-
-struct Edit
-{
-    QWidget *editor;
-    QString text;
-};
 
 // Runs 10,000 edits over all sixteen zones and 1,000 chat lines (one after every tenth edit)
 // through seat A. `yieldEvery` is how many messages are sent between two event-loop passes;
@@ -710,7 +599,7 @@ void runBurst(BenchReport &report, const Options &options, const QString &name, 
 
     // Every edit changes its zone's text (an unchanged line edit would send nothing): a zone
     // comes round every 16 edits and its value follows its visit number.
-    QVector<Edit> edits;
+    QVector<QPair<QWidget *, QString>> edits; // editor, text
     edits.reserve(editCount);
     QVector<QString> finalText(zoneCount);
     for (int e = 0; e < editCount; ++e) {
@@ -763,7 +652,7 @@ void runBurst(BenchReport &report, const Options &options, const QString &name, 
     int sent = 0;
     int chatSent = 0;
     for (int e = 0; e < editCount; ++e) {
-        setTextOf(edits[e].editor, edits[e].text);
+        setTextOf(edits[e].first, edits[e].second);
         yieldIfDue(++sent);
         if (e % 10 == 9 && chatSent < chatCount) {
             messageBox->setText(chatLines[chatSent].mid(5)); // without the "Ann: " prefix
@@ -816,55 +705,18 @@ void runBurst(BenchReport &report, const Options &options, const QString &name, 
 
     const double seconds = double(end - start) / 1e9;
     const double rate = double(sent) / seconds;
-    report.add({name, QStringLiteral("messages_per_second"), rate, QStringLiteral("msg/s"),
-                std::nullopt, QStringLiteral(">= 20000 msg/s"), rate >= 20000.0});
-    report.add({name,
-                QStringLiteral("messages"),
-                double(sent),
-                QStringLiteral("msg"),
-                std::nullopt,
-                {},
-                std::nullopt});
-    report.add({name,
-                QStringLiteral("sending_time"),
-                double(sendsDone - start) / NsPerMs,
-                QStringLiteral("ms"),
-                std::nullopt,
-                {},
-                std::nullopt});
-    report.add({name,
-                QStringLiteral("first_send_to_last_applied"),
-                seconds * 1000.0,
-                QStringLiteral("ms"),
-                std::nullopt,
-                {},
-                std::nullopt});
+    report.add(name, "messages_per_second", rate, "msg/s", {}, ">= 20000 msg/s", rate >= 20000.0);
+    report.add(name, "messages", double(sent), "msg");
+    report.add(name, "sending_time", double(sendsDone - start) / NsPerMs, "ms");
+    report.add(name, "first_send_to_last_applied", seconds * 1000.0, "ms");
     // Where the sending phase went: the calls that make the edits and send them, against the
     // event-loop passes between them (reading, applying and repainting on both seats).
-    report.add({name,
-                QStringLiteral("event_loop_time_while_sending"),
-                double(inEventLoop) / NsPerMs,
-                QStringLiteral("ms"),
-                std::nullopt,
-                {},
-                std::nullopt});
-    report.add({name,
-                QStringLiteral("paints_per_message"),
-                double(paintCounter.paints) / sent,
-                QStringLiteral("paints"),
-                std::nullopt,
-                {},
-                std::nullopt});
-    report.add({name,
-                QStringLiteral("scroll_bar_paints_per_message"),
-                double(paintCounter.scrollBarPaints) / sent,
-                QStringLiteral("paints"),
-                std::nullopt,
-                {},
-                std::nullopt});
-    report.add({name, QStringLiteral("all_arrived_intact"),
-                double(arrived && zonesWrong == 0 && chatInOrder), QStringLiteral("flag"),
-                std::nullopt, QStringLiteral("1"), arrived && zonesWrong == 0 && chatInOrder});
+    report.add(name, "event_loop_time_while_sending", double(inEventLoop) / NsPerMs, "ms");
+    report.add(name, "paints_per_message", double(paintCounter.paints) / sent, "paints");
+    report.add(name, "scroll_bar_paints_per_message", double(paintCounter.scrollBarPaints) / sent,
+               "paints");
+    report.add(name, "all_arrived_intact", double(arrived && zonesWrong == 0 && chatInOrder),
+               "flag", {}, "1", arrived && zonesWrong == 0 && chatInOrder);
 }
 
 void benchBurst(BenchReport &report, const Options &options)
@@ -948,20 +800,16 @@ void benchLists(BenchReport &report, const Options &options)
         const Stats s = statsOf(ns);
         bySize.insert(lines, s);
         const QString name = QStringLiteral("lists_%1_lines").arg(lines);
-        const bool target = lines == 2000;
-        report.add({name, QStringLiteral("keystroke_median"), s.medianUs, QStringLiteral("us"),
-                    std::nullopt, target ? QStringLiteral("< 5000 us") : QString(),
-                    target ? std::optional<bool>(s.medianUs < 5000.0) : std::nullopt});
-        report.add({name, QStringLiteral("keystroke_p99"), s.p99Us, QStringLiteral("us"),
-                    std::nullopt, target ? QStringLiteral("< 5000 us") : QString(),
-                    target ? std::optional<bool>(s.p99Us < 5000.0) : std::nullopt});
+        const QString target = lines == 2000 ? QStringLiteral("< 5000 us") : QString();
+        report.add(name, "keystroke_median", s.medianUs, "us", {}, target, s.medianUs < 5000.0);
+        report.add(name, "keystroke_p99", s.p99Us, "us", {}, target, s.p99Us < 5000.0);
     }
     const double at1000 = bySize.value(1000).medianUs;
     const double at2000 = bySize.value(2000).medianUs;
     // The list doubles from 1,000 to 2,000 lines; a keystroke's cost should at most double.
     const double growth = at1000 > 0 ? at2000 / at1000 : std::nan("");
-    report.add({QStringLiteral("lists_growth"), QStringLiteral("median_2000_to_1000_lines"), growth,
-                QStringLiteral("x"), std::nullopt, QStringLiteral("<= 2.0x"), growth <= 2.0});
+    report.add("lists_growth", "median_2000_to_1000_lines", growth, "x", {}, "<= 2.0x",
+               growth <= 2.0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -998,7 +846,7 @@ void chatSeries(BenchReport &report, const Options &options, ChatSamples &sample
     auto *sendButton = table.a.control<QPushButton>(QStringLiteral("cmdSend"));
     auto *chatA = table.a.control<QPlainTextEdit>(QStringLiteral("txtChat"));
     auto *chatB = table.b.control<QPlainTextEdit>(QStringLiteral("txtChat"));
-    QTcpSocket *socketB = table.b.linkSocket();
+    QTcpSocket *socketB = LinkHarness::linkSocket(table.b.socket());
     if (!socketB) {
         report.checkFailed(QStringLiteral("chat: seat B has no link socket"));
         return;
@@ -1013,11 +861,7 @@ void chatSeries(BenchReport &report, const Options &options, ChatSamples &sample
     arrival.watched = socketB;
     qApp->installEventFilter(&arrival);
 
-    const auto &points = ChatPoints;
-    QMap<int, QVector<qint64>> &localNs = samples.local;
-    QMap<int, QVector<qint64>> &paintNs = samples.repaint;
-    QMap<int, QVector<qint64>> &receivedNs = samples.received;
-    const int lastEntry = points[2].to;
+    const int lastEntry = ChatPoints[2].to;
     int lost = 0;
     table.b.platform.beeps = 0;
     const auto bCaughtUp = [&](int entries) {
@@ -1027,7 +871,7 @@ void chatSeries(BenchReport &report, const Options &options, ChatSamples &sample
     for (int entry = 1; entry <= lastEntry; ++entry) {
         messageBox->setText(QStringLiteral("entry %1 of the long chat").arg(entry));
         const Around *point = nullptr;
-        for (const Around &p : points) {
+        for (const Around &p : ChatPoints) {
             if (entry >= p.from && entry <= p.to)
                 point = &p;
         }
@@ -1048,18 +892,18 @@ void chatSeries(BenchReport &report, const Options &options, ChatSamples &sample
         const qint64 t0 = nowNs();
         sendButton->click();
         const qint64 t1 = nowNs();
-        localNs[point->n].append(t1 - t0);
+        samples.local[point->n].append(t1 - t0);
         if (options.show) {
             const qint64 p0 = nowNs();
             chatA->viewport()->repaint();
-            paintNs[point->n].append(nowNs() - p0);
+            samples.repaint[point->n].append(nowNs() - p0);
         }
         if (!pumpUntil([&] { return bCaughtUp(entry) && appliedOnB >= 0; }, 5000) ||
             arrival.first < 0) {
             ++lost;
             continue;
         }
-        receivedNs[point->n].append(appliedOnB - arrival.first);
+        samples.received[point->n].append(appliedOnB - arrival.first);
     }
     qApp->removeEventFilter(&arrival);
     (void)pumpUntil([&] { return bCaughtUp(lastEntry); }, 10000);
@@ -1081,32 +925,19 @@ void benchChat(BenchReport &report, const Options &options)
     const int series = options.quick ? 1 : 4;
     for (int i = 0; i < series; ++i)
         chatSeries(report, options, samples);
-    const auto &points = ChatPoints;
     const auto reportSide = [&](const QString &name, const QMap<int, QVector<qint64>> &samples,
                                 bool withTarget) {
         const double at10 = statsOf(samples.value(10)).medianUs;
-        for (const Around &p : points) {
+        for (const Around &p : ChatPoints) {
             const double median = statsOf(samples.value(p.n)).medianUs;
-            report.add({name,
-                        QStringLiteral("append_%1_median").arg(p.n),
-                        median,
-                        QStringLiteral("us"),
-                        p.n == 10 ? std::nullopt : std::optional<double>(at10),
-                        {},
-                        std::nullopt});
+            report.add(name, QStringLiteral("append_%1_median").arg(p.n), median, "us",
+                       p.n == 10 ? std::nullopt : std::optional<double>(at10));
         }
         const double at10000 = statsOf(samples.value(10000)).medianUs;
         const double growth = at10 > 0 ? at10000 / at10 : std::nan("");
-        report.add({name, QStringLiteral("append_10000th_to_10th"), growth, QStringLiteral("x"),
-                    std::nullopt, withTarget ? QStringLiteral("<= 1.5x") : QString(),
-                    withTarget ? std::optional<bool>(growth <= 1.5) : std::nullopt});
-        report.add({name,
-                    QStringLiteral("samples_per_point"),
-                    double(samples.value(10000).size()),
-                    QStringLiteral("appends"),
-                    std::nullopt,
-                    {},
-                    std::nullopt});
+        report.add(name, "append_10000th_to_10th", growth, "x", {},
+                   withTarget ? "<= 1.5x" : QString(), growth <= 1.5);
+        report.add(name, "samples_per_point", double(samples.value(10000).size()), "appends");
     };
     reportSide(QStringLiteral("chat_local"), samples.local, true);
     reportSide(QStringLiteral("chat_received"), samples.received, true);
@@ -1126,50 +957,37 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args[i];
-        if (arg == QLatin1String("--markdown") && i + 1 < args.size()) {
-            options.markdown = args[++i];
-        } else if (arg == QLatin1String("--only") && i + 1 < args.size()) {
+        if (arg == QLatin1String("--only") && i + 1 < args.size()) {
             options.only = args[++i].split(QLatin1Char(','), Qt::SkipEmptyParts);
         } else if (arg == QLatin1String("--quick")) {
             options.quick = true;
         } else if (arg == QLatin1String("--hidden")) {
             options.show = false;
         } else {
-            std::fprintf(stderr,
-                         "usage: bench_link [--markdown FILE] [--only latency,burst,lists,chat] "
-                         "[--quick] [--hidden]\n");
+            std::fprintf(
+                stderr,
+                "usage: bench_link [--only latency,burst,lists,chat] [--quick] [--hidden]\n");
             return 2;
         }
     }
 
     g_clock.start();
     BenchReport report;
-    struct Bench
-    {
-        const char *name;
-        void (*run)(BenchReport &, const Options &);
-    };
-    const Bench benches[] = {{"latency", benchLatency},
-                             {"burst", benchBurst},
-                             {"lists", benchLists},
-                             {"chat", benchChat}};
-    for (const Bench &bench : benches) {
-        if (!options.wants(bench.name))
+    const std::pair<const char *, void (*)(BenchReport &, const Options &)> benches[] = {
+        {"latency", benchLatency},
+        {"burst", benchBurst},
+        {"lists", benchLists},
+        {"chat", benchChat}};
+    for (const auto &[name, run] : benches) {
+        if (!options.wants(name))
             continue;
         const qint64 start = nowNs();
-        std::printf("== %s\n", bench.name);
-        std::fflush(stdout);
-        bench.run(report, options);
-        std::printf("== %s took %.1f s\n", bench.name, double(nowNs() - start) / 1e9);
+        run(report, options);
+        std::printf("== %s took %.1f s\n", name, double(nowNs() - start) / 1e9);
         std::fflush(stdout);
     }
     std::printf("\nbench_link: %s run, windows %s, total %.1f s\n",
                 options.quick ? "quick" : "full", options.show ? "shown" : "hidden",
                 double(nowNs()) / 1e9);
-    report.printSummary();
-    if (!options.markdown.isEmpty() && !report.appendMarkdown(options.markdown)) {
-        std::fprintf(stderr, "bench_link: cannot append to %s\n", qPrintable(options.markdown));
-        return 2;
-    }
     return report.checksFailed() ? 1 : 0;
 }

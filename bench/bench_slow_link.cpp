@@ -11,8 +11,8 @@
 // nft; where any is missing the benchmark says so and reports nothing. The baseline is a bare
 // socket that writes the whole list on every key over the same path, with no queue of its own.
 //
-//   bench_slow_link [--markdown FILE]
-#include "bench_link_report.h"
+// Prints its figures as result lines (BenchReport.h).
+#include "BenchReport.h"
 
 #include "LinkHarness.h"
 #include "board/ZoneTable.h"
@@ -208,22 +208,20 @@ double everyTextWhole(const Link &link)
 {
     QTcpServer receiver;
     receiver.listen(QHostAddress::LocalHost, 0);
-    QByteArray received;
+    std::unique_ptr<PlainPeer> reader;
     QObject::connect(&receiver, &QTcpServer::newConnection, &receiver, [&] {
-        QTcpSocket *socket = receiver.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                         [&, socket] { received += socket->readAll(); });
+        reader = std::make_unique<PlainPeer>(receiver.nextPendingConnection());
     });
     DelayRelay relay(receiver.serverPort(), link.delayMs);
-    QTcpSocket sender;
-    ShapedPath::fromFarEnd([&] { sender.connectToHost(NearAddress, quint16(relay.port())); });
-    if (!sender.waitForConnected(10000))
+    PlainPeer sender;
+    ShapedPath::fromFarEnd(
+        [&] { sender.socket->connectToHost(NearAddress, quint16(relay.port())); });
+    if (!sender.socket->waitForConnected(10000))
         return NAN;
-    sender.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    sender.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QString text = graveyardList();
     const auto send = [&] {
-        sender.write(text.toUtf8() + '\0');
-        sender.flush();
+        sender.send(text.toUtf8() + '\0');
     };
     send();
     QElapsedTimer clock;
@@ -235,7 +233,7 @@ double everyTextWhole(const Link &link)
     }
     const qint64 lastKey = clock.elapsed();
     const QByteArray final = text.toUtf8() + '\0';
-    if (!QTest::qWaitFor([&] { return received.endsWith(final); }, 60000))
+    if (!QTest::qWaitFor([&] { return reader && reader->received.endsWith(final); }, 60000))
         return NAN;
     return double(clock.elapsed() - lastKey);
 }
@@ -296,14 +294,11 @@ void benchLink(const Link &link, BenchReport &report)
         strangers += !had.contains(text);
 
     const QString target = QStringLiteral("< 1000 ms");
-    report.add({name, QStringLiteral("final_text_after_last_key"), arrived ? afterLastKey : NAN,
-                QStringLiteral("ms"), baseline, target, arrived && afterLastKey < 1000});
-    report.add({name, QStringLiteral("states_shown"), double(shown.size()), QStringLiteral("lists"),
-                double(Keys), QString(), std::nullopt});
-    report.add({name, QStringLiteral("states_never_had"), double(strangers),
-                QStringLiteral("lists"), std::nullopt, QStringLiteral("0"), strangers == 0});
-    report.add({name, QStringLiteral("list_size"), double(final.toUtf8().size()),
-                QStringLiteral("bytes"), std::nullopt, QString(), std::nullopt});
+    report.add(name, "final_text_after_last_key", arrived ? afterLastKey : NAN, "ms", baseline,
+               target, arrived && afterLastKey < 1000);
+    report.add(name, "states_shown", double(shown.size()), "lists", double(Keys));
+    report.add(name, "states_never_had", double(strangers), "lists", {}, "0", strangers == 0);
+    report.add(name, "list_size", double(final.toUtf8().size()), "bytes");
     unlink(typing, opponent);
 }
 
@@ -314,17 +309,10 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QString markdown;
-    const QStringList args = QCoreApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--markdown") && i + 1 < args.size()) {
-            markdown = args[++i];
-        } else {
-            std::fprintf(stderr, "usage: bench_slow_link [--markdown FILE]\n");
-            return 2;
-        }
+    if (argc > 1) {
+        std::fprintf(stderr, "usage: bench_slow_link\n");
+        return 2;
     }
-
     BenchReport report;
     const Link links[] = {{"slow_link_256kbit_80ms", "256kbit", 80, 0},
                           {"slow_link_1mbit_80ms_1pct_loss", "1mbit", 80, 1}};
@@ -332,11 +320,6 @@ int main(int argc, char **argv)
         std::printf("== %s\n", link.name);
         std::fflush(stdout);
         benchLink(link, report);
-    }
-    report.printSummary();
-    if (!markdown.isEmpty() && !report.appendMarkdown(markdown)) {
-        std::fprintf(stderr, "bench_slow_link: cannot append to %s\n", qPrintable(markdown));
-        return 2;
     }
     return report.checksFailed() ? 1 : 0;
 }

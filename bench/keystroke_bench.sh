@@ -3,13 +3,10 @@
 # drawn by the other copy. Two real processes, each on its own virtual X display, linked over
 # loopback; against a minimal pair of Qt programs measured the same way at the same time.
 #
-# Copy A listens on one port, copy B on another, and A dials B through its windows, as a player
-# does ("Connections Window", "Connect to IP", the address). Each key is pressed on A's display
-# through XTEST, so the focused editor takes it as it takes a person's typing, and is timed by
-# keystroke_timer (bench/tools) until B's window draws into the rectangle of the opponent display
-# that shows the zone, seen through DAMAGE on B's display. Only that rectangle is watched: a
-# focused editor's blinking caret elsewhere in B's window would otherwise pass for the drawing.
-# The rectangles come from the board's fixed layout.
+# Copy A dials copy B through its windows, as a player does ("Connections Window", "Connect to
+# IP", the address). Each key is pressed on A's display through XTEST and timed by
+# keystroke_timer (bench/tools) until B's window draws into the rectangle, taken from the board's
+# fixed layout, of the opponent display that shows the zone.
 #
 #   1. Single keys in "Your Monster Card Zone 3", drawn on B in "Opponent's Monster Card Zone 3":
 #      "dragon" typed and erased again, each key alone (pressed once the previous key's drawing
@@ -30,26 +27,23 @@
 # no key slower than 33 ms (two frames at 60 Hz). A key never drawn (within 1 s) misses all
 # three.
 #
-# usage: keystroke_bench.sh PROGRAM MINIMAL_LINK [--markdown FILE]
-# Prints "RESULT <benchmark> <figure> <value> <unit>" lines and a summary; with --markdown,
-# appends "| benchmark | figure | value | baseline | ratio | target | met |" rows to FILE (with the
-# header when FILE is new or empty). SINGLE_KEYS (200) keys per single-key figure, BURSTS (20)
-# bursts, ROUNDS (8). KEYSTROKE_TIMER and WINDOW_TIMER name the tools (default: beside
-# MINIMAL_LINK); KEEP_WORK=1 keeps the logs and the raw timings.
-# Exits 0 whether or not targets are met; 1 when the copies could not be linked; 2 on bad use;
-# 77 when there is no Xvfb or xdotool.
+# usage: keystroke_bench.sh PROGRAM MINIMAL_LINK
+# Prints its figures as result lines (bench/BenchReport.h). SINGLE_KEYS (200) keys per single-key
+# figure, BURSTS (20) bursts, ROUNDS (8). KEYSTROKE_TIMER and WINDOW_TIMER name the tools
+# (default: beside MINIMAL_LINK); KEEP_WORK=1 keeps the logs and the raw timings. Exits 0
+# whether or not targets are met; 1 when the copies could not be linked; 2 on bad use; 77
+# without Xvfb or xdotool.
 # shellcheck disable=SC2034 # the key cycles are read through their names
 set -uo pipefail
 
 usage() {
-    echo "usage: $0 PROGRAM MINIMAL_LINK [--markdown FILE]" >&2
+    echo "usage: $0 PROGRAM MINIMAL_LINK" >&2
     exit 2
 }
 
-source "$(dirname "$0")/bench_arguments.sh"
-bench_arguments 2 2 "$@"
-program=${positional[0]}
-minimal=${positional[1]}
+(($# == 2)) || usage
+program=$1
+minimal=$2
 timer=${KEYSTROKE_TIMER:-$(dirname "$minimal")/keystroke_timer}
 window_timer=${WINDOW_TIMER:-$(dirname "$minimal")/window_timer}
 single_keys=${SINGLE_KEYS:-200}
@@ -202,16 +196,12 @@ focus() {
     sleep 0.3
 }
 
-# time_keys TARGET OPTIONS... -- KEY...: one run of the timing tool on the target.
+# time_keys TARGET "OPTIONS" KEY...: one run of the timing tool on the target.
 time_keys() {
-    local target=$1 options=()
-    shift
-    while [[ $1 != -- ]]; do
-        options+=("$1")
-        shift
-    done
-    shift
-    "$timer" "${options[@]}" "$display_a" "$display_b" "${drawing_window[$target]}" \
+    local target=$1 options=$2
+    shift 2
+    # shellcheck disable=SC2086 # the options are split on purpose
+    "$timer" $options "$display_a" "$display_b" "${drawing_window[$target]}" \
         "${drawn_area[$target]}" "$@" 2>>"$work/timer.log"
 }
 
@@ -224,7 +214,7 @@ single_keys() {
     for ((i = 0; i < count; i++)); do keys+=("${cycle[(at + i) % ${#cycle[@]}]}"); done
     cycle_at[$target]=$(((at + count) % ${#cycle[@]}))
     focus "$target"
-    time_keys "$target" --pause-ms 100 -- "${keys[@]}" >>"$work/$target.single"
+    time_keys "$target" "--pause-ms 100" "${keys[@]}" >>"$work/$target.single"
 }
 
 # burst_keys TARGET COUNT: COUNT bursts, typing and erasing in turn, a second apart; appends
@@ -234,9 +224,9 @@ burst_keys() {
     focus "$target"
     for ((i = 0; i < count; i++)); do
         if ((burst_at[$target] % 2 == 0)); then
-            time_keys "$target" --gap-ms 30 -- "${typed_burst[@]}"
+            time_keys "$target" "--gap-ms 30" "${typed_burst[@]}"
         else
-            time_keys "$target" --gap-ms 30 -- "${erasing_burst[@]}"
+            time_keys "$target" "--gap-ms 30" "${erasing_burst[@]}"
         fi >>"$work/$target.burst"
         burst_at[$target]=$((burst_at[$target] + 1))
         sleep 0.3
@@ -250,7 +240,7 @@ warm_up() {
     local -n warm_up_keys=$2
     focus "$target"
     for ((try = 0; try < 20; try++)); do
-        time_keys "$target" --timeout-ms 1000 --pause-ms 50 -- "${warm_up_keys[@]}" \
+        time_keys "$target" "--timeout-ms 1000 --pause-ms 50" "${warm_up_keys[@]}" \
             >"$work/warm_up" &&
             ! grep -q -- ' -$' "$work/warm_up" && return 0
         sleep 0.5
@@ -309,25 +299,30 @@ summary burst "$work/monster.burst"
 # calc FORMAT EXPRESSION: the expression worked out by awk, printed with FORMAT.
 calc() { awk "BEGIN {printf \"$1\", $2}"; }
 finite() { [[ $1 != inf && $1 != nan ]]; }
-ms() { if finite "$1"; then calc %.2f "$1"; else echo "not drawn"; fi; }
+ms() { if finite "$1"; then echo "$1"; else echo "not drawn"; fi; }
 ratio() { if finite "$1" && finite "$2"; then calc %.2f "$1 / $2"; else echo n/a; fi; }
 yes_no() { finite "${2:-0}" && finite "$3" && awk "BEGIN {exit !($1)}" && echo yes || echo no; }
+# result BENCHMARK FIGURE VALUE UNIT BASELINE RATIO TARGET MET: one result line.
+result() {
+    local IFS=$'\t'
+    echo "RESULT$IFS$*"
+}
 
-rows=()
-# figure BENCHMARK NAME BASELINE: the rows of one figure against its baseline (by name prefix).
+# figure BENCHMARK NAME BASELINE: the result lines of one figure against its baseline (by name
+# prefix).
 figure() {
     local benchmark=$1 name=$2 base=$3 value baseline
     local -n count=${name}_keys not_drawn=${name}_not_drawn overtaken=${name}_overtaken
     local -n base_keys=${base}_keys base_not_drawn=${base}_not_drawn
     local -n median=${name}_median p99=${name}_p99 max=${name}_max
     local -n base_median=${base}_median base_p99=${base}_p99 base_max=${base}_max
-    echo "RESULT $benchmark median $(ms "$median") ms"
-    echo "RESULT $benchmark p99 $(ms "$p99") ms"
-    echo "RESULT $benchmark max $(ms "$max") ms"
-    echo "RESULT $benchmark keys $count keys"
-    rows+=("$benchmark|median|$(ms "$median") ms|$(ms "$base_median") ms|$(ratio "$median" "$base_median")x|≤ 1.25x minimal pair|$(yes_no "$median <= 1.25 * $base_median" "$base_median" "$median")")
-    rows+=("$benchmark|p99|$(ms "$p99") ms|$(ms "$base_p99") ms|$(ratio "$p99" "$base_p99")x|≤ 1.5x minimal pair|$(yes_no "$p99 <= 1.5 * $base_p99" "$base_p99" "$p99")")
-    rows+=("$benchmark|max|$(ms "$max") ms|$(ms "$base_max") ms|$(ratio "$max" "$base_max")x|≤ 33 ms (2 frames)|$(yes_no "$max <= 33" 0 "$max")")
+    result "$benchmark" median "$(ms "$median")" ms "$(ms "$base_median")" \
+        "$(ratio "$median" "$base_median")" "≤ 1.25x minimal pair" \
+        "$(yes_no "$median <= 1.25 * $base_median" "$base_median" "$median")"
+    result "$benchmark" p99 "$(ms "$p99")" ms "$(ms "$base_p99")" "$(ratio "$p99" "$base_p99")" \
+        "≤ 1.5x minimal pair" "$(yes_no "$p99 <= 1.5 * $base_p99" "$base_p99" "$p99")"
+    result "$benchmark" max "$(ms "$max")" ms "$(ms "$base_max")" "$(ratio "$max" "$base_max")" \
+        "≤ 33 ms (2 frames)" "$(yes_no "$max <= 33" 0 "$max")"
     value="$count keys, $not_drawn not drawn"
     baseline="$base_keys keys, $base_not_drawn not drawn"
     if [[ $name == burst ]]; then
@@ -335,43 +330,18 @@ figure() {
         value+=", $overtaken overtaken"
         baseline+=", $base_overtaken overtaken"
     fi
-    rows+=("$benchmark|keys timed|$value|$baseline|–|reported|–")
+    result "$benchmark" "keys timed" "$value" "" "$baseline" "" reported ""
 }
 figure keystroke_monster_zone monster base_single
 figure keystroke_life_points life_points base_single
 figure keystroke_burst_10x30ms burst base_burst
 # The tails and the 33 ms ceiling depend on what else the machine runs meanwhile.
-rows+=("keystroke_load|load average, before and after|$load_before, $load_after on $(nproc) processors||–|reported|–")
-
-echo
-echo "Summary: keys typed into copy A, timed to copy B's drawing of them; baseline: the minimal"
-echo "pair (line edit -> TCP_NODELAY -> label), timed alike in the same rounds. Load average"
-echo "$load_before before, $load_after after, on $(nproc) processors: a busy machine makes the"
-echo "figures noisy, and the 33 ms ceiling is meant for an idle one."
-met=0
-missed=0
-for row in "${rows[@]}"; do
-    IFS='|' read -r bench label value baseline ratio target verdict <<<"$row"
-    printf '  %-24s %-10s %28s  baseline %28s  %6s  %-21s %s\n' "$bench" "$label" "$value" \
-        "$baseline" "$ratio" "$target" "$verdict"
-    [[ $verdict == yes ]] && ((++met))
-    [[ $verdict == no ]] && ((++missed))
-done
-echo "Targets met: $met, missed: $missed."
+result keystroke_load "load average, before and after" \
+    "$load_before, $load_after on $(nproc) processors" "" "" "" reported ""
 # shellcheck disable=SC2154 # summary sets both
 if ((burst_overtaken > 0 || base_burst_overtaken > 0)); then
-    echo "note: in the bursts, $burst_overtaken of the program's keys and $base_burst_overtaken of the"
-    echo "baseline's were drawn only after the next key: their drawing may show that key too."
-fi
-
-if [[ -n $markdown ]]; then
-    {
-        if [[ ! -s $markdown ]]; then
-            echo "| benchmark | figure | value | baseline | ratio | target | met |"
-            echo "|---|---|---|---|---|---|---|"
-        fi
-        for row in "${rows[@]}"; do echo "| ${row//|/ | } |"; done
-    } >>"$markdown"
+    echo "NOTE"$'\t'"In the keystroke bursts, $burst_overtaken of the program's keys and" \
+        "$base_burst_overtaken of the baseline's were drawn only after the next key."
 fi
 if [[ -n ${KEEP_WORK:-} ]]; then
     echo "timings and logs kept in $work"

@@ -17,36 +17,30 @@
 #      link, and is idle again, its VmHWM is read once more.
 #
 # The windows are timed by window_timer (bench/tools), which starts the programs itself and reads
-# the X server's map events, so both ends of every interval come from one monotonic clock.
-# Each of RUNS runs (10 unless given) measures both programs, back to back; a first run that warms
-# the file cache is not counted. The figures are medians over the runs, and each ratio is the
-# median of the runs' own ratios, so that load from elsewhere on the machine, which comes and
-# goes, weighs on both sides of a ratio alike.
+# the X server's map events, so both ends of every interval come from one monotonic clock. Each
+# of RUNS runs (10 unless given) measures both programs back to back, after one uncounted run
+# that warms the file cache. The figures are medians over the runs, and each ratio the median of
+# the runs' own ratios, so that load from elsewhere weighs on both sides of a ratio alike.
+# Targets: both start-up figures (mapped) at most 1.5 x the baseline; peak memory after start-up
+# at most the baseline plus 20 MiB.
 #
-# Targets: both start-up figures (mapped) at most 1.5 x the baseline; peak memory after start-up at most
-# the baseline plus 20 MiB. The figure after the chat is reported with its growth over start-up.
-#
-# usage: startup_bench.sh PROGRAM MINIMAL_WINDOW [RUNS] [--markdown FILE]
-# Prints "RESULT <benchmark> <figure> <value> <unit>" lines and a summary; with --markdown,
-# appends "| benchmark | figure | value | baseline | ratio | target | met |" rows to FILE (with the
-# header when FILE is new or empty). WINDOW_TIMER names the timing tool (default: window_timer
-# beside MINIMAL_WINDOW); KEEP_WORK=1 keeps the logs. The chat part needs port 123: it is skipped,
-# with a note, when this user may not listen there or something else already does.
-# Exits 0 whether or not targets are met; 1 when no run could be measured; 2 on bad use; 77 when
-# there is no Xvfb.
-# shellcheck disable=SC2317 # cleanup runs from the exit trap
+# usage: startup_bench.sh PROGRAM MINIMAL_WINDOW [RUNS]
+# Prints its figures as result lines (bench/BenchReport.h). WINDOW_TIMER names the timing tool
+# (default: beside MINIMAL_WINDOW); KEEP_WORK=1 keeps the logs. The chat needs port 123: it is
+# skipped, with a note, when this user may not listen there or something else does. Exits 0
+# whether or not targets are met; 1 when no run could be measured; 2 on bad use; 77 without Xvfb
+# or xdotool.
 set -uo pipefail
 
 usage() {
-    echo "usage: $0 PROGRAM MINIMAL_WINDOW [RUNS] [--markdown FILE]" >&2
+    echo "usage: $0 PROGRAM MINIMAL_WINDOW [RUNS]" >&2
     exit 2
 }
 
-source "$(dirname "$0")/bench_arguments.sh"
-bench_arguments 2 3 "$@"
-program=${positional[0]}
-minimal=${positional[1]}
-runs=${positional[2]:-10}
+(($# == 2 || $# == 3)) || usage
+program=$1
+minimal=$2
+runs=${3:-10}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || usage
 timer=${WINDOW_TIMER:-$(dirname "$minimal")/window_timer}
 chat_messages=${CHAT_MESSAGES:-10000}
@@ -56,10 +50,6 @@ port=123
 for file in "$program" "$minimal" "$timer"; do
     [[ -x $file ]] || { echo "not an executable: $file" >&2; exit 2; }
 done
-if ! command -v Xvfb >/dev/null; then
-    echo "SKIP: Xvfb is not installed"
-    exit 77
-fi
 
 # Splash, thanks box and main window as the program shows them; the baseline's window.
 splash_size=472x352
@@ -67,44 +57,26 @@ main_size=1018x714
 main_title=Skarnet
 box_title=Thanks
 
-work=$(mktemp -d)
-xvfb_pid=""
-live_pids=() # timing tools that are the parents of running programs, and the programs
-chat_fd=""
-cleanup() {
-    [[ -n $chat_fd ]] && exec {chat_fd}>&-
+# skip, fail, start_display, and $work with its clean-up at exit.
+# shellcheck source=SCRIPTDIR/../tests/real_program.sh
+source "$(dirname "$0")/../tests/real_program.sh"
+live_pids=() # the timing tool that is the parent of a running program, and the program
+# shellcheck disable=SC2317 # runs from the exit trap
+stop_live() {
     for pid in "${live_pids[@]}"; do kill "$pid" 2>/dev/null; done
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    if [[ -n ${KEEP_WORK:-} ]]; then echo "logs kept in $work"; else rm -rf "$work"; fi
+    cleanup
 }
-trap cleanup EXIT
+trap stop_live EXIT
 trap 'exit 130' INT TERM HUP
-
-note() { echo "note: $*" >&2; }
-
-# --- the virtual display -------------------------------------------------------------------
-
-# Xvfb picks a free display itself and writes its number to the given descriptor once it accepts
-# clients; -noreset keeps it from resetting, and refusing clients meanwhile, each time its last
-# client leaves.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" \
-    2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 200); do
-    [[ -s $work/display ]] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.05
-done
-[[ -s $work/display ]] || { echo "the virtual display did not start" >&2; exit 1; }
-DISPLAY=:$(tr -d '[:space:]' <"$work/display")
-export DISPLAY
+start_display 1024x768
 export QT_QPA_PLATFORM=xcb
 # Qt looks for the desktop's session bus as a window is shown. Without one, the bus library
 # tries to start one, searching PATH for dbus-launch, which adds some 10 ms of process starts to
 # every first drawing; a desktop answers at once. An address where nothing listens fails just as
 # fast, so both programs are timed as on a desktop.
 [[ -n ${DBUS_SESSION_BUS_ADDRESS:-} ]] || export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-session-bus
+
+note() { echo "note: $*" >&2; }
 
 # --- helpers -------------------------------------------------------------------------------
 
@@ -210,12 +182,7 @@ timed_step() {
 
 # connections_on_port: established or closing TCP connections that have port 123 at one end.
 connections_on_port() {
-    local hex
-    hex=$(printf '%04X' "$port")
-    # Columns: slot, local address:port, remote address:port, state (0A listening, 06 time-wait).
-    awk -v p=":$hex" 'FNR > 1 && $4 != "0A" && $4 != "06" &&
-        (substr($2, length($2) - 4) == p || substr($3, length($3) - 4) == p) {n++}
-        END {print n + 0}' /proc/net/tcp /proc/net/tcp6 2>/dev/null
+    ss -Htn state connected exclude time-wait "( sport = :$port or dport = :$port )" | wc -l
 }
 
 chat_note=""
@@ -230,6 +197,7 @@ printf "17Ada: chat line %05d of the long benchmark talk\\0" $(seq "$chat_messag
 printf '\0%s\0' 20skarnet/2 >"$work/greeting_reply.expected"
 
 chat_ms=""
+chat_fd=""
 # long_chat PID: plays the peer of the long chat; sets chat_ms to the time from the first byte
 # sent to the program having read everything and dropped the link.
 long_chat() {
@@ -283,13 +251,7 @@ declare -a base_ms=() base_drawn=() splash_ms=() splash_drawn=() box_ms=() main_
 declare -a open_ms=() open_drawn=() base_kib=() start_kib=() chat_kib=() chat_time_ms=()
 
 # sum A B: A + B, or "-" when either is "-" (no drawing seen).
-sum() {
-    if [[ $1 == - || $2 == - ]]; then
-        echo -
-    else
-        awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a + b}'
-    fi
-}
+sum() { if [[ $1 == - || $2 == - ]]; then echo -; else awk "BEGIN {printf \"%.3f\", $1 + $2}"; fi; }
 
 # run_once COUNTED: measures both programs once; the figures are kept when COUNTED is 1.
 run_once() {
@@ -318,7 +280,7 @@ run_once() {
     read -r box_window box box_d <<<"$line"
     # The box waits for its key untimed: focused as a window manager would, once drawn.
     wait_idle "$app_pid"
-    "$timer" focus "$box_window"
+    xdotool windowfocus --sync "$box_window"
     wait_idle "$app_pid"
     line=$(timed_step key "$box_window" Return --title "$main_title" --size "$main_size") || {
         note "no $main_size '$main_title' window after Return on the '$box_title' box"
@@ -361,7 +323,6 @@ median() {
 
 # calc FORMAT EXPRESSION: the expression worked out by awk, printed with FORMAT.
 calc() { awk "BEGIN {printf \"$1\", $2}"; }
-ms() { [[ -n $1 ]] && calc %.1f "$1" || echo n/a; }
 # ratio_of NUMERATORS DENOMINATORS: the median of the runs' ratios of two arrays (by name),
 # leaving out runs where either is "-"; "n/a" when none is left.
 ratio_of() {
@@ -410,93 +371,40 @@ m_open_d=$(median "${open_drawn[@]}")
 splash_ratio_d=$(ratio_of splash_drawn base_drawn)
 open_ratio_d=$(ratio_of open_drawn base_drawn)
 
-m_base_mib=$(calc %.1f "$(median "${base_kib[@]}") / 1024")
-m_start_mib=$(calc %.1f "$(median "${start_kib[@]}") / 1024")
-mem_ratio=$(calc %.2f "$m_start_mib / $m_base_mib")
-mem_delta=$(calc %.1f "$m_start_mib - $m_base_mib")
-mem_met=$(yes_no "$m_start_mib <= $m_base_mib + 20")
+m_base_mib=$(calc %.2f "$(median "${base_kib[@]}") / 1024")
+m_start_mib=$(calc %.2f "$(median "${start_kib[@]}") / 1024")
 
-m_chat_mib="" chat_delta="" m_chat_ms=""
+# result BENCHMARK FIGURE VALUE UNIT BASELINE RATIO TARGET MET: one result line.
+result() {
+    local IFS=$'\t'
+    echo "RESULT$IFS$*"
+}
+result startup "launch to splash mapped" "$m_splash" ms "$m_base" "$splash_ratio" \
+    "≤ 1.5x baseline" "$splash_met"
+result startup "click on splash to main window mapped" "$m_open" ms "$m_base" "$open_ratio" \
+    "≤ 1.5x baseline" "$open_met"
+if [[ -n $m_base_d ]]; then
+    result startup "launch to splash drawn" "$m_splash_d" ms "$m_base_d" "$splash_ratio_d" reported ""
+    result startup "click on splash to main window drawn" "$m_open_d" ms "$m_base_d" \
+        "$open_ratio_d" reported ""
+else
+    echo "NOTE"$'\t'"first drawings could not be seen: the package libxdamage1 is missing"
+fi
+result memory "peak RSS after start-up" "$m_start_mib" MiB "$m_base_mib" \
+    "$(calc %.2f "$m_start_mib / $m_base_mib")" "≤ baseline + 20 MiB" \
+    "$(yes_no "$m_start_mib <= $m_base_mib + 20")"
+chat_figure="peak RSS after a chat of $chat_messages lines"
 if ((${#chat_kib[@]})); then
-    m_chat_mib=$(calc %.1f "$(median "${chat_kib[@]}") / 1024")
-    chat_delta=$(calc %.1f "$m_chat_mib - $m_start_mib")
-    m_chat_ms=$(calc %.0f "$(median "${chat_time_ms[@]}")")
-elif [[ -z $chat_note ]]; then
-    chat_note="not measured: the chat did not complete in any run (see the notes above)"
-fi
-
-echo
-echo "RESULT startup baseline_window_mapped $(ms "$m_base") ms"
-echo "RESULT startup splash_mapped $(ms "$m_splash") ms"
-echo "RESULT startup splash_ratio $splash_ratio x"
-echo "RESULT startup click_to_thanks_box_mapped $(ms "$m_box") ms"
-echo "RESULT startup return_to_main_window_mapped $(ms "$m_main") ms"
-echo "RESULT startup click_to_main_window_mapped $(ms "$m_open") ms"
-echo "RESULT startup click_to_main_window_ratio $open_ratio x"
-if [[ -n $m_base_d ]]; then
-    echo "RESULT startup baseline_window_drawn $(ms "$m_base_d") ms"
-    echo "RESULT startup splash_drawn $(ms "$m_splash_d") ms"
-    echo "RESULT startup splash_drawn_ratio $splash_ratio_d x"
-    echo "RESULT startup click_to_main_window_drawn $(ms "$m_open_d") ms"
-    echo "RESULT startup click_to_main_window_drawn_ratio $open_ratio_d x"
-fi
-echo "RESULT memory baseline_peak_rss $m_base_mib MiB"
-echo "RESULT memory peak_rss_after_startup $m_start_mib MiB"
-echo "RESULT memory peak_rss_over_baseline $mem_delta MiB"
-if [[ -n $m_chat_mib ]]; then
-    echo "RESULT memory peak_rss_after_chat $m_chat_mib MiB"
-    echo "RESULT memory chat_growth $chat_delta MiB"
-    echo "RESULT chat messages_${chat_messages}_read_ms $m_chat_ms ms"
-fi
-
-echo
-echo "Summary: medians of $measured runs. Baseline: a minimal Qt Widgets program opening one"
-echo "empty $splash_size window. 'Mapped' is the window put on screen, 'drawn' its first content;"
-echo "ratios are medians of each run's ratio. Load average $load_before before, $(cut -d' ' -f1 /proc/loadavg) after,"
-echo "on $(nproc) processors: a busy machine makes the figures noisy."
-row() { printf '  %-46s %9s %-3s  baseline %8s %-3s  %6s  %s\n' "$@"; }
-row "launch to splash mapped" "$(ms "$m_splash")" ms "$(ms "$m_base")" ms "${splash_ratio}x" \
-    "target <= 1.5x: $splash_met"
-row "click to main window mapped (box wait out)" "$(ms "$m_open")" ms "$(ms "$m_base")" ms \
-    "${open_ratio}x" "target <= 1.5x: $open_met"
-printf '  %-46s %9s ms\n' "   click to thanks box mapped" "$(ms "$m_box")"
-printf '  %-46s %9s ms\n' "   Return to main window mapped" "$(ms "$m_main")"
-if [[ -n $m_base_d ]]; then
-    row "launch to splash drawn" "$(ms "$m_splash_d")" ms "$(ms "$m_base_d")" ms \
-        "${splash_ratio_d}x" "(reported)"
-    row "click to main window drawn (box wait out)" "$(ms "$m_open_d")" ms "$(ms "$m_base_d")" ms \
-        "${open_ratio_d}x" "(reported)"
+    m_chat_mib=$(calc %.2f "$(median "${chat_kib[@]}") / 1024")
+    result memory "$chat_figure" "$m_chat_mib" MiB "$m_start_mib MiB (after start-up)" \
+        "$(calc %.2f "$m_chat_mib / $m_start_mib")" \
+        "reported ($(calc %.1f "$m_chat_mib - $m_start_mib") MiB over start-up)" ""
+    chat_note="sent, read and applied in $(calc %.0f "$(median "${chat_time_ms[@]}")") ms"
 else
-    echo "  (first drawings could not be seen: the package libxdamage1 is missing)"
+    chat_note=${chat_note:-"not measured: the chat did not complete in any run"}
+    result memory "$chat_figure" "$chat_note" "" "" "" reported ""
 fi
-row "peak memory after start-up" "$m_start_mib" MiB "$m_base_mib" MiB "${mem_ratio}x" \
-    "target <= baseline + 20 MiB ($mem_delta over): $mem_met"
-if [[ -n $m_chat_mib ]]; then
-    printf '  %-46s %9s MiB  %s MiB over start-up\n' \
-        "peak memory after a chat of $chat_messages lines" "$m_chat_mib" "$chat_delta"
-    printf '  %-46s %9s ms\n' "   chat sent, read and applied in" "$m_chat_ms"
-else
-    echo "  long chat: $chat_note"
-fi
-
-if [[ -n $markdown ]]; then
-    {
-        if [[ ! -s $markdown ]]; then
-            echo "| benchmark | figure | value | baseline | ratio | target | met |"
-            echo "|---|---|---|---|---|---|---|"
-        fi
-        echo "| startup | launch to splash mapped | $(ms "$m_splash") ms | $(ms "$m_base") ms | ${splash_ratio}x | ≤ 1.5x baseline | $splash_met |"
-        echo "| startup | click on splash to main window mapped | $(ms "$m_open") ms | $(ms "$m_base") ms | ${open_ratio}x | ≤ 1.5x baseline | $open_met |"
-        if [[ -n $m_base_d ]]; then
-            echo "| startup | launch to splash drawn | $(ms "$m_splash_d") ms | $(ms "$m_base_d") ms | ${splash_ratio_d}x | reported | – |"
-            echo "| startup | click on splash to main window drawn | $(ms "$m_open_d") ms | $(ms "$m_base_d") ms | ${open_ratio_d}x | reported | – |"
-        fi
-        echo "| memory | peak RSS after start-up | $m_start_mib MiB | $m_base_mib MiB | ${mem_ratio}x | ≤ baseline + 20 MiB | $mem_met |"
-        if [[ -n $m_chat_mib ]]; then
-            echo "| memory | peak RSS after a chat of $chat_messages lines | $m_chat_mib MiB | $m_start_mib MiB (after start-up) | $(calc %.2f "$m_chat_mib / $m_start_mib")x | reported ($chat_delta MiB over start-up) | – |"
-        else
-            echo "| memory | peak RSS after a chat of $chat_messages lines | $chat_note | – | – | reported | – |"
-        fi
-    } >>"$markdown"
-fi
+echo "Medians of $measured runs; click to thanks box mapped $(calc %.1f "$m_box") ms, Return to main"
+echo "window mapped $(calc %.1f "$m_main") ms; long chat $chat_note. Load average $load_before before,"
+echo "$(cut -d' ' -f1 /proc/loadavg) after, on $(nproc) processors."
 exit 0

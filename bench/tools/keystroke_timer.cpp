@@ -22,14 +22,14 @@
 //
 // WINDOW is an X window id, decimal or 0x-hex. Exits 0 once every key was pressed (drawn or
 // not), 1 when a display, XTEST or DAMAGE is missing or a report cannot be read, 2 on bad use.
-#include "AreaDamageWatch.h"
+#include "DamageWatch.h"
 #include "KeyLatency.h"
 #include "LatencySummary.h"
 #include "ScreenArea.h"
-#include "XTestKeyboard.h"
+#include "X11Window.h"
+#include "XTestInput.h"
 
 #include <X11/Xlib.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -72,11 +72,13 @@ bool readMilliseconds(const char *text, double &value)
 }
 
 // The watched side: one window's area on the other display, and the moments drawing into it
-// arrived, in milliseconds from `start`.
+// arrived, in milliseconds from `start`. Only that area counts: a window's other parts (a
+// blinking caret, say) draw on their own schedule and would otherwise pass for the drawing.
 struct Watched
 {
     Display *display;
-    const AreaDamageWatch &watch;
+    const DamageWatch &watch;
+    ScreenArea area;
     Clock::time_point start;
     std::vector<double> drawings;
     // Whether the drawing whose rectangles are still arriving has already been counted.
@@ -95,14 +97,14 @@ void readDrawings(Watched &watched)
     while (XPending(watched.display)) {
         XEvent event{};
         XNextEvent(watched.display, &event);
-        const AreaDamageWatch::Report report = watched.watch.classify(event);
-        if (report == AreaDamageWatch::Report::Other)
+        const auto drawing = watched.watch.drawingIn(event);
+        if (!drawing)
             continue;
-        if (report == AreaDamageWatch::Report::IntoArea && !watched.drawingCounted) {
+        if (!watched.drawingCounted && watched.area.overlaps(drawing->area)) {
             watched.drawings.push_back(millisecondsSince(watched.start));
             watched.drawingCounted = true;
         }
-        if (!AreaDamageWatch::moreFollow(event))
+        if (!drawing->moreFollow)
             watched.drawingCounted = false;
     }
 }
@@ -110,18 +112,9 @@ void readDrawings(Watched &watched)
 // Waits until the watched display sends something or `untilMs` (from the start) has come.
 void waitForEvents(Watched &watched, double untilMs)
 {
-    if (XPending(watched.display))
-        return;
-    const double leftMs = untilMs - millisecondsSince(watched.start);
-    if (leftMs <= 0)
-        return;
-    const auto left = std::chrono::duration<double, std::milli>(leftMs);
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-    const timespec timeout{
-        time_t(seconds.count()),
-        long(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count())};
-    pollfd readable{ConnectionNumber(watched.display), POLLIN, 0};
-    ppoll(&readable, 1, &timeout, nullptr);
+    const auto until = std::chrono::duration<double, std::milli>(untilMs);
+    X11Window::waitForEvents(watched.display,
+                             watched.start + std::chrono::duration_cast<Clock::duration>(until));
 }
 
 // Reads drawings until the area has stayed undrawn for `quietMs`, or `limitMs` from now.
@@ -151,7 +144,7 @@ void printKey(std::size_t index, const char *keysym, std::optional<double> laten
 }
 
 // Each key on its own: pressed once the area has been quiet, timed to its first drawing.
-int timeKeysOneByOne(XTestKeyboard &keyboard, Watched &watched, const Options &options,
+int timeKeysOneByOne(XTestInput &keyboard, Watched &watched, const Options &options,
                      const std::vector<KeyCode> &keys, char **names)
 {
     std::minstd_rand random(20240611);
@@ -179,7 +172,7 @@ int timeKeysOneByOne(XTestKeyboard &keyboard, Watched &watched, const Options &o
 }
 
 // The keys as one burst, GAP apart; afterwards each is matched with the first drawing after it.
-int timeBurst(XTestKeyboard &keyboard, Watched &watched, const Options &options,
+int timeBurst(XTestInput &keyboard, Watched &watched, const Options &options,
               const std::vector<KeyCode> &keys, char **names)
 {
     readDrawings(watched);
@@ -265,10 +258,9 @@ int main(int argc, char **argv)
         return usage();
     const char *typingName = argv[index];
     const char *watchedName = argv[index + 1];
-    char *end = nullptr;
-    const unsigned long window = std::strtoul(argv[index + 2], &end, 0);
+    const Window window = X11Window::parseId(argv[index + 2]);
     const std::optional<ScreenArea> area = ScreenArea::parse(argv[index + 3]);
-    if (!*argv[index + 2] || *end || window == 0 || !area)
+    if (window == 0 || !area)
         return usage();
     char **keyNames = argv + index + 4;
     const int keyCount = argc - index - 4;
@@ -280,7 +272,7 @@ int main(int argc, char **argv)
                      typing ? watchedName : typingName);
         return 1;
     }
-    XTestKeyboard keyboard(typing);
+    XTestInput keyboard(typing);
     if (!keyboard.available()) {
         std::fprintf(stderr, "keystroke_timer: no XTEST on %s (is libxtst6 installed?)\n",
                      typingName);
@@ -294,14 +286,15 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    const AreaDamageWatch watch(watchedDisplay, Window(window), *area);
+    DamageWatch watch(watchedDisplay);
+    watch.watch(window, DamageWatch::Level::EachRectangle);
     if (!watch.available()) {
         std::fprintf(stderr, "keystroke_timer: no DAMAGE on %s (is libxdamage1 installed?)\n",
                      watchedName);
         return 1;
     }
 
-    Watched watched{watchedDisplay, watch, Clock::now(), {}, false};
+    Watched watched{watchedDisplay, watch, *area, Clock::now(), {}, false};
     const int status = options.gapMs > 0
                            ? timeBurst(keyboard, watched, options, keys, keyNames)
                            : timeKeysOneByOne(keyboard, watched, options, keys, keyNames);
