@@ -28,9 +28,9 @@ run() {
 run "Two linked boards: latency, bursts, long lists, long chat" \
     env QT_QPA_PLATFORM=offscreen build-bench/bench/bench_link
 run "Start-up and memory of the real program on a virtual display" \
-    bench/startup_bench.sh build-bench/startup/skarnet build-bench/bench/minimal_window 10
+    bench/startup_bench.sh build-bench/skarnet build-bench/bench/minimal_window 10
 run "Keystroke to the other screen: two copies on two virtual displays" \
-    bench/keystroke_bench.sh build-bench/startup/skarnet build-bench/bench/minimal_link
+    bench/keystroke_bench.sh build-bench/skarnet build-bench/bench/minimal_link
 run "A long list typed over a slow link (256 kbit/s, 80 ms; 1 Mbit/s, 80 ms, 1 % loss)" \
     build-bench/bench/bench_slow_link
 
