@@ -10,8 +10,8 @@ set -uo pipefail
 
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/accessibility_bus.sh"
-source "$here/real_program.sh"
+source "$here/../support/accessibility_bus.sh"
+source "$here/../support/real_program.sh"
 
 # A smaller screen (WIDTHxHEIGHT) has the program draw itself smaller to fit; a screen reader
 # must find every control where it is drawn all the same.
@@ -20,9 +20,9 @@ start_display $screen
 # The machine's own router is never asked to open a port for a test.
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_program --no-port-mapping
 splash=$(wait_for_splash ${screen:+any}) || exit 1
-timeout 30 "$python" "$here/atspi_tree.py" splash || fail "the splash, read through AT-SPI"
+timeout 30 "$python" "$here/../support/atspi_tree.py" splash || fail "the splash, read through AT-SPI"
 
 past_the_splash "$splash"
 
-timeout 40 "$python" "$here/atspi_tree.py" board || fail "the board, read through AT-SPI"
+timeout 40 "$python" "$here/../support/atspi_tree.py" board || fail "the board, read through AT-SPI"
 echo "AT-SPI check passed"

@@ -13,7 +13,7 @@ program=$1
 close_tool=$2
 port=123
 
-source "$(dirname "$0")/real_program.sh"
+source "$(dirname "$0")/../support/real_program.sh"
 if [[ $(id -u) -ne 0 ]] && (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > port)); then
     skip "port $port needs root or a lower net.ipv4.ip_unprivileged_port_start"
 fi

@@ -35,7 +35,7 @@ budget=290 # seconds; stays below the test's timeout so that cleaning up always 
 
 skip() { echo "SKIP: $*"; exit 77; }
 check_name="duel check"
-source "$(dirname "$0")/check_steps.sh"
+source "$(dirname "$0")/../support/check_steps.sh"
 
 ((EUID == 0)) || skip "network namespaces need root"
 for tool in Xvfb xdotool import ip ss; do

@@ -16,8 +16,8 @@ set -uo pipefail
 program=$1
 close_tool=$2
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/accessibility_bus.sh"
-source "$here/real_program.sh"
+source "$here/../support/accessibility_bus.sh"
+source "$here/../support/real_program.sh"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 port=$(( (RANDOM % 20000) + 30000 ))
@@ -59,7 +59,7 @@ wait_board() {
     done
     fail "the board did not appear"
 }
-read_board() { timeout 20 "$python" "$here/atspi_tree.py" read "$@"; }
+read_board() { timeout 20 "$python" "$here/../support/atspi_tree.py" read "$@"; }
 # The whole half a copy sends to a peer that greets it as another copy.
 half_sent_to_a_copy() {
     exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1

@@ -9,7 +9,7 @@ set -uo pipefail
 
 program=$1
 
-source "$(dirname "$0")/real_program.sh"
+source "$(dirname "$0")/../support/real_program.sh"
 
 port=$(free_port) || exit
 

@@ -16,9 +16,9 @@ screen=$3
 panel=$4
 scale=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/real_program.sh"
+source "$here/../support/real_program.sh"
 check_name="fit check at $screen${scale:+ scaled by $scale}${panel:+, panel $panel px}"
-source "$here/check_steps.sh"
+source "$here/../support/check_steps.sh"
 
 # The board's client area at its normal size, and "Chat message" and "Send Message" on it.
 board_width=1018

@@ -42,9 +42,9 @@ python=/usr/bin/python3
 port=123
 budget=150 # seconds; stays below the test's timeout so that cleaning up always gets to run
 
-source "$here/real_program.sh"
+source "$here/../support/real_program.sh"
 check_name="router check"
-source "$here/check_steps.sh"
+source "$here/../support/check_steps.sh"
 
 ((EUID == 0)) || skip "network namespaces need root"
 for tool in ip nft ss miniupnpd stund upnpc natpmpc dbus-daemon; do
@@ -427,7 +427,7 @@ run_program() {
 # in $line; "copy" presses "Copy internet address" afterwards.
 line=""
 read_line() {
-    line=$(on home timeout $(($1 + 30)) "$python" "$here/atspi_tree.py" internet "$@" \
+    line=$(on home timeout $(($1 + 30)) "$python" "$here/../support/atspi_tree.py" internet "$@" \
         2>"$work/reader.log")
     local status=$?
     sed 's/^/      /' "$work/reader.log" # what it read first

@@ -11,10 +11,10 @@ set -uo pipefail
 
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/accessibility_bus.sh"
-source "$here/real_program.sh"
+source "$here/../support/accessibility_bus.sh"
+source "$here/../support/real_program.sh"
 check_name="AT-SPI events check"
-source "$here/check_steps.sh"
+source "$here/../support/check_steps.sh"
 
 port=$(free_port) || exit
 
@@ -25,7 +25,7 @@ splash=$(wait_for_splash) || exit 1
 past_the_splash "$splash"
 
 heard=$work/heard
-timeout 60 "$python" "$here/atspi_tree.py" listen 8 >"$heard" 2>"$work/listener.log" &
+timeout 60 "$python" "$here/../support/atspi_tree.py" listen 8 >"$heard" 2>"$work/listener.log" &
 listener=$!
 pids+=("$listener")
 ready() { grep -qx ready "$heard"; }
