@@ -70,6 +70,14 @@ def application():
     return None
 
 
+def running_application():
+    return wait_for(f'the application "{APPLICATION}"', application)
+
+
+def board_of(app):
+    return wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+
+
 def windows(app):
     app.clear_cache()
     return [w for w in (app.get_child_at_index(i) for i in range(app.get_child_count())) if w]
@@ -137,7 +145,7 @@ def named_controls(window):
 
 
 def check_splash():
-    app = wait_for(f'the application "{APPLICATION}"', application)
+    app = running_application()
     splash = wait_for("the splash", lambda: window_named(app, APPLICATION, "Made by Quorvath"))
     expect("Click" in splash.get_description(), "the splash does not say how to go on")
     check_names(splash, "frmSPLASH")
@@ -169,9 +177,9 @@ def check_places(board):
 
 
 def check_board():
-    app = wait_for(f'the application "{APPLICATION}"', application)
+    app = running_application()
     print(f'application "{app.get_name()}" found on the accessibility bus')
-    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    board = board_of(app)
 
     listed = named_controls(board)
     print(f"the board's {len(listed)} named controls:")
@@ -234,8 +242,8 @@ def internet_line(app):
 
 
 def check_internet(seconds, copy):
-    app = wait_for(f'the application "{APPLICATION}"', application)
-    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    app = running_application()
+    board = board_of(app)
     if internet_line(app) is None:
         press(board, "Connections Window")
     line = wait_for("the internet line of the connections window", lambda: internet_line(app))
@@ -261,8 +269,8 @@ def check_internet(seconds, copy):
 
 
 def read_board(names):
-    app = wait_for(f'the application "{APPLICATION}"', application)
-    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    app = running_application()
+    board = board_of(app)
     for name in names:
         node = find(board, name)
         expect(node is not None, f'no control named "{name}"')
