@@ -17,6 +17,8 @@
 #   wait_for_window TITLE [WxH]  the same, waiting up to 10 seconds for one
 #   past_the_splash SPLASH  clicks the splash, answers the thanks box, waits for the board
 #   listens PORT            something on this machine takes connections on PORT
+#   click_on WINDOW CONTROL [SCALE]  clicks the middle of a control of $area in the window,
+#                           drawn SCALE times its normal size (1 unless given)
 #   free_port               prints a TCP port above 1023 that nothing listens on
 #   peer_on PORT            links a plain TCP peer, on descriptor 3, to the program on PORT
 #
@@ -31,6 +33,27 @@ command -v xdotool >/dev/null || skip "xdotool is not installed"
 # The program's recovery copy and remembered choices stay in the check's own folder: a check
 # that ends the program abruptly must not leave a question for the next one.
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+
+# Where controls lie in their window at the normal size: left top width height. There is no window
+# manager, so a window's position is its client area's.
+declare -A area=(
+    [cmdConnections]="8 664 113 41" [lblStatus]="128 680 233 25"
+    [txtP1Monster3]="392 368 113 129" [lblP2Monster3]="392 216 113 129"
+    [lblP2LP]="88 16 41 17" [txtValue]="720 672 49 19" [cmdSubtract]="640 664 73 17"
+    [txtName]="968 360 41 19" [txtMessage]="896 664 121 19" [txtChat]="896 384 121 273"
+    [cmdSend]="896 688 121 20" [cmdProb]="904 336 105 17"
+    [cmdConnect]="112 8 97 65" [cmdClose]="216 8 97 65" [cmdWait]="8 8 97 65" # Connections
+    [cmdCoin]="8 8 73 25" [lblOutcome]="8 40 169 25"                          # Coin / Dice Roll
+    [Image1]="0 256 269 94"                                                   # the splash
+)
+
+click_on() {
+    local x y w h
+    read -r x y w h <<<"${area[$2]}"
+    read -r x y < <(awk -v x=$((x + w / 2)) -v y=$((y + h / 2)) -v f="${3:-1}" \
+        'BEGIN { printf "%d %d", x * f + 0.5, y * f + 0.5 }')
+    xdotool mousemove --window "$1" "$x" "$y" click 1
+}
 
 fresh_home() {
     local home

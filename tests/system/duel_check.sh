@@ -55,20 +55,6 @@ done
 
 # --- driving a seat --------------------------------------------------------------------------
 
-# Control positions inside their window's client area (there is no window manager, so a window's
-# position is its client area's position): left top width height.
-declare -A area=(
-    [cmdConnections]="8 664 113 41" [lblStatus]="128 680 233 25"
-    [txtP1Monster3]="392 368 113 129" [lblP2Monster3]="392 216 113 129"
-    [lblP2LP]="88 16 41 17" [txtValue]="720 672 49 19" [cmdSubtract]="640 664 73 17"
-    [txtName]="968 360 41 19" [txtMessage]="896 664 121 19" [txtChat]="896 384 121 273"
-    [cmdProb]="904 336 105 17"
-    [cmdConnect]="112 8 97 65" [cmdClose]="216 8 97 65"     # Connections
-    [cmdWait]="8 8 97 65"
-    [cmdCoin]="8 8 73 25" [lblOutcome]="8 40 169 25"        # Coin / Dice Roll
-    [Image1]="0 256 269 94"                                 # the splash
-)
-
 # on_screen SEAT COMMAND...: COMMAND, a program or a function of real_program.sh, on the seat's
 # display.
 on_screen() { DISPLAY=:${display[$1]} "${@:2}"; }
@@ -87,7 +73,8 @@ wait_window() { on_screen "$1" wait_for_window "${@:2}"; }
 
 gone() { [[ -z $(windows "$1" "$2") ]]; }
 
-# spot SEAT WINDOW CONTROL: the control's rectangle on the seat's screen, as "WxH+X+Y".
+# spot SEAT WINDOW CONTROL: the rectangle on the seat's screen of a control of real_program.sh's
+# $area, as "WxH+X+Y".
 spot() {
     local left top width height x y w h
     read -r left top width height < <(geometry "$1" "$2") || return 1

@@ -19,11 +19,9 @@ check_name="fit check at $screen${scale:+ scaled by $scale}${panel:+, panel $pan
 # shellcheck source=../support/real_program.sh
 source "$(dirname "$0")/../support/real_program.sh"
 
-# The board's client area at its normal size, and "Chat message" and "Send Message" on it.
+# The board's client area at its normal size.
 board_width=1018
 board_height=714
-message_x=956 message_y=673
-send_x=956 send_y=698
 
 start_display "$screen"
 screen_width=${screen%x*}
@@ -67,11 +65,10 @@ read_peer() {
 }
 read_peer 2
 check "the peer is greeted" test "$heard" = "18Connected"
-at() { awk -v v="$1" -v f="$factor" 'BEGIN { printf "%d", v * f + 0.5 }'; }
-xdotool mousemove --window "$board" "$(at $message_x)" "$(at $message_y)" click 1
+click_on "$board" txtMessage "$factor"
 sleep 0.3
 xdotool type --delay 20 "fits"
-xdotool mousemove --window "$board" "$(at $send_x)" "$(at $send_y)" click 1
+click_on "$board" cmdSend "$factor"
 read_peer 2
 check "a click on \"Send Message\" sends the chat line (the peer heard '${heard#18Connected}')" \
     test "$heard" = "18Connected17: fits"

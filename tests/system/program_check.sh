@@ -44,7 +44,8 @@ greeting=$(timeout 1 cat <&3)
 [[ $greeting == "18Connected" ]] || fail "greeted with '$greeting' instead of '18Connected'"
 
 # Nothing on this display owns the clipboard. Monster Card Zone 3 is a multi-line box.
-xdotool mousemove --window "$main" 448 432 click 1 key ctrl+v
+click_on "$main" txtP1Monster3
+xdotool key ctrl+v
 sleep 0.5
 ended "$app" && fail "the program ended on a paste with nothing on the clipboard"
 

@@ -55,8 +55,10 @@ start_display
 start
 [[ -z $(box_before_board) ]] || fail "a first start asked something"
 board=$(wait_board)
-xdotool mousemove --window "$board" 448 432 click 1 type --delay 20 "Dragon"
-xdotool mousemove --window "$board" 988 369 click 1 type --delay 20 "Yugi"
+click_on "$board" txtP1Monster3
+xdotool type --delay 20 "Dragon"
+click_on "$board" txtName
+xdotool type --delay 20 "Yugi"
 for _ in $(seq 30); do grep -q Yugi "$recovery" 2>/dev/null && break; sleep 0.1; done
 grep -q Dragon "$recovery" || fail "no recovery copy holds the typed board after 3 s"
 kill -9 "$app"

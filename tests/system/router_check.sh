@@ -376,10 +376,10 @@ released() {
     fi
 }
 
-# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would (a click in its
-# middle: it is 113 x 129 at 392, 368 in the main window).
+# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would.
 type_zone() {
-    xdotool mousemove --window "$main" 448 432 click 1 sleep 0.2 type --delay 20 "$1"
+    click_on "$main" txtP1Monster3
+    xdotool sleep 0.2 type --delay 20 "$1"
 }
 
 # --- the cases -------------------------------------------------------------------------------
