@@ -10,9 +10,11 @@
 #   fresh_home              new data and settings folders for the launches that follow: no
 #                           recovery copy and no remembered name or address
 #   launch ARGS...          start_program, then past the splash and the thanks box to the board
+#                           (a splash of any size where $splash_size is "any")
 #   wait_for_splash [any]   prints the splash's window id (472 x 352, untitled; of any size
 #                           with "any", for a program drawn smaller to fit its screen)
 #   window_area WINDOW      prints the window's "left top width height"
+#   sized WINDOW WxH        the window is that size
 #   find_window TITLE [WxH] prints the first shown window with exactly that title (and size)
 #   wait_for_window TITLE [WxH]  the same, waiting up to 10 seconds for one
 #   past_the_splash SPLASH  clicks the splash, answers the thanks box, waits for the board
@@ -99,7 +101,6 @@ window_area() {
     done < <(timeout 5 xdotool getwindowgeometry --shell "$1" 2>/dev/null)
     [[ -n $X ]] && echo "$X $Y $WIDTH $HEIGHT"
 }
-# sized WINDOW WxH: the window is that size.
 sized() { [[ $(window_area "$1") == *" ${2/x/ }" ]]; }
 
 find_window() {
