@@ -5,7 +5,6 @@
 #include "link/PeerLink.h"
 #include "wire/WireMessage.h"
 
-#include <QLineEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -124,11 +123,6 @@ void setTimes(Seat &seat, int silenceLimitMs, int windowMs = LongWindowMs)
     seat.socket()->setRelinkTimes(RetryMs, windowMs);
 }
 
-void type(Seat &seat, const char *editor, const QString &text)
-{
-    seat.control<QLineEdit>(QString::fromLatin1(editor))->setText(text);
-}
-
 enum class Action
 {
     DiallerDisconnects,
@@ -186,8 +180,8 @@ void TestRelink::copiesFindEachOtherAgain()
     const StatusLog diallerLog(dialling), acceptorLog(accepting);
 
     network.cut(reset);
-    type(dialling, "txtP1Hand", QStringLiteral("5"));
-    type(accepting, "txtP1LP", QStringLiteral("6500"));
+    dialling.setText("txtP1Hand", QStringLiteral("5"));
+    accepting.setText("txtP1LP", QStringLiteral("6500"));
     Seat &firstToNotice = mendWhenDiallerNotices ? dialling : accepting;
     QTRY_COMPARE(firstToNotice.status(), StatusText::Reconnecting);
     if (!mendWhenDiallerNotices)

@@ -65,6 +65,15 @@ struct Seat
         return window->findChild<T *>(name);
     }
     QString text(const QString &name) const { return textOf(control(name)); }
+    // Replaces the whole text of an editor at once, as a paste over all of it would.
+    void setText(const char *name, const QString &text) const
+    {
+        QWidget *editor = control(QString::fromLatin1(name));
+        if (auto *line = qobject_cast<QLineEdit *>(editor))
+            line->setText(text);
+        else if (auto *box = qobject_cast<QPlainTextEdit *>(editor))
+            box->setPlainText(text);
+    }
 
     // Shown and active, so that focus, Tab and access keys behave as for the player.
     bool showActive() const
