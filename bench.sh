@@ -6,9 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/deps.sh --tests
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSKARNET_BENCH=ON >/dev/null
-cmake --build build-bench --target skarnet bench_link minimal_window window_timer minimal_link \
-    keystroke_timer bench_slow_link
+cmake --preset bench >/dev/null
+cmake --build --preset bench
 
 results=$(mktemp)
 trap 'rm -f "$results" BENCHMARKS.md.new' EXIT

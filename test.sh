@@ -7,19 +7,17 @@ cd "$(dirname "$0")"
 
 scripts/deps.sh --tests
 
+# run_suite PRESET: configures, builds and tests with that preset of CMakePresets.json (the
+# sanitizer preset sets the sanitizers' options for its tests).
 run_suite() {
-    local dir=$1
-    shift
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
-    cmake --build "$dir"
-    ctest --test-dir "$dir" --output-on-failure
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+    ctest --preset "$1"
 }
 
 echo "== Tests =="
-run_suite build
+run_suite debug
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-run_suite build-sanitize -DSKARNET_SANITIZE=ON
+run_suite sanitize
 echo "== Fuzzing what the peer sends (60 s) =="
 tests/fuzz/fuzz.sh 60

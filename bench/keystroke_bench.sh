@@ -59,8 +59,8 @@ command -v ss >/dev/null || { echo "ss (package iproute2) is needed to find free
 
 # skip, fail, start_display, start_program, wait_for_splash, wait_for_window, past_the_splash,
 # and $work with its clean-up at exit.
-# shellcheck source=SCRIPTDIR/../tests/real_program.sh
-source "$(dirname "$0")/../tests/real_program.sh"
+# shellcheck source=SCRIPTDIR/../tests/support/real_program.sh
+source "$(dirname "$0")/../tests/support/real_program.sh"
 export XDG_RUNTIME_DIR=$work
 # Qt looks for the desktop's session bus as a window is shown; an address where nothing listens
 # fails at once, as on a desktop, instead of starting a bus (see startup_bench.sh).

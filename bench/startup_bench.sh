@@ -58,8 +58,8 @@ main_title=Skarnet
 box_title=Thanks
 
 # skip, fail, start_display, and $work with its clean-up at exit.
-# shellcheck source=SCRIPTDIR/../tests/real_program.sh
-source "$(dirname "$0")/../tests/real_program.sh"
+# shellcheck source=SCRIPTDIR/../tests/support/real_program.sh
+source "$(dirname "$0")/../tests/support/real_program.sh"
 live_pids=() # the timing tool that is the parent of a running program, and the program
 # shellcheck disable=SC2317 # runs from the exit trap
 stop_live() {

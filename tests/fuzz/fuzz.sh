@@ -16,10 +16,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 
-# -O1 keeps the fuzzer fast; a Debug configuration keeps Qt's own assertions.
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DSKARNET_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_peer_bytes -j2
+# The preset "fuzz" of CMakePresets.json: clang, -O1 and Qt's own assertions.
+cd "$root"
+if [[ -n ${FUZZ_BUILD_DIR:-} ]]; then
+    cmake --preset fuzz -B "$build" >/dev/null
+    cmake --build "$build" --target fuzz_peer_bytes -j2
+else
+    cmake --preset fuzz >/dev/null
+    cmake --build --preset fuzz
+fi
 
 mkdir -p "$build/corpus"
 log="$build/fuzz.log"

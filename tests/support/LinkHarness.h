@@ -65,6 +65,15 @@ struct Seat
         return window->findChild<T *>(name);
     }
     QString text(const QString &name) const { return textOf(control(name)); }
+    // Replaces the whole text of an editor at once, as a paste over all of it would.
+    void setText(const char *name, const QString &text) const
+    {
+        QWidget *editor = control(QString::fromLatin1(name));
+        if (auto *line = qobject_cast<QLineEdit *>(editor))
+            line->setText(text);
+        else if (auto *box = qobject_cast<QPlainTextEdit *>(editor))
+            box->setPlainText(text);
+    }
 
     // Shown and active, so that focus, Tab and access keys behave as for the player.
     bool showActive() const
@@ -98,19 +107,32 @@ inline ConnectionsWindow *openConnections(Seat &seat)
     return open.size() == 1 ? open.first() : nullptr;
 }
 
-// Links `connecting` to `listening` the way the connections window does, and waits until
-// both sides report the link and frames are agreed.
-inline bool link(Seat &connecting, Seat &listening)
+// Waits until both status lines show `status`.
+inline bool bothShow(const Seat &one, const Seat &other, const QString &status)
 {
-    connecting.socket()->close();
-    connecting.socket()->dial(QStringLiteral("127.0.0.1"), listening.port());
+    return QTest::qWaitFor([&] { return one.status() == status && other.status() == status; },
+                           LinkTimeoutMs);
+}
+
+// Waits until both seats report the link and frames are agreed.
+inline bool bothLinked(const Seat &one, const Seat &other)
+{
     return QTest::qWaitFor(
         [&] {
-            return connecting.status() == QLatin1String("Connected") &&
-                   listening.status() == QLatin1String("Connected") &&
-                   connecting.socket()->sendsFrames() && listening.socket()->sendsFrames();
+            return one.status() == StatusText::Connected &&
+                   other.status() == StatusText::Connected && one.socket()->sendsFrames() &&
+                   other.socket()->sendsFrames();
         },
         LinkTimeoutMs);
+}
+
+// Links `connecting` to `listening` the way the connections window does, dialling `port` (the
+// listening seat's own unless given, or one that leads there), and waits until both are linked.
+inline bool link(Seat &connecting, Seat &listening, int port = 0)
+{
+    connecting.socket()->close();
+    connecting.socket()->dial(QStringLiteral("127.0.0.1"), port ? port : listening.port());
+    return bothLinked(connecting, listening);
 }
 
 // Ends a link between two windows of this process while the event loop runs. Left to the
@@ -139,16 +161,10 @@ inline bool plainLink(Seat &seat, PlainPeer &peer)
 // "18Connected" as such a peer does; null when the link does not come up.
 inline std::unique_ptr<PlainPeer> dialPlainPeer(Seat &seat, QTcpServer &listener)
 {
-    if (!listener.isListening() && !listener.listen(QHostAddress::LocalHost, 0))
-        return nullptr;
     seat.socket()->close();
-    seat.socket()->dial(QStringLiteral("127.0.0.1"), listener.serverPort());
-    if (!listener.waitForNewConnection(LinkTimeoutMs))
-        return nullptr;
-    auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());
-    peer->send("18Connected");
-    if (!QTest::qWaitFor([&] { return seat.status() == QLatin1String("Connected"); },
-                         LinkTimeoutMs))
+    std::unique_ptr<PlainPeer> peer = plainPeerDialledBy(*seat.socket(), listener);
+    if (!peer ||
+        !QTest::qWaitFor([&] { return seat.status() == StatusText::Connected; }, LinkTimeoutMs))
         return nullptr;
     return peer;
 }

@@ -41,6 +41,18 @@ int socketOption(const QTcpSocket *socket, int level, int option)
     return value;
 }
 
+std::unique_ptr<PlainPeer> plainPeerDialledBy(PeerLink &link, QTcpServer &listener)
+{
+    if (!listener.isListening() && !listener.listen(QHostAddress::LocalHost, 0))
+        return nullptr;
+    link.dial(QStringLiteral("127.0.0.1"), listener.serverPort());
+    if (!listener.waitForNewConnection(LinkTimeoutMs))
+        return nullptr;
+    auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());
+    peer->send("18Connected");
+    return peer;
+}
+
 QTcpSocket *linkSocket(const PeerLink *link)
 {
     for (const PeerSession *session :

@@ -8,8 +8,10 @@
 #include "wire/Greeting.h"
 
 #include <initializer_list>
+#include <memory>
 
 class PeerLink;
+class QTcpServer;
 
 // Plain TCP peers, the bytes they send, and probes for links on loopback; nothing here needs a
 // window.
@@ -57,6 +59,11 @@ QByteArray framed(std::initializer_list<QByteArray> messages);
 void resetConnection(QTcpSocket *socket);
 // The value of a socket option of a connected socket, or -1.
 int socketOption(const QTcpSocket *socket, int level, int option);
+
+// Has `link` dial a plain peer listening on `listener` (on a free loopback port unless it
+// listens already), which greets it with "18Connected" as such a peer does; null when no
+// connection arrives.
+std::unique_ptr<PlainPeer> plainPeerDialledBy(PeerLink &link, QTcpServer &listener);
 
 // The connected socket under a link, or null when no link is up. Sockets still finishing a
 // goodbye belong to a closer, not to a session.

@@ -12,40 +12,37 @@ set -uo pipefail
 build=$1
 version=$2
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../support/system_check.sh
+source "$(dirname "$0")/../support/system_check.sh"
 root=$work/root
 
 DESTDIR=$root cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; echo "FAIL: cmake --install failed"; exit 1; }
+    { cat "$work/install.log"; fail "cmake --install failed"; }
 
 program=$root/usr/bin/skarnet
-[[ -x $program ]] || fail "no executable usr/bin/skarnet"
+[[ -x $program ]] || flunk "no executable usr/bin/skarnet"
 if [[ -x $program ]]; then
     installed_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --version 2>&1)
     [[ $installed_version == "$version" ]] ||
-        fail "the installed program says '$installed_version' for --version"
+        flunk "the installed program says '$installed_version' for --version"
 fi
 
 entries=("$root"/usr/share/applications/*.desktop)
-[[ ${#entries[@]} -eq 1 && -f ${entries[0]} ]] || fail "expected one desktop entry, found: ${entries[*]}"
+[[ ${#entries[@]} -eq 1 && -f ${entries[0]} ]] || flunk "expected one desktop entry, found: ${entries[*]}"
 entry=${entries[0]}
 field() { sed -n "s/^$1=//p" "$entry" 2>/dev/null | head -n 1; }
-[[ $(field Type) == Application ]] || fail "desktop entry Type is '$(field Type)'"
-[[ $(field Name) == Skarnet ]] || fail "desktop entry Name is '$(field Name)'"
+[[ $(field Type) == Application ]] || flunk "desktop entry Type is '$(field Type)'"
+[[ $(field Name) == Skarnet ]] || flunk "desktop entry Name is '$(field Name)'"
 [[ $(field Categories) == *"Game;"*"CardGame;"* ]] ||
-    fail "desktop entry Categories is '$(field Categories)'"
+    flunk "desktop entry Categories is '$(field Categories)'"
 exec_command=$(field Exec)
 exec_command=${exec_command%% *}
 [[ -x $root/usr/bin/$exec_command ]] ||
-    fail "desktop entry Exec starts '$exec_command', which is not an installed program"
+    flunk "desktop entry Exec starts '$exec_command', which is not an installed program"
 icon=$(field Icon)
-[[ -n $icon ]] || fail "desktop entry has no Icon"
+[[ -n $icon ]] || flunk "desktop entry has no Icon"
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$entry" || fail "desktop-file-validate rejects $(basename "$entry")"
+    desktop-file-validate "$entry" || flunk "desktop-file-validate rejects $(basename "$entry")"
 else
     echo "note: desktop-file-validate is not installed; the entry is not validated"
 fi
@@ -61,30 +58,30 @@ png_size() {
 }
 theme=$root/usr/share/icons/hicolor
 # The theme's fallback size must be there; the others are checked for what they hold.
-[[ -f $theme/48x48/apps/$icon.png ]] || fail "no 48x48 icon named '$icon' in the hicolor theme"
+[[ -f $theme/48x48/apps/$icon.png ]] || flunk "no 48x48 icon named '$icon' in the hicolor theme"
 count=0
 for file in "$theme"/*/apps/"$icon".png; do
     [[ -f $file ]] || continue
     count=$((count + 1))
     folder=$(basename "$(dirname "$(dirname "$file")")")
-    size=$(png_size "$file") || { fail "${file#"$root"} is not a PNG file"; continue; }
-    [[ $size == "$folder" ]] || fail "${file#"$root"} is $size, not $folder"
+    size=$(png_size "$file") || { flunk "${file#"$root"} is not a PNG file"; continue; }
+    [[ $size == "$folder" ]] || flunk "${file#"$root"} is $size, not $folder"
 done
-((count >= 4)) || fail "only $count icon sizes installed"
+((count >= 4)) || flunk "only $count icon sizes installed"
 
 # The manual page, against the program's own list of options.
 page=$root/usr/share/man/man1/skarnet.1.gz
 if [[ ! -f $page ]]; then
-    fail "no manual page usr/share/man/man1/skarnet.1.gz"
+    flunk "no manual page usr/share/man/man1/skarnet.1.gz"
 else
-    gzip -t "$page" 2>/dev/null || fail "skarnet.1.gz is not gzip data"
+    gzip -t "$page" 2>/dev/null || flunk "skarnet.1.gz is not gzip data"
     heading=$(gzip -dc "$page" | head -n 1)
     [[ $heading == ".TH SKARNET 1 "*" \"Skarnet $version\" "* ]] ||
-        fail "the manual page's heading does not name version $version: $heading"
+        flunk "the manual page's heading does not name version $version: $heading"
     if command -v man >/dev/null; then
         man --warnings -l "$page" >/dev/null 2>"$work/man.err" ||
-            fail "man cannot show skarnet.1.gz"
-        [[ ! -s $work/man.err ]] || fail "man warns about skarnet.1.gz: $(cat "$work/man.err")"
+            flunk "man cannot show skarnet.1.gz"
+        [[ ! -s $work/man.err ]] || flunk "man warns about skarnet.1.gz: $(cat "$work/man.err")"
     else
         echo "note: man is not installed; the manual page is not rendered"
     fi
@@ -97,22 +94,22 @@ else
         gzip -dc "$page" | awk '/^\.SH / { listed = ($2 == "OPTIONS") } listed && tag { print }
                                { tag = ($0 == ".TP") }' | sed 's/\\-/-/g' | options \
             >"$work/page_options"
-        [[ -s $work/help_options ]] || fail "found no options in the program's --help"
+        [[ -s $work/help_options ]] || flunk "found no options in the program's --help"
         missing=$(comm -23 "$work/help_options" "$work/page_options" | paste -sd ' ')
-        [[ -z $missing ]] || fail "the manual page does not describe $missing"
+        [[ -z $missing ]] || flunk "the manual page does not describe $missing"
         stale=$(comm -13 "$work/help_options" "$work/page_options" | paste -sd ' ')
-        [[ -z $stale ]] || fail "the manual page describes $stale, which --help does not list"
+        [[ -z $stale ]] || flunk "the manual page describes $stale, which --help does not list"
     fi
 fi
 for document in copyright changelog.gz; do
     [[ -f $root/usr/share/doc/skarnet/$document ]] ||
-        fail "no usr/share/doc/skarnet/$document"
+        flunk "no usr/share/doc/skarnet/$document"
 done
 
 unexpected=$(cd "$root" && find . -type f | grep -v -e '^\./usr/bin/skarnet$' \
     -e '^\./usr/share/applications/[^/]*\.desktop$' -e '^\./usr/share/icons/hicolor/[^/]*/apps/' \
     -e '^\./usr/share/doc/' -e '^\./usr/share/man/')
-[[ -z $unexpected ]] || fail "installed files nobody asked for: $unexpected"
+[[ -z $unexpected ]] || flunk "installed files nobody asked for: $unexpected"
 
-((failures == 0)) || exit 1
-echo "install check passed ($count icon sizes)"
+pass "$count icon sizes installed"
+finish

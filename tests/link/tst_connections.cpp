@@ -16,23 +16,12 @@ using namespace LinkHarness;
 
 namespace {
 
-const QString Connected = QStringLiteral("Connected");
 const QString Disconnected = QStringLiteral("Disconnected");
 
 bool hasIPv6Loopback()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHostIPv6, 0);
-}
-
-bool bothLinked(const Seat &dialing, const Seat &listening)
-{
-    return QTest::qWaitFor(
-        [&] {
-            return dialing.status() == Connected && listening.status() == Connected &&
-                   dialing.socket()->sendsFrames() && listening.socket()->sendsFrames();
-        },
-        LinkTimeoutMs);
 }
 
 // Two copies on one machine: the first listens on the shared port; the second cannot, but

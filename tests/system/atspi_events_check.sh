@@ -6,35 +6,32 @@
 # may move the focus before the alert is shown (atspi_tree.py listen does the listening).
 #
 # usage: atspi_events_check.sh PROGRAM
-# Runs in a D-Bus session of its own. Exits 77 (skipped) where a tool it needs is missing.
+# Runs on a D-Bus session bus of its own. Exits 77 (skipped) where a tool it needs is missing.
 set -uo pipefail
 
 program=$1
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/accessibility_bus.sh"
-source "$here/real_program.sh"
 check_name="AT-SPI events check"
-source "$here/check_steps.sh"
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
+# shellcheck source=../support/accessibility_bus.sh
+source "$(dirname "$0")/../support/accessibility_bus.sh"
 
 port=$(free_port) || exit
 
+start_session_bus
 start_display
 # The machine's own router is never asked to open a port for a test.
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_program --no-port-mapping --port "$port"
-splash=$(wait_for_splash) || exit 1
-past_the_splash "$splash"
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 launch --no-port-mapping --port "$port"
 
 heard=$work/heard
-timeout 60 "$python" "$here/atspi_tree.py" listen 8 >"$heard" 2>"$work/listener.log" &
+read_atspi 60 listen 8 >"$heard" 2>"$work/listener.log" &
 listener=$!
 pids+=("$listener")
 ready() { grep -qx ready "$heard"; }
-for _ in $(seq 150); do ready && break; sleep 0.1; done
-require "the listener hears the accessibility bus" ready
+require "the listener hears the accessibility bus" wait_until 15 ready
 
 # A plain peer: each write is read as one message, so it pauses between them.
-linked() { exec 3<>"/dev/tcp/127.0.0.1/$port"; }
-require "a plain peer links on port $port" linked
+require "a plain peer links on port $port" peer_on "$port"
 for message in "13Dragon" "17Bob: hello" "18Opponent is thinking" \
     "19Your opponent: Rolled dice to 4"; do
     sleep 0.5

@@ -11,23 +11,15 @@ set -uo pipefail
 program=$1
 version=$2
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=../support/system_check.sh
+source "$(dirname "$0")/../support/system_check.sh"
 
 # run ARGS...: runs the program with no display; sets status, out and err.
-run() {
-    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout 20 "$program" "$@" \
-        >"$work/out" 2>"$work/err"
-    status=$?
-    out=$(cat "$work/out")
-    err=$(cat "$work/err")
-}
+run() { capture env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$program" "$@"; }
 # run_offscreen ARGS...: the same on Qt's offscreen platform, for checks after QApplication.
-run_offscreen() {
-    QT_QPA_PLATFORM=offscreen timeout 20 "$program" "$@" >"$work/out" 2>"$work/err"
+run_offscreen() { capture env QT_QPA_PLATFORM=offscreen "$program" "$@"; }
+capture() {
+    timeout 20 "$@" >"$work/out" 2>"$work/err"
     status=$?
     out=$(cat "$work/out")
     err=$(cat "$work/err")
@@ -35,52 +27,51 @@ run_offscreen() {
 
 for flag in --version -v; do
     run "$flag"
-    [[ $status -eq 0 ]] || fail "$flag exited $status (stderr: $err)"
-    [[ $out == "$version" ]] || fail "$flag printed '$out' instead of '$version'"
-    [[ $(wc -l <"$work/out") -eq 1 ]] || fail "$flag printed more than one line"
-    [[ -z $err ]] || fail "$flag wrote to stderr: $err"
+    [[ $status -eq 0 ]] || flunk "$flag exited $status (stderr: $err)"
+    [[ $out == "$version" ]] || flunk "$flag printed '$out' instead of '$version'"
+    [[ $(wc -l <"$work/out") -eq 1 ]] || flunk "$flag printed more than one line"
+    [[ -z $err ]] || flunk "$flag wrote to stderr: $err"
 done
 
 for flag in --help -h; do
     run "$flag"
-    [[ $status -eq 0 ]] || fail "$flag exited $status (stderr: $err)"
+    [[ $status -eq 0 ]] || flunk "$flag exited $status (stderr: $err)"
     for expected in "--port <port>" "--version" "--help" "default: 123"; do
-        [[ $out == *"$expected"* ]] || fail "$flag does not mention '$expected'"
+        [[ $out == *"$expected"* ]] || flunk "$flag does not mention '$expected'"
     done
-    [[ -z $err ]] || fail "$flag wrote to stderr: $err"
+    [[ -z $err ]] || flunk "$flag wrote to stderr: $err"
 done
 
 # Ports that are not a whole number from 1 to 65535, in both spellings of the option.
 for value in 0 65536 99999 123456 -1 -80 +80 " 80" "80 " abc 12a 1e3 0x50 8.0 ""; do
     for form in separate joined; do
         if [[ $form == separate ]]; then run --port "$value"; else run "--port=$value"; fi
-        [[ $status -eq 2 ]] || fail "--port '$value' ($form) exited $status instead of 2"
+        [[ $status -eq 2 ]] || flunk "--port '$value' ($form) exited $status instead of 2"
         [[ $err == *"--port needs a whole number from 1 to 65535"* ]] ||
-            fail "--port '$value' ($form) gave no clear message: '$err'"
-        [[ -z $out ]] || fail "--port '$value' ($form) wrote to stdout: $out"
+            flunk "--port '$value' ($form) gave no clear message: '$err'"
+        [[ -z $out ]] || flunk "--port '$value' ($form) wrote to stdout: $out"
     done
 done
 
 run --port
 [[ $status -eq 2 && $err == *"Missing value after '--port'"* ]] ||
-    fail "--port without a value exited $status with '$err'"
+    flunk "--port without a value exited $status with '$err'"
 
 run --version=1
-[[ $status -eq 2 ]] || fail "--version=1 exited $status instead of 2"
+[[ $status -eq 2 ]] || flunk "--version=1 exited $status instead of 2"
 
 # Qt's own options do not stand in the way of ours.
 run -platform offscreen --version
-[[ $status -eq 0 && $out == "$version" ]] || fail "-platform offscreen --version gave '$out'"
+[[ $status -eq 0 && $out == "$version" ]] || flunk "-platform offscreen --version gave '$out'"
 run -platform offscreen --port 70000
-[[ $status -eq 2 ]] || fail "-platform offscreen --port 70000 exited $status instead of 2"
+[[ $status -eq 2 ]] || flunk "-platform offscreen --port 70000 exited $status instead of 2"
 
 # What is neither Qt's nor ours is refused once Qt has taken its own options.
 run_offscreen --no-such-option
 [[ $status -eq 2 && $err == *"no-such-option"* ]] ||
-    fail "an unknown option exited $status with '$err'"
+    flunk "an unknown option exited $status with '$err'"
 run_offscreen --port 5000 stray
 [[ $status -eq 2 && $err == *'unexpected argument "stray"'* ]] ||
-    fail "a stray argument exited $status with '$err'"
+    flunk "a stray argument exited $status with '$err'"
 
-((failures == 0)) || exit 1
-echo "command line check passed"
+finish

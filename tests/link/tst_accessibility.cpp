@@ -13,6 +13,7 @@
 #include "startup/SplashWindow.h"
 
 #include <QAccessible>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -432,33 +433,26 @@ void TestAccessibility::namedControls_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QAccessible::Role>("role");
 
-    const auto row = [](const char *window, const char *control, const char *name,
-                        QAccessible::Role role) {
-        QTest::addRow("%s %s", window, control)
-            << QString::fromLatin1(window) << QString::fromLatin1(control)
-            << QString::fromUtf8(name) << role;
-    };
-    row("frmMain", "lblP2Monster3", "Opponent's Monster Card Zone 3", QAccessible::StaticText);
-    row("frmMain", "txtP1Monster3", "Your Monster Card Zone 3", QAccessible::EditableText);
-    row("frmMain", "lblP2LP", "Opponent's life points", QAccessible::StaticText);
-    row("frmMain", "txtP1LP", "Your life points", QAccessible::EditableText);
-    row("frmMain", "lblP2Deck", "Opponent's Deck Zone", QAccessible::StaticText);
-    row("frmMain", "txtP1Deck", "Your Deck Zone", QAccessible::EditableText);
-    row("frmMain", "lblStatus", "Status", QAccessible::StatusBar);
-    row("frmMain", "txtChat", "Chat log", QAccessible::EditableText);
-    row("frmMain", "txtMessage", "Chat message", QAccessible::EditableText);
-    row("frmMain", "txtName", "Your name", QAccessible::EditableText);
-    row("frmMain", "cmdConnections", "Connections Window", QAccessible::PushButton);
-    row("frmMain", "cmdSubtract", "Subtract LP", QAccessible::PushButton);
-    row("frmConnections", "cmdWait", "Wait For Connection", QAccessible::PushButton);
-    row("frmConnections", "cmdConnect", "Connect to IP", QAccessible::PushButton);
-    row("frmConnections", "cmdClose", "Disconnect", QAccessible::PushButton);
-    row("frmConnections", "txtIP", "Your IP address", QAccessible::EditableText);
-    row("frmConnections", "lblInternet", "Internet address", QAccessible::StaticText);
-    row("frmOutcome", "cmdCoin", "Flip Coin", QAccessible::PushButton);
-    row("frmOutcome", "cmdDice", "Roll Dice", QAccessible::PushButton);
-    row("frmOutcome", "lblOutcome", "Outcome", QAccessible::StaticText);
-    row("frmSPLASH", "Label1", "Made by Quorvath", QAccessible::StaticText);
+    // The table gives each role as AT-SPI names it, which Qt's roles map to on Linux.
+    const QHash<QString, QAccessible::Role> roles = {
+        {QStringLiteral("label"), QAccessible::StaticText},
+        {QStringLiteral("text"), QAccessible::EditableText},
+        {QStringLiteral("status bar"), QAccessible::StatusBar},
+        {QStringLiteral("push button"), QAccessible::PushButton}};
+    QFile table(QStringLiteral(SKARNET_ACCESSIBLE_NAMES));
+    QVERIFY2(table.open(QIODevice::ReadOnly | QIODevice::Text), SKARNET_ACCESSIBLE_NAMES);
+    int rows = 0;
+    while (!table.atEnd()) {
+        const QString line = QString::fromUtf8(table.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        QVERIFY2(fields.size() == 4 && roles.contains(fields[3]), qPrintable(line));
+        QTest::addRow("%s %s", qPrintable(fields[0]), qPrintable(fields[1]))
+            << fields[0] << fields[1] << fields[2] << roles[fields[3]];
+        ++rows;
+    }
+    QVERIFY(rows > 0);
 }
 
 // The names the help and the players rely on, each with the role a screen reader announces.

@@ -37,111 +37,40 @@ set -uo pipefail
 program=$1
 close_tool=$2
 recorder=${3:-$(dirname "$close_tool")/tcp_record}
-here=$(cd "$(dirname "$0")" && pwd)
-python=/usr/bin/python3
 port=123
 budget=150 # seconds; stays below the test's timeout so that cleaning up always gets to run
 
-source "$here/real_program.sh"
-check_name="router check"
-source "$here/check_steps.sh"
-
-((EUID == 0)) || skip "network namespaces need root"
-for tool in ip nft ss miniupnpd stund upnpc natpmpc dbus-daemon; do
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
+# shellcheck source=../support/accessibility_bus.sh
+source "$(dirname "$0")/../support/accessibility_bus.sh"
+# shellcheck source=../support/netns.sh
+source "$(dirname "$0")/../support/netns.sh"
+for tool in nft ss miniupnpd stund upnpc natpmpc; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
-[[ -x /usr/libexec/at-spi-bus-launcher ]] ||
-    skip "the accessibility bus is not installed (at-spi2-core)"
-"$python" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' \
-    2>/dev/null || skip "python3 cannot read the accessibility bus (python3-gi, gir1.2-atspi-2.0)"
-
-# Namespaces of runs that were killed outright (and so could not clean up) are named after a
-# process that is gone. Deleting a namespace takes its interfaces and nftables rules with it.
-for stale in $(ip netns list 2>/dev/null |
-    awk '$1 ~ /^skr[0-9]+(home|lan2|router|wan)$/ {print $1}'); do
-    owner=${stale#skr}
-    kill -0 "${owner%%[a-z]*}" 2>/dev/null || ip netns delete "$stale" 2>/dev/null
-done
-
-prefix=skr$$
-hosts=(home lan2 router wan)
-declare -A ns=()
-for host in "${hosts[@]}"; do ns[$host]=$prefix$host; done
-lan_if=${prefix}br wan_if=${prefix}wr # the router's sides
-teardown() {
-    local host pid
-    exec 2>/dev/null # the shell's notes on the jobs killed here
-    for host in "${hosts[@]}"; do
-        # Whatever still runs in a namespace was started here.
-        for pid in $(ip netns pids "${ns[$host]}" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-        ip netns delete "${ns[$host]}" 2>/dev/null
-    done
-    cleanup # real_program.sh's: the display, and the work folder
-}
-trap teardown EXIT
-trap 'echo "FAIL: interrupted"; exit 1' INT TERM HUP
-
-# on HOST COMMAND...: runs the command in that host's namespace. (Background jobs call
-# `ip netns exec` directly, so that their process id is the command's own.)
-on() {
-    local host=$1
-    shift
-    ip netns exec "${ns[$host]}" "$@"
-}
-
-ended() { ! kill -0 "$1" 2>/dev/null; }
-
-# wait_until SECONDS COMMAND...: polls COMMAND every tenth of a second.
-wait_until() {
-    local tries=$(($1 * 10))
-    shift
-    while ((tries-- > 0 && SECONDS < budget)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # --- the network -----------------------------------------------------------------------------
 
-for host in "${hosts[@]}"; do
-    ip netns add "${ns[$host]}" 2>/dev/null ||
-        skip "this system does not let us create network namespaces"
-done
-# Both ends of every pair are created inside namespaces: none appears on this host's network.
-ip -batch - <<EOF 2>/dev/null || skip "cannot create veth pairs between network namespaces"
-link add ${prefix}h netns ${ns[home]} type veth peer name ${prefix}hb netns ${ns[router]}
-link add ${prefix}l netns ${ns[lan2]} type veth peer name ${prefix}lb netns ${ns[router]}
-link add ${prefix}w netns ${ns[wan]} type veth peer name $wan_if netns ${ns[router]}
-EOF
+new_hosts skr home lan2 router wan
+prefix=skr$$
+lan_if=${prefix}br wan_if=${prefix}wr # the router's sides
+veth home "${prefix}h" router "${prefix}hb"
+veth lan2 "${prefix}l" router "${prefix}lb"
+veth wan "${prefix}w" router "$wan_if"
 ip -n "${ns[router]}" -batch - <<EOF
-link set lo up
 link add $lan_if type bridge
 link set ${prefix}hb master $lan_if up
 link set ${prefix}lb master $lan_if up
-link set $lan_if up
-link set $wan_if up
-addr add 192.168.77.1/24 dev $lan_if
-addr add 203.0.113.1/24 dev $wan_if
 EOF
+link_up router "$lan_if" 192.168.77.1/24
+link_up router "$wan_if" 203.0.113.1/24
 # A default route on the LAN machines carries the routers' discovery multicast and names the
 # gateway that NAT-PMP asks.
-for host in home lan2; do
-    ip -n "${ns[$host]}" -batch - <<EOF
-link set lo up
-link set $prefix${host:0:1} up
-addr add 192.168.77.1$([[ $host == home ]] && echo 0 || echo 1)/24 dev $prefix${host:0:1}
-route add default via 192.168.77.1
-EOF
-done
-ip -n "${ns[wan]}" -batch - <<EOF
-link set lo up
-link set ${prefix}w up
-addr add 203.0.113.50/24 dev ${prefix}w
-addr add 203.0.113.51/24 dev ${prefix}w
-addr add 100.64.0.50/24 dev ${prefix}w
-addr add 100.64.0.51/24 dev ${prefix}w
-EOF
+link_up home "${prefix}h" 192.168.77.10/24
+link_up lan2 "${prefix}l" 192.168.77.11/24
+for host in home lan2; do ip -n "${ns[$host]}" route add default via 192.168.77.1; done
+link_up wan "${prefix}w" 203.0.113.50/24 203.0.113.51/24 100.64.0.50/24 100.64.0.51/24
 # The router forwards and masquerades; its LAN bridge switches between LAN machines without
 # passing their frames through the firewall (as it would if this host loads br_netfilter).
 on router sysctl -qw net.ipv4.ip_forward=1
@@ -395,18 +324,9 @@ fi
 
 # --- the program -----------------------------------------------------------------------------
 
-# The program and the screen reader share a session bus in `home`: the accessibility bus may be
-# reached through abstract sockets, which exist per network namespace.
+# The program and the screen reader share a session bus in `home`.
 start_display
-runtime=$work/runtime
-mkdir -m 700 "$runtime"
-XDG_RUNTIME_DIR=$runtime ip netns exec "${ns[home]}" \
-    dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >"$work/dbus.log" 2>&1 &
-pids+=("$!")
-for _ in $(seq 50); do [[ -s $work/bus ]] && break; sleep 0.1; done
-[[ -s $work/bus ]] || fail "the session bus did not start"
-DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
-export DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=$runtime
+start_session_bus "${ns[home]}"
 
 # run_program ARGS...: the program in `home`, past the splash; $main is its main window and
 # $started (milliseconds) when it was launched.
@@ -415,11 +335,8 @@ now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
 run_program() {
     started=$(now_ms)
     # Each launch afresh, whatever the one before left behind.
-    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb XDG_DATA_HOME=$(mktemp -d -p "$work") \
-        ip netns exec "${ns[home]}" "$program" "$@" >>"$work/program.log" 2>&1 &
-    app=$!
-    pids+=("$app")
-    past_the_splash "$(wait_for_splash)" || exit 1
+    fresh_home
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 program_netns=${ns[home]} launch "$@"
     main=$(wait_for_window Skarnet)
 }
 
@@ -427,8 +344,7 @@ run_program() {
 # in $line; "copy" presses "Copy internet address" afterwards.
 line=""
 read_line() {
-    line=$(on home timeout $(($1 + 30)) "$python" "$here/atspi_tree.py" internet "$@" \
-        2>"$work/reader.log")
+    line=$(read_atspi $(($1 + 30)) internet "$@" 2>"$work/reader.log")
     local status=$?
     sed 's/^/      /' "$work/reader.log" # what it read first
     echo "      then: $line ($(($(now_ms) - started)) ms after the start)"
@@ -460,10 +376,10 @@ released() {
     fi
 }
 
-# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would (a click in its
-# middle: it is 113 x 129 at 392, 368 in the main window).
+# type_zone TEXT: types into "Your Monster Card Zone 3" as the player would.
 type_zone() {
-    xdotool mousemove --window "$main" 448 432 click 1 sleep 0.2 type --delay 20 "$1"
+    click_on "$main" txtP1Monster3
+    xdotool sleep 0.2 type --delay 20 "$1"
 }
 
 # --- the cases -------------------------------------------------------------------------------

@@ -63,20 +63,14 @@ bool linkCopies(Owner &dialing, Owner &listening)
         [&] { return dialing.link.sendsFrames() && listening.link.sendsFrames(); }, LinkTimeoutMs);
 }
 
-// A plain peer that `owner` dialled; it greets as such a peer does.
+// A plain peer that `owner` dialled, once its greeting has arrived.
 std::unique_ptr<PlainPeer> dialedPlainPeer(Owner &owner, QTcpServer &listener)
 {
-    listener.listen(QHostAddress::LocalHost, 0);
-    owner.link.dial(QStringLiteral("127.0.0.1"), listener.serverPort());
-    if (!listener.waitForNewConnection(LinkTimeoutMs))
+    std::unique_ptr<PlainPeer> peer = plainPeerDialledBy(owner.link, listener);
+    if (!peer || !QTest::qWaitFor([&] { return owner.received.size() == 1; }, LinkTimeoutMs))
         return nullptr;
-    auto peer = std::make_unique<PlainPeer>(listener.nextPendingConnection());
-    peer->send("18Connected");
-    return QTest::qWaitFor([&] { return owner.received.size() == 1; }, LinkTimeoutMs)
-               ? std::move(peer)
-               : nullptr;
+    return peer;
 }
-
 
 } // namespace
 
@@ -192,8 +186,7 @@ void TestSession::plainPeerGetsHeldMessagesPlain_data()
     QTest::addColumn<QByteArray>("heard");
     QTest::newRow("greeting wait runs out") << false << greeting() + "19Voil\xE0";
     // Closed before the wait ran out: the held message and the goodbye still go out plain.
-    QTest::newRow("closed during the wait")
-        << true << greeting() + "19Voil\xE0" + "18Disconnected";
+    QTest::newRow("closed during the wait") << true << greeting() + "19Voil\xE0" + "18Disconnected";
 }
 
 // A message sent before a peer we dialled could answer our greeting is held; a plain peer,

@@ -27,6 +27,7 @@ Prints what it found; exits 1 with the reason on the first failed check.
 """
 import sys
 import time
+from pathlib import Path
 
 import gi
 
@@ -34,6 +35,8 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
 APPLICATION = "Skarnet"
+# The controls each window must show by name and role, shared with the in-process test.
+ACCESSIBLE_NAMES = Path(__file__).with_name("accessible_names.tsv")
 
 
 class CheckFailed(Exception):
@@ -65,6 +68,14 @@ def application():
         if app is not None and app.get_name() == APPLICATION:
             return app
     return None
+
+
+def running_application():
+    return wait_for(f'the application "{APPLICATION}"', application)
+
+
+def board_of(app):
+    return wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
 
 
 def windows(app):
@@ -115,16 +126,29 @@ def press(root, name):
     Atspi.Action.do_action(button, 0)
 
 
+def table_of_names(window):
+    """(name, role) of each control of `window` (its object name) in the table of names."""
+    with ACCESSIBLE_NAMES.open(encoding="utf-8") as table:
+        rows = [line.rstrip("\n").split("\t") for line in table
+                if line.strip() and not line.startswith("#")]
+    return [(name, role) for (owner, _, name, role) in rows if owner == window]
+
+
+def check_names(window, object_name):
+    for name, role in table_of_names(object_name):
+        control(window, name, role)
+
+
 def named_controls(window):
     return [(n.get_role_name(), n.get_name()) for n in walk(window) if n is not window
             and n.get_name()]
 
 
 def check_splash():
-    app = wait_for(f'the application "{APPLICATION}"', application)
+    app = running_application()
     splash = wait_for("the splash", lambda: window_named(app, APPLICATION, "Made by Quorvath"))
     expect("Click" in splash.get_description(), "the splash does not say how to go on")
-    control(splash, "Made by Quorvath", "label")
+    check_names(splash, "frmSPLASH")
     images = [n for n in walk(splash) if n.get_role_name() == "image"]
     expect(images and all(not n.get_name() for n in images),
            "the splash picture is not a silent decoration")
@@ -153,9 +177,9 @@ def check_places(board):
 
 
 def check_board():
-    app = wait_for(f'the application "{APPLICATION}"', application)
+    app = running_application()
     print(f'application "{app.get_name()}" found on the accessibility bus')
-    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    board = board_of(app)
 
     listed = named_controls(board)
     print(f"the board's {len(listed)} named controls:")
@@ -175,22 +199,7 @@ def check_board():
     for zone in frames:
         expect(zone in names, f'no control named "{zone}" for the frame "{zone} frame"')
 
-    for name, role in [("Opponent's Monster Card Zone 3", "label"),
-                       ("Your Monster Card Zone 3", "text"),
-                       ("Opponent's Graveyard", "text"),
-                       ("Opponent's life points", "label"),
-                       ("Your life points", "text"),
-                       ("Opponent's cards in hand", "label"),
-                       ("Your cards in hand", "text"),
-                       ("Opponent's Deck Zone", "label"),
-                       ("Your Deck Zone", "text"),
-                       ("Status", "status bar"),
-                       ("Chat log", "text"),
-                       ("Chat message", "text"),
-                       ("Your name", "text"),
-                       ("Connections Window", "push button"),
-                       ("Coin / Dice", "push button")]:
-        control(board, name, role)
+    check_names(board, "frmMain")
     expect(shown_text(control(board, "Opponent's life points", "label")) == "8000",
            "the opponent's life points do not read 8000")
     expect(shown_text(control(board, "Your life points", "text")) == "8000",
@@ -202,9 +211,7 @@ def check_board():
     press(board, "Connections Window")
     connections = wait_for("the connections window",
                            lambda: window_named(app, "Connections", "Connect to IP"))
-    for name in ["Wait For Connection", "Connect to IP", "Disconnect"]:
-        control(connections, name, "push button")
-    control(connections, "Your IP address", "text")
+    check_names(connections, "frmConnections")
     print("connections window:")
     for role, name in named_controls(connections):
         print(f"  {role}: {name}")
@@ -212,6 +219,7 @@ def check_board():
     press(board, "Coin / Dice")
     coin = wait_for("the coin and dice window",
                     lambda: window_named(app, "Coin / Dice Roll", "Flip Coin"))
+    check_names(coin, "frmOutcome")
     outcome = control(coin, "Outcome", "label")
     press(coin, "Flip Coin")
     result = wait_for("the coin's result",
@@ -234,8 +242,8 @@ def internet_line(app):
 
 
 def check_internet(seconds, copy):
-    app = wait_for(f'the application "{APPLICATION}"', application)
-    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    app = running_application()
+    board = board_of(app)
     if internet_line(app) is None:
         press(board, "Connections Window")
     line = wait_for("the internet line of the connections window", lambda: internet_line(app))
@@ -261,8 +269,8 @@ def check_internet(seconds, copy):
 
 
 def read_board(names):
-    app = wait_for(f'the application "{APPLICATION}"', application)
-    board = wait_for("the duel board", lambda: window_named(app, APPLICATION, "Your life points"))
+    app = running_application()
+    board = board_of(app)
     for name in names:
         node = find(board, name)
         expect(node is not None, f'no control named "{name}"')

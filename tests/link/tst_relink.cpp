@@ -5,7 +5,6 @@
 #include "link/PeerLink.h"
 #include "wire/WireMessage.h"
 
-#include <QLineEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -124,31 +123,6 @@ void setTimes(Seat &seat, int silenceLimitMs, int windowMs = LongWindowMs)
     seat.socket()->setRelinkTimes(RetryMs, windowMs);
 }
 
-// `dialling` connects to `accepting` through `network`, as the connections window would.
-bool linkThrough(Seat &dialling, Network &network, Seat &accepting)
-{
-    dialling.socket()->close();
-    dialling.socket()->dial(QStringLiteral("127.0.0.1"), network.port());
-    return QTest::qWaitFor(
-        [&] {
-            return dialling.status() == StatusText::Connected &&
-                   accepting.status() == StatusText::Connected &&
-                   dialling.socket()->sendsFrames() && accepting.socket()->sendsFrames();
-        },
-        LinkTimeoutMs);
-}
-
-bool bothShow(const Seat &one, const Seat &other, const QString &status)
-{
-    return QTest::qWaitFor([&] { return one.status() == status && other.status() == status; },
-                           LinkTimeoutMs);
-}
-
-void type(Seat &seat, const char *editor, const QString &text)
-{
-    seat.control<QLineEdit>(QString::fromLatin1(editor))->setText(text);
-}
-
 enum class Action
 {
     DiallerDisconnects,
@@ -202,12 +176,12 @@ void TestRelink::copiesFindEachOtherAgain()
     setTimes(dialling, diallerLimitMs);
     setTimes(accepting, acceptorLimitMs);
     Network network(accepting.port());
-    QVERIFY(linkThrough(dialling, network, accepting));
+    QVERIFY(link(dialling, accepting, network.port()));
     const StatusLog diallerLog(dialling), acceptorLog(accepting);
 
     network.cut(reset);
-    type(dialling, "txtP1Hand", QStringLiteral("5"));
-    type(accepting, "txtP1LP", QStringLiteral("6500"));
+    dialling.setText("txtP1Hand", QStringLiteral("5"));
+    accepting.setText("txtP1LP", QStringLiteral("6500"));
     Seat &firstToNotice = mendWhenDiallerNotices ? dialling : accepting;
     QTRY_COMPARE(firstToNotice.status(), StatusText::Reconnecting);
     if (!mendWhenDiallerNotices)
@@ -234,7 +208,7 @@ void TestRelink::onlyCopiesGetInWhileWaiting()
     setTimes(dialling, SlowLimitMs);
     setTimes(accepting, SlowLimitMs);
     Network network(accepting.port());
-    QVERIFY(linkThrough(dialling, network, accepting));
+    QVERIFY(link(dialling, accepting, network.port()));
     network.cut(true);
     QVERIFY(bothShow(dialling, accepting, StatusText::Reconnecting));
     const QMap<QString, QString> shown = accepting.displayTexts();
@@ -285,7 +259,7 @@ void TestRelink::endedForGoodNothingRedials()
     setTimes(dialling, SlowLimitMs);
     setTimes(accepting, SlowLimitMs);
     Network network(accepting.port());
-    QVERIFY(linkThrough(dialling, network, accepting));
+    QVERIFY(link(dialling, accepting, network.port()));
     ConnectionsWindow *diallerWindow = openConnections(dialling);
     QVERIFY(diallerWindow);
 
@@ -329,7 +303,7 @@ void TestRelink::searchRunsOutAfterItsWindow()
     setTimes(dialling, SlowLimitMs, WindowMs);
     setTimes(accepting, SlowLimitMs, WindowMs);
     Network network(accepting.port());
-    QVERIFY(linkThrough(dialling, network, accepting));
+    QVERIFY(link(dialling, accepting, network.port()));
     network.cut(true);
     QVERIFY(bothShow(dialling, accepting, StatusText::Reconnecting));
 

@@ -13,24 +13,21 @@ program=$1
 close_tool=$2
 port=123
 
-source "$(dirname "$0")/real_program.sh"
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
 if [[ $(id -u) -ne 0 ]] && (($(cat /proc/sys/net/ipv4/ip_unprivileged_port_start) > port)); then
     skip "port $port needs root or a lower net.ipv4.ip_unprivileged_port_start"
 fi
-if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
-    skip "something else already listens on port $port"
-fi
+listens $port && skip "something else already listens on port $port"
 
 start_display
 # The machine's own router is never asked to open a port for a test.
 start_program --no-port-mapping
 
-listening() { (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; }
-
 # The splash is the only window at first: borderless, untitled, 472 x 352, centred.
 splash=$(wait_for_splash) || exit 1
 xdotool search --onlyvisible --name '^(Thanks|Skarnet)$' >/dev/null 2>&1 && fail "another window opened with the splash"
-listening && fail "port $port accepted a connection while the splash was up"
+listens $port && fail "port $port accepted a connection while the splash was up"
 xdotool key Return Escape
 sleep 0.3
 xdotool search --onlyvisible --name '^Thanks$' >/dev/null 2>&1 && fail "a key dismissed the splash"
@@ -38,32 +35,23 @@ xdotool mousemove --window "$splash" 236 176 click 1
 
 box=$(wait_for_window Thanks) || fail "the thanks box did not appear after a click on the splash"
 sleep 0.5
-listening && fail "port $port accepted a connection before the thanks box was dismissed"
+listens $port && fail "port $port accepted a connection before the thanks box was dismissed"
 xdotool windowfocus --sync "$box" key Return
 main=$(wait_for_window Skarnet) || fail "the main window did not appear"
 
-connected=0
-for _ in $(seq 50); do
-    if exec 3<>/dev/tcp/127.0.0.1/$port; then connected=1; break; fi 2>/dev/null
-    sleep 0.1
-done
-((connected)) || fail "nothing listens on port $port after the thanks box"
-timeout 1 cat <&3 >"$work/greeting"
-greeting=$(cat "$work/greeting")
+wait_until 5 peer_on $port || fail "nothing listens on port $port after the thanks box"
+greeting=$(timeout 1 cat <&3)
 [[ $greeting == "18Connected" ]] || fail "greeted with '$greeting' instead of '18Connected'"
 
 # Nothing on this display owns the clipboard. Monster Card Zone 3 is a multi-line box.
-xdotool mousemove --window "$main" 448 432 click 1 key ctrl+v
+click_on "$main" txtP1Monster3
+xdotool key ctrl+v
 sleep 0.5
-kill -0 "$app" 2>/dev/null || fail "the program ended on a paste with nothing on the clipboard"
+ended "$app" && fail "the program ended on a paste with nothing on the clipboard"
 
 "$close_tool" Skarnet || fail "could not ask the main window to close"
-timeout 5 cat <&3 >"$work/goodbye"
-status=$?
+goodbye=$(timeout 5 cat <&3) || fail "the stream did not end after the window closed"
 exec 3<&-
-((status == 0)) || fail "the stream did not end after the window closed"
-goodbye=$(cat "$work/goodbye")
 [[ $goodbye == "18Disconnected" ]] || fail "said '$goodbye' instead of '18Disconnected' at close"
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "the program still runs after its main window closed"
-echo "program check passed"
+wait_until 5 ended "$app" || fail "the program still runs after its main window closed"
+finish

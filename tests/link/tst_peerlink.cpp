@@ -46,8 +46,7 @@ void TestPeerLink::listensOnlyAfterThanksBox()
     QVERIFY(!reachableDuringBox);
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblStatus"))->text(),
              QStringLiteral("Waiting for connection"));
-    QCOMPARE(window.link().state(),
-             PeerLink::State::Listening);
+    QCOMPARE(window.link().state(), PeerLink::State::Listening);
     QVERIFY(canConnect(port));
 }
 
@@ -116,18 +115,11 @@ void TestPeerLink::bothBoardsCurrentAfterLinking()
         QTRY_COMPARE(listening.socket()->state(), PeerLink::State::Closed);
         QVERIFY(listening.socket()->listen());
     }
-    const auto set = [](Seat &seat, const char *editor, const QString &text) {
-        QWidget *widget = seat.control(QString::fromLatin1(editor));
-        if (auto *line = qobject_cast<QLineEdit *>(widget))
-            line->setText(text);
-        else
-            qobject_cast<QPlainTextEdit *>(widget)->setPlainText(text);
-    };
-    set(connecting, "txtP1Monster3", QStringLiteral("Dragon\n2400 ATK"));
-    set(connecting, "txtP1LP", QStringLiteral("6100"));
-    set(connecting, "txtP1Grave", QStringLiteral("Pot\nTrap Hole\nOgre"));
-    set(listening, "txtP1FieldCard", QStringLiteral("Forest"));
-    set(listening, "txtP1Hand", QStringLiteral("3"));
+    connecting.setText("txtP1Monster3", QStringLiteral("Dragon\n2400 ATK"));
+    connecting.setText("txtP1LP", QStringLiteral("6100"));
+    connecting.setText("txtP1Grave", QStringLiteral("Pot\nTrap Hole\nOgre"));
+    listening.setText("txtP1FieldCard", QStringLiteral("Forest"));
+    listening.setText("txtP1Hand", QStringLiteral("3"));
 
     QVERIFY(link(connecting, listening));
     QTRY_COMPARE(listening.text(QStringLiteral("lblP2Monster3")),

@@ -10,77 +10,55 @@
 #      says why it keeps no recovery copy.
 #
 # usage: recovery_check.sh PROGRAM X11_CLOSE_TOOL
-# Runs in a D-Bus session of its own. Exits 77 (skipped) where a tool it needs is missing.
+# Runs on a D-Bus session bus of its own. Exits 77 (skipped) where a tool it needs is missing.
 set -uo pipefail
 
 program=$1
 close_tool=$2
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/accessibility_bus.sh"
-source "$here/real_program.sh"
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
+# shellcheck source=../support/accessibility_bus.sh
+source "$(dirname "$0")/../support/accessibility_bus.sh"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
-port=$(( (RANDOM % 20000) + 30000 ))
+port=$(free_port) || exit
 recovery=$XDG_DATA_HOME/Skarnet/recovery-$port.json
 
-start() {
-    start_program --no-port-mapping --port "$port"
-    local splash
-    splash=$(wait_for_splash) || exit 1
-    xdotool mousemove --window "$splash" 236 176 click 1
-    box=$(wait_for_window Thanks) || fail "the thanks box did not appear"
-    xdotool windowfocus --sync "$box" key Return
-}
+# Past the splash and the thanks box; a question may come before the board.
+start() { launch --no-port-mapping --port "$port"; }
 # The main window is the first window called Skarnet that has the board's size; any other is a
 # box that the start shows first. Prints the box's id, or nothing.
 box_before_board() {
     local id
-    for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --name '^Skarnet$' 2>/dev/null); do
-            if [[ $(xdotool getwindowgeometry "$id") == *"Geometry: 1018x714"* ]]; then
-                return 0
-            fi
-            echo "$id"
-            return 0
-        done
-        sleep 0.1
-    done
-    fail "neither a box nor the board appeared after the thanks box"
+    id=$(wait_for_window Skarnet) ||
+        fail "neither a box nor the board appeared after the thanks box"
+    sized "$id" 1018x714 || echo "$id"
 }
-wait_board() {
-    for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --name '^Skarnet$' 2>/dev/null); do
-            [[ $(xdotool getwindowgeometry "$id") == *"Geometry: 1018x714"* ]] && {
-                echo "$id"
-                return 0
-            }
-        done
-        sleep 0.1
-    done
-    fail "the board did not appear"
-}
-read_board() { timeout 20 "$python" "$here/atspi_tree.py" read "$@"; }
+wait_board() { wait_for_window Skarnet 1018x714 || fail "the board did not appear"; }
+read_board() { read_atspi 20 read "$@"; }
 # The whole half a copy sends to a peer that greets it as another copy.
 half_sent_to_a_copy() {
-    exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
+    peer_on "$port" || return 1
     printf '20skarnet/1\0' >&3
     timeout 2 cat <&3 | tr '\0' '\n'
     exec 3<&-
 }
 close_cleanly() {
     "$close_tool" Skarnet || fail "could not ask the main window to close"
-    for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || return 0; sleep 0.1; done
-    fail "the program still runs after its main window closed"
+    wait_until 5 ended "$app" || fail "the program still runs after its main window closed"
 }
 
+start_session_bus
 start_display
 
 # 1. Typed, killed, restored.
 start
 [[ -z $(box_before_board) ]] || fail "a first start asked something"
 board=$(wait_board)
-xdotool mousemove --window "$board" 448 432 click 1 type --delay 20 "Dragon"
-xdotool mousemove --window "$board" 988 369 click 1 type --delay 20 "Yugi"
+click_on "$board" txtP1Monster3
+xdotool type --delay 20 "Dragon"
+click_on "$board" txtName
+xdotool type --delay 20 "Yugi"
 for _ in $(seq 30); do grep -q Yugi "$recovery" 2>/dev/null && break; sleep 0.1; done
 grep -q Dragon "$recovery" || fail "no recovery copy holds the typed board after 3 s"
 kill -9 "$app"
@@ -127,4 +105,4 @@ status=$(read_board "Status") || fail "could not read the status line: $status"
 grep -qx "13" <<<"$(half_sent_to_a_copy)" || fail "the copy without a data folder did not link"
 close_cleanly
 echo "a data folder that cannot be written is said in the status line"
-echo "recovery check passed"
+finish

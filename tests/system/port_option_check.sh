@@ -9,24 +9,17 @@ set -uo pipefail
 
 program=$1
 
-source "$(dirname "$0")/real_program.sh"
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
 
 port=$(free_port) || exit
 
 start_display
 # The machine's own router is never asked to open a port for a test.
-start_program --no-port-mapping --port "$port"
-splash=$(wait_for_splash) || exit 1
-past_the_splash "$splash"
+launch --no-port-mapping --port "$port"
 
-connected=0
-for _ in $(seq 50); do
-    if exec 3<>"/dev/tcp/127.0.0.1/$port"; then connected=1; break; fi 2>/dev/null
-    sleep 0.1
-done
-((connected)) || fail "nothing listens on port $port after the thanks box"
-timeout 1 cat <&3 >"$work/greeting"
+wait_until 5 peer_on "$port" || fail "nothing listens on port $port after the thanks box"
+greeting=$(timeout 1 cat <&3)
 exec 3<&-
-greeting=$(cat "$work/greeting")
 [[ $greeting == "18Connected" ]] || fail "greeted on port $port with '$greeting'"
-echo "port option check passed (port $port)"
+finish

@@ -15,16 +15,13 @@ panel_tool=$2
 screen=$3
 panel=$4
 scale=${5:-}
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/real_program.sh"
 check_name="fit check at $screen${scale:+ scaled by $scale}${panel:+, panel $panel px}"
-source "$here/check_steps.sh"
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
 
-# The board's client area at its normal size, and "Chat message" and "Send Message" on it.
+# The board's client area at its normal size.
 board_width=1018
 board_height=714
-message_x=956 message_y=673
-send_x=956 send_y=698
 
 start_display "$screen"
 screen_width=${screen%x*}
@@ -32,26 +29,17 @@ screen_height=${screen#*x}
 if ((panel > 0)); then
     "$panel_tool" "$panel" >"$work/panel.out" 2>&1 &
     pids+=("$!")
-    for _ in $(seq 50); do grep -q ready "$work/panel.out" && break; sleep 0.1; done
-    grep -q ready "$work/panel.out" || fail "the panel did not start: $(cat "$work/panel.out")"
+    wait_until 5 grep -q ready "$work/panel.out" ||
+        fail "the panel did not start: $(cat "$work/panel.out")"
 fi
 port=$(free_port)
-if [[ -n $scale ]]; then
-    QT_SCALE_FACTOR=$scale start_program --port "$port" --no-port-mapping
-else
-    start_program --port "$port" --no-port-mapping
-fi
-
+[[ -z $scale ]] || export QT_SCALE_FACTOR=$scale
 # The splash is drawn smaller too.
-splash=$(wait_for_splash any) || exit 1
-eval "$(xdotool getwindowgeometry --shell "$splash")"
-xdotool mousemove --window "$splash" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
-box=$(wait_for_window Thanks) || fail "the thanks box did not appear after a click on the splash"
-xdotool windowfocus --sync "$box" key Return
-board=$(wait_for_window Skarnet) || fail "the main window did not appear"
+splash_size=any launch --port "$port" --no-port-mapping
+board=$(wait_for_window Skarnet)
 sleep 0.5
 
-eval "$(xdotool getwindowgeometry --shell "$board")"
+read -r X Y WIDTH HEIGHT < <(window_area "$board")
 echo "board at ${X},${Y}, ${WIDTH}x${HEIGHT} on a ${screen} screen with ${panel} px of panel"
 factor=$(awk -v w="$WIDTH" -v b="$board_width" 'BEGIN { printf "%.4f", w / b }')
 uniform() {
@@ -68,7 +56,7 @@ check "the bottom row lies inside the area the panel leaves (bottom edge $((Y + 
 check "the board lies inside the screen's width" test $((X + WIDTH)) -le "$screen_width"
 
 # A bare peer links; then a chat line is typed and sent with the mouse at the smaller scale.
-exec 3<>"/dev/tcp/127.0.0.1/$port" || die "could not connect to the program"
+peer_on "$port" || die "could not connect to the program"
 heard=""
 read_peer() {
     local chunk
@@ -77,11 +65,10 @@ read_peer() {
 }
 read_peer 2
 check "the peer is greeted" test "$heard" = "18Connected"
-at() { awk -v v="$1" -v f="$factor" 'BEGIN { printf "%d", v * f + 0.5 }'; }
-xdotool mousemove --window "$board" "$(at $message_x)" "$(at $message_y)" click 1
+click_on "$board" txtMessage "$factor"
 sleep 0.3
 xdotool type --delay 20 "fits"
-xdotool mousemove --window "$board" "$(at $send_x)" "$(at $send_y)" click 1
+click_on "$board" cmdSend "$factor"
 read_peer 2
 check "a click on \"Send Message\" sends the chat line (the peer heard '${heard#18Connected}')" \
     test "$heard" = "18Connected17: fits"

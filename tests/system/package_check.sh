@@ -17,29 +17,25 @@ build=$2
 version=$3
 resource_file=$4
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb is not installed"; exit 77; }
+# shellcheck source=../support/system_check.sh
+source "$(dirname "$0")/../support/system_check.sh"
+command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
 command -v lintian >/dev/null ||
-    { echo "FAIL: lintian is not installed (scripts/deps.sh --tests installs it)"; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+    fail "lintian is not installed (scripts/deps.sh --tests installs it)"
 
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log"; echo "FAIL: cpack -G DEB failed"; exit 1; }
+    { cat "$work/cpack.log"; fail "cpack -G DEB failed"; }
 debs=("$work"/out/*.deb)
-[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || { echo "FAIL: cpack made no single .deb"; exit 1; }
+[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || fail "cpack made no single .deb"
 deb=${debs[0]}
 echo "built $(basename "$deb")"
 
 control() { dpkg-deb -f "$deb" "$1"; }
-[[ $(control Package) == skarnet ]] || fail "Package is '$(control Package)'"
-[[ $(control Version) == "$version" ]] || fail "Version is '$(control Version)', not '$version'"
+[[ $(control Package) == skarnet ]] || flunk "Package is '$(control Package)'"
+[[ $(control Version) == "$version" ]] || flunk "Version is '$(control Version)', not '$version'"
 [[ $(control Architecture) == "$(dpkg --print-architecture)" ]] ||
-    fail "Architecture is '$(control Architecture)'"
-[[ -n $(control Maintainer) && -n $(control Description) ]] || fail "no Maintainer or Description"
+    flunk "Architecture is '$(control Architecture)'"
+[[ -n $(control Maintainer) && -n $(control Description) ]] || flunk "no Maintainer or Description"
 
 # Depends: every one of these, each as a package name of its own.
 depends=$(control Depends)
@@ -51,31 +47,31 @@ for relation in "${relations[@]}"; do
 done
 for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins \
     fonts-liberation fonts-comic-neue fonts-dejavu-core libcap2-bin; do
-    [[ " ${names[*]} " == *" $needed "* ]] || fail "Depends lacks $needed: '$depends'"
+    [[ " ${names[*]} " == *" $needed "* ]] || flunk "Depends lacks $needed: '$depends'"
 done
 twice=$(printf '%s\n' "${names[@]}" | sort | uniq -d | paste -sd ' ')
-[[ -z $twice ]] || fail "Depends names $twice more than once: '$depends'"
+[[ -z $twice ]] || flunk "Depends names $twice more than once: '$depends'"
 
 # The files, as dpkg would unpack them.
 dpkg-deb -c "$deb" >"$work/contents"
 for path in ./usr/bin/skarnet ./usr/share/applications/skarnet.desktop \
     ./usr/share/icons/hicolor/48x48/apps/skarnet.png; do
-    grep -q " $path\$" "$work/contents" || fail "the package does not install $path"
+    grep -q " $path\$" "$work/contents" || flunk "the package does not install $path"
 done
 grep -q '^-rwxr-xr-x .* \./usr/bin/skarnet$' "$work/contents" ||
-    fail "usr/bin/skarnet is not installed as an executable: $(grep usr/bin/skarnet "$work/contents")"
+    flunk "usr/bin/skarnet is not installed as an executable: $(grep usr/bin/skarnet "$work/contents")"
 dpkg-deb -x "$deb" "$work/root"
 packaged_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/skarnet" --version 2>&1)
-[[ $packaged_version == "$version" ]] || fail "the packaged program says '$packaged_version'"
+[[ $packaged_version == "$version" ]] || flunk "the packaged program says '$packaged_version'"
 # Every library the program loads directly comes from a package it depends on.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 for library in $(readelf -d "$work/root/usr/bin/skarnet" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
     owner=$(dpkg -S "*/$multiarch/$library" 2>/dev/null | grep -v "^diversion" | head -n 1)
     owner=${owner%%:*}
     if [[ -z $owner ]]; then
-        fail "no installed package holds $library, which the program loads"
+        flunk "no installed package holds $library, which the program loads"
     elif [[ " ${names[*]} " != *" $owner "* ]]; then
-        fail "the program loads $library from $owner, which Depends lacks"
+        flunk "the program loads $library from $owner, which Depends lacks"
     fi
 done
 
@@ -83,23 +79,23 @@ done
 # is this version.
 for path in ./usr/share/doc/skarnet/copyright ./usr/share/doc/skarnet/changelog.gz \
     ./usr/share/man/man1/skarnet.1.gz; do
-    grep -q " $path\$" "$work/contents" || fail "the package does not install $path"
+    grep -q " $path\$" "$work/contents" || flunk "the package does not install $path"
 done
 latest=$(gzip -dc "$work/root/usr/share/doc/skarnet/changelog.gz" 2>/dev/null | head -n 1)
-[[ $latest == "skarnet ($version) "* ]] || fail "the changelog's latest entry is '$latest'"
+[[ $latest == "skarnet ($version) "* ]] || flunk "the changelog's latest entry is '$latest'"
 
 # The maintainer script.
 dpkg-deb -I "$deb" >"$work/info"
-grep -q ' postinst ' "$work/info" || fail "dpkg-deb -I lists no postinst"
+grep -q ' postinst ' "$work/info" || flunk "dpkg-deb -I lists no postinst"
 dpkg-deb -e "$deb" "$work/control"
 postinst=$work/control/postinst
 if [[ ! -f $postinst ]]; then
-    fail "the package has no postinst"
+    flunk "the package has no postinst"
 else
-    [[ -x $postinst ]] || fail "postinst is not executable"
+    [[ -x $postinst ]] || flunk "postinst is not executable"
     grep -Eq '^[[:space:]]*(if ! )?setcap cap_net_bind_service=\+ep /usr/bin/skarnet' "$postinst" ||
-        fail "postinst does not run setcap cap_net_bind_service=+ep /usr/bin/skarnet"
-    sh -n "$postinst" || fail "postinst is not valid sh"
+        flunk "postinst does not run setcap cap_net_bind_service=+ep /usr/bin/skarnet"
+    sh -n "$postinst" || flunk "postinst is not valid sh"
     # Run it with stand-ins for setcap that record their arguments, one that works and one that
     # fails as on a file system without capabilities: the installation goes on either way.
     mkdir -p "$work/works" "$work/fails"
@@ -109,25 +105,25 @@ else
     for kind in works fails; do
         : >"$work/calls"
         PATH=$work/$kind:$PATH sh "$postinst" configure 2>"$work/postinst.err" ||
-            fail "postinst configure exits $? when setcap $kind"
+            flunk "postinst configure exits $? when setcap $kind"
         [[ $(cat "$work/calls") == "cap_net_bind_service=+ep /usr/bin/skarnet" ]] ||
-            fail "postinst called setcap with '$(cat "$work/calls")' when setcap $kind"
+            flunk "postinst called setcap with '$(cat "$work/calls")' when setcap $kind"
     done
-    [[ -s $work/postinst.err ]] || fail "postinst says nothing when setcap fails"
+    [[ -s $work/postinst.err ]] || flunk "postinst says nothing when setcap fails"
     : >"$work/calls"
-    PATH=$work/works:$PATH sh "$postinst" abort-upgrade 2>/dev/null || fail "postinst abort-upgrade failed"
-    [[ ! -s $work/calls ]] || fail "postinst ran setcap for abort-upgrade"
+    PATH=$work/works:$PATH sh "$postinst" abort-upgrade 2>/dev/null || flunk "postinst abort-upgrade failed"
+    [[ ! -s $work/calls ]] || flunk "postinst ran setcap for abort-upgrade"
 fi
 
 # The Windows build's version resource carries the same version.
 commas=${version//./,}
 for key in FILEVERSION PRODUCTVERSION; do
     grep -Eq "^[[:space:]]*${key}[[:space:]]+${commas}[[:space:]]*$" "$resource_file" ||
-        fail "$(basename "$resource_file") has no '$key $commas'"
+        flunk "$(basename "$resource_file") has no '$key $commas'"
 done
 for key in FileVersion ProductVersion; do
     grep -q "VALUE \"$key\", \"$version\"" "$resource_file" ||
-        fail "$(basename "$resource_file") has no $key \"$version\""
+        flunk "$(basename "$resource_file") has no $key \"$version\""
 done
 
 # What Debian's own checks say of the package: informational notes are shown, but an error or
@@ -137,8 +133,7 @@ lintian_status=$?
 cat "$work/lintian.log"
 if ((lintian_status != 0)) || grep -q '^[EW]: ' "$work/lintian.log"; then
     grep -v 'running with root privileges' "$work/lintian.err"
-    fail "lintian finds errors or warnings (exit status $lintian_status)"
+    flunk "lintian finds errors or warnings (exit status $lintian_status)"
 fi
 
-((failures == 0)) || exit 1
-echo "package check passed"
+finish

@@ -33,133 +33,48 @@ recorder=${4:-$(dirname "$close_tool")/tcp_record}
 port=123
 budget=290 # seconds; stays below the test's timeout so that cleaning up always gets to run
 
-skip() { echo "SKIP: $*"; exit 77; }
-check_name="duel check"
-source "$(dirname "$0")/check_steps.sh"
-
-((EUID == 0)) || skip "network namespaces need root"
-for tool in Xvfb xdotool import ip ss; do
+# shellcheck source=../support/real_program.sh
+source "$(dirname "$0")/../support/real_program.sh"
+# shellcheck source=../support/netns.sh
+source "$(dirname "$0")/../support/netns.sh"
+for tool in import ss; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 [[ -x $recorder ]] || skip "no TCP recording tool at $recorder"
 
-# Namespaces of runs that were killed outright (and so could not clean up) are named after a
-# process that is gone.
-for stale in $(ip netns list 2>/dev/null | awk '$1 ~ /^skduel[0-9]+[ab]$/ {print $1}'); do
-    owner=${stale#skduel}
-    kill -0 "${owner%?}" 2>/dev/null || ip netns delete "$stale" 2>/dev/null
-done
-
-work=$(mktemp -d)
-declare -A ns=([a]=skduel$$a [b]=skduel$$b) address=([a]=10.77.0.1 [b]=10.77.0.2)
-declare -A display=() xvfb=() app=() main=()
-recorder_pid=""
-cleanup() {
-    local pid seat tries
-    local pids=("${app[@]}" "$recorder_pid" "${xvfb[@]}")
-    kill "${pids[@]}" 2>/dev/null
-    for pid in "${pids[@]}"; do
-        for ((tries = 30; tries > 0; tries--)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -9 "$pid" 2>/dev/null
-    done
-    for seat in a b; do
-        # Whatever still runs in a namespace was started here.
-        for pid in $(ip netns pids "${ns[$seat]}" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-        ip netns delete "${ns[$seat]}" 2>/dev/null # takes its end of the veth pair with it
-    done
-    wait 2>/dev/null
-    [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'echo "FAIL: interrupted"; exit 1' INT TERM HUP
-
 # --- hosts and displays ----------------------------------------------------------------------
 
-ip netns add "${ns[a]}" 2>/dev/null || skip "this system does not let us create network namespaces"
-ip netns add "${ns[b]}" 2>/dev/null || skip "cannot create a second network namespace"
-# Both ends are created inside the namespaces: the pair never appears on this host's own network.
-ip link add skd$$a netns "${ns[a]}" type veth peer name skd$$b netns "${ns[b]}" 2>/dev/null ||
-    skip "cannot create a veth pair between network namespaces"
+declare -A address=([a]=10.77.0.1 [b]=10.77.0.2) display=() copy=() main=()
+new_hosts skduel a b
+veth a "skd$$a" b "skd$$b"
 for seat in a b; do
-    ip -n "${ns[$seat]}" link set lo up
-    ip -n "${ns[$seat]}" addr add "${address[$seat]}/24" dev "skd$$$seat"
-    ip -n "${ns[$seat]}" link set "skd$$$seat" up
-done
-
-# wait_until SECONDS COMMAND...: polls COMMAND every tenth of a second.
-wait_until() {
-    local tries=$(($1 * 10))
-    shift
-    while ((tries-- > 0 && SECONDS < budget)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-for seat in a b; do
-    # Xvfb picks a free display number itself and writes it to descriptor 3; -noreset keeps
-    # it from resetting, and refusing clients meanwhile, each time its last client leaves.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display_$seat" \
-        >"$work/xvfb_$seat.log" 2>&1 &
-    xvfb[$seat]=$!
-done
-display_known() { [[ -s $work/display_$1 ]] && display[$1]=$(tr -dc 0-9 <"$work/display_$1"); }
-for seat in a b; do
-    require "virtual display of seat ${seat^^} starts" wait_until 10 display_known "$seat"
+    link_up "$seat" "skd$$$seat" "${address[$seat]}/24"
+    require "virtual display of seat ${seat^^} starts" start_display 1024x768
+    display[$seat]=${DISPLAY#:}
 done
 
 # --- driving a seat --------------------------------------------------------------------------
 
-# Control positions inside their window's client area (there is no window manager, so a window's
-# position is its client area's position): left top width height.
-declare -A area=(
-    [cmdConnections]="8 664 113 41" [lblStatus]="128 680 233 25"
-    [txtP1Monster3]="392 368 113 129" [lblP2Monster3]="392 216 113 129"
-    [lblP2LP]="88 16 41 17" [txtValue]="720 672 49 19" [cmdSubtract]="640 664 73 17"
-    [txtName]="968 360 41 19" [txtMessage]="896 664 121 19" [txtChat]="896 384 121 273"
-    [cmdProb]="904 336 105 17"
-    [cmdConnect]="112 8 97 65" [cmdClose]="216 8 97 65"     # Connections
-    [cmdWait]="8 8 97 65"
-    [cmdCoin]="8 8 73 25" [lblOutcome]="8 40 169 25"        # Coin / Dice Roll
-    [Image1]="0 256 269 94"                                 # the splash
-)
-
+# on_screen SEAT COMMAND...: COMMAND, a program or a function of real_program.sh, on the seat's
+# display.
+on_screen() { DISPLAY=:${display[$1]} "${@:2}"; }
 # xdo SEAT ARGS...: xdotool on the seat's display, never waiting for long.
-xdo() {
-    local seat=$1
-    shift
-    DISPLAY=:${display[$seat]} timeout 5 xdotool "$@" 2>/dev/null
-}
+xdo() { on_screen "$1" timeout 5 xdotool "${@:2}" 2>/dev/null; }
 
 # geometry SEAT WINDOW: prints "left top width height".
-geometry() {
-    local key value X="" Y="" WIDTH="" HEIGHT=""
-    while IFS='=' read -r key value; do
-        case $key in X | Y | WIDTH | HEIGHT) printf -v "$key" %s "$value" ;; esac
-    done < <(xdo "$1" getwindowgeometry --shell "$2")
-    [[ -n $X ]] && echo "$X $Y $WIDTH $HEIGHT"
-}
+geometry() { on_screen "$1" window_area "$2"; }
 
 # windows SEAT TITLE: the shown windows with that exact title.
 windows() { xdo "$1" search --onlyvisible --name "^$2\$"; }
 
-# find_window SEAT TITLE [WIDTHxHEIGHT]: prints the first shown window that fits.
-find_window() {
-    local id left top width height
-    for id in $(windows "$1" "$2"); do
-        read -r left top width height < <(geometry "$1" "$id") || continue
-        [[ -z ${3:-} || ${width}x$height == "$3" ]] && { echo "$id"; return 0; }
-    done
-    return 1
-}
-
-# wait_window SEAT TITLE [WIDTHxHEIGHT]: like find_window, waiting up to 10 seconds.
-wait_window() { wait_until 10 find_window "$@"; }
+# wait_window SEAT TITLE [WIDTHxHEIGHT]: prints the first shown window that fits, waiting up to
+# 10 seconds for one.
+wait_window() { on_screen "$1" wait_for_window "${@:2}"; }
 
 gone() { [[ -z $(windows "$1" "$2") ]]; }
 
-# spot SEAT WINDOW CONTROL: the control's rectangle on the seat's screen, as "WxH+X+Y".
+# spot SEAT WINDOW CONTROL: the rectangle on the seat's screen of a control of real_program.sh's
+# $area, as "WxH+X+Y".
 spot() {
     local left top width height x y w h
     read -r left top width height < <(geometry "$1" "$2") || return 1
@@ -192,9 +107,9 @@ picture() {
         crop=${width}x$height+$left+$top
     fi
     if [[ -n ${4:-} ]]; then
-        DISPLAY=:${display[$1]} timeout 10 import -silent -window root -crop "$crop" +repage "$4"
+        on_screen "$1" timeout 10 import -silent -window root -crop "$crop" +repage "$4"
     else
-        DISPLAY=:${display[$1]} timeout 10 import -silent -window root -crop "$crop" rgb:- | md5sum
+        on_screen "$1" timeout 10 import -silent -window root -crop "$crop" rgb:- | md5sum
     fi
 }
 save() { mkdir -p "$shots" && picture "$@" && echo "saved $4"; }
@@ -211,19 +126,17 @@ same() {
     one=$(picture "$1" "${main[$1]}" "$3") && two=$(picture "$2" "${main[$2]}" "$3") &&
         [[ $one == "$two" ]]
 }
-ended() { ! kill -0 "$1" 2>/dev/null; }
-listening() { [[ -n $(ip netns exec "${ns[$1]}" ss -Htln "sport = :$port") ]]; }
+listening() { [[ -n $(on "$1" ss -Htln "sport = :$port") ]]; }
 
 # start_seat SEAT: launches a copy on the seat and takes it past the splash and the thanks box.
 start_seat() {
-    local seat=$1 splash box Seat=${1^^} home
+    local seat=$1 splash box Seat=${1^^}
     # Every launch starts afresh: no recovery copy and no remembered name or address from an
     # earlier launch.
-    home=$(mktemp -d -p "$work" "home_$seat.XXXX")
-    DISPLAY=:${display[$seat]} QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work \
-        XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config \
-        ip netns exec "${ns[$seat]}" "$program" >>"$work/seat_$seat.log" 2>&1 &
-    app[$seat]=$!
+    fresh_home
+    XDG_RUNTIME_DIR=$work program_netns=${ns[$seat]} program_log=seat_$seat \
+        on_screen "$seat" start_program
+    copy[$seat]=$app
     splash=$(wait_window "$seat" '.*' 472x352)
     require "seat $Seat: the splash (472x352) comes up first" test -n "$splash"
     check "seat $Seat: the splash is centred" \
@@ -243,7 +156,7 @@ start_seat() {
 connections=""
 open_connections() {
     local seat=$1 Seat=${1^^}
-    connections=$(find_window "$seat" Connections 320x248) && return 0
+    connections=$(on_screen "$seat" find_window Connections 320x248) && return 0
     click "$seat" "${main[$seat]}" cmdConnections
     connections=$(wait_window "$seat" Connections 320x248)
     require "seat $Seat: \"Connections Window\" opens the connections window" test -n "$connections"
@@ -266,7 +179,7 @@ connect_seat() {
 
 # close_window SEAT TITLE: closes a window as its close button would.
 close_window() {
-    DISPLAY=:${display[$1]} timeout 5 "$close_tool" "$2" && wait_until 5 gone "$1" "$2"
+    on_screen "$1" timeout 5 "$close_tool" "$2" && wait_until 5 gone "$1" "$2"
 }
 
 # play_moves SEAT: a zone, a chat line and a life-point subtraction, as the player would.
@@ -334,13 +247,12 @@ check "B shows a message box titled \"Skarnet\" with A's coin flip" wait_until 5
 save b "${main[b]}" "" "$shots/coin_announcement_seat_b.png"
 
 connected_look=$(picture b "${main[b]}" lblStatus) || die "no picture of B's status line"
-DISPLAY=:${display[a]} timeout 5 "$close_tool" Skarnet
-check "closing A's main window ends seat A's program" wait_until 5 ended "${app[a]}"
+on_screen a timeout 5 "$close_tool" Skarnet
+check "closing A's main window ends seat A's program" wait_until 5 ended "${copy[a]}"
 check "B's status line changes when A leaves (Disconnected)" \
     wait_until 5 changed b lblStatus "$connected_look"
-kill "${app[b]}" 2>/dev/null
-require "seat B's program ends, freeing port $port in B's namespace" wait_until 5 ended "${app[b]}"
-app=()
+kill "${copy[b]}" 2>/dev/null
+require "seat B's program ends, freeing port $port in B's namespace" wait_until 5 ended "${copy[b]}"
 
 # --- 2. one copy against a plain peer --------------------------------------------------------
 
@@ -348,6 +260,7 @@ echo "== plain peer: seat A against a bare TCP peer at ${address[b]}"
 ip netns exec "${ns[b]}" "$recorder" "${address[b]}" $port "$work/stream" 60 18Connected \
     >"$work/recorder.out" 2>&1 &
 recorder_pid=$!
+pids+=("$recorder_pid")
 require "the bare peer listens in B's namespace" wait_until 5 grep -qs listening "$work/recorder.out"
 
 start_seat a
@@ -392,9 +305,8 @@ connections=$(wait_window a Connections 320x248)
 click a "$connections" cmdClose
 expect_stream "\"Disconnect\" says goodbye" 18Disconnected
 check "the stream ends after the goodbye" wait_until 10 ended "$recorder_pid"
-kill "${app[a]}" 2>/dev/null
-require "seat A's program ends" wait_until 5 ended "${app[a]}"
-app=()
+kill "${copy[a]}" 2>/dev/null
+require "seat A's program ends" wait_until 5 ended "${copy[a]}"
 
 # --- 3. a dead link --------------------------------------------------------------------------
 
