@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3 -S
 """Prints BENCHMARKS.md for the result lines of a benchmark run (RESULTS: what the benchmarks
 printed, of which only the RESULT and NOTE lines are read, see bench/BenchReport.h) and the file
 as it was (OLD, which may be missing or empty). The new run is shown in full; every run OLD

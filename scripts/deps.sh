@@ -13,6 +13,8 @@ if [[ ${1:-} == --tests ]]; then
     # The accessibility bus and a reader for it, for the screen-reader checks, and Qt's private
     # headers, through which tst_accessibility listens as a screen reader would.
     packages+=(dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0 qt6-base-private-dev)
+    # Debian's own Python, which writes the benchmark report and reads the accessibility bus.
+    packages+=(python3)
     # Validates the desktop entry in the install check, and the .deb in the package check.
     packages+=(desktop-file-utils lintian)
     # A home router for the router check: its UPnP and NAT-PMP daemon on nftables, the STUN
