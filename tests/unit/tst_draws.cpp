@@ -1,6 +1,7 @@
 // Coin flips and dice rolls drawn by two copies together: both get the same result, either
 // copy's randomness is enough, the results are evenly spread, and a copy that lies about its
 // draw is caught instead of believed.
+#include "EventLoopWait.h"
 #include "draws/DrawExchange.h"
 #include "draws/DrawProtocol.h"
 #include "wire/WireMessage.h"
@@ -67,17 +68,6 @@ struct TwoCopies
 // How long a copy waits for the other's next step here, instead of the real seconds.
 constexpr int WaitMs = 5;
 
-// Runs the event loop until `ms` have passed. A timer started earlier with a shorter interval
-// has fired by then, however late the loop gets to it.
-void runEventsPast(int ms)
-{
-    QTimer past;
-    past.setSingleShot(true);
-    past.setTimerType(Qt::PreciseTimer);
-    QSignalSpy passed(&past, &QTimer::timeout);
-    past.start(ms);
-    QVERIFY(passed.wait());
-}
 
 const QByteArray Salt(DrawProtocol::SaltBytes, 's');
 const QByteArray Secret(DrawProtocol::SecretBytes, 'k');

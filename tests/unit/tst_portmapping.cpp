@@ -1,5 +1,6 @@
 // What the program asks of the home router and what it tells the player about it, with a
 // router that answers at once, one that never answers in time, and the real sentences.
+#include "EventLoopWait.h"
 #include "FakeRouter.h"
 #include "router/AbstractRouter.h"
 #include "router/PortMappingResult.h"
@@ -27,16 +28,6 @@ PortMappingResult mapping(PortMappingResult::Outcome outcome)
 constexpr int RenewalMs = 10;
 constexpr int StopWaitMs = 20;
 
-// Runs the event loop until `ms` have passed.
-void runEventsPast(int ms)
-{
-    QTimer past;
-    past.setSingleShot(true);
-    past.setTimerType(Qt::PreciseTimer);
-    QSignalSpy passed(&past, &QTimer::timeout);
-    past.start(ms);
-    QVERIFY(passed.wait());
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // The recovery copy on disk: what a start finds in the folder, how often the board is written,
 // and that two copies never share a file. Real files in a temporary folder.
+#include "EventLoopWait.h"
 #include "board/BoardSnapshot.h"
 #include "board/RecoveryFile.h"
 
@@ -27,17 +28,6 @@ BoardSnapshot sampleBoard()
 // fall within one delay even on a busy machine.
 constexpr int WriteDelayMs = 100;
 
-// Runs the event loop until `ms` have passed. A timer started earlier with a shorter interval
-// has fired by then, however late the loop gets to it.
-void runEventsPast(int ms)
-{
-    QTimer past;
-    past.setSingleShot(true);
-    past.setTimerType(Qt::PreciseTimer);
-    QSignalSpy passed(&past, &QTimer::timeout);
-    past.start(ms);
-    QVERIFY(passed.wait());
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
