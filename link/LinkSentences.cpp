@@ -60,6 +60,12 @@ QString frameTooLarge()
     return tr("Disconnected: the opponent sent a message over 1 MiB");
 }
 
+QString oversizedRefused()
+{
+    return tr("Disconnected: the opponent's copy does not take a message over 1 MiB, and this "
+              "copy sent one");
+}
+
 QString connectionLost()
 {
     return tr("Disconnected: the connection to the opponent was lost");

@@ -13,6 +13,8 @@ QString connectFailure(const QString &host, QAbstractSocket::SocketError error);
 QString silence(int seconds);
 QString sendFailed();
 QString frameTooLarge();
+// What this copy tells a peer whose message over the frame limit it refused, as its goodbye.
+QString oversizedRefused();
 QString connectionLost();
 // The side that dialled stopped dialling a lost link again (after Relinker::WindowMs).
 QString relinkGaveUp();

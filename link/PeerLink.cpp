@@ -186,7 +186,9 @@ PeerSession *PeerLink::startSession()
     m_session = new PeerSession(this);
     m_session->setKeepAliveTimes(m_keepAliveMs, m_silenceLimitMs);
     connect(m_session, &PeerSession::messageArrived, this, [this](const WireMessage &message) {
-        if (message.code == WireCode::Status && message.payload == StatusText::Disconnected)
+        // A goodbye may carry the reason after "Disconnected".
+        if (message.code == WireCode::Status &&
+            message.payload.startsWith(StatusText::Disconnected))
             m_peerSaidGoodbye = true;
         emit messageReceived(message);
     });

@@ -1,6 +1,8 @@
 #include "PeerSession.h"
 
+#include "GracefulCloser.h"
 #include "LinkSentences.h"
+#include "NameLookup.h"
 #include "TcpOptions.h"
 #include "wire/Greeting.h"
 
@@ -54,7 +56,25 @@ void PeerSession::dial(const QString &host, int port)
     m_remoteHost = host;
     connect(socket, &QTcpSocket::connected, this, &PeerSession::onConnected);
     m_connectWait.start();
-    socket->connectToHost(host, quint16(port));
+    if (!NameLookup::replacement() || !QHostAddress(host).isNull()) {
+        socket->connectToHost(host, quint16(port));
+        return;
+    }
+    // A name looked up in a test's table, answered from the event loop as a real lookup is.
+    m_lookingUp = true;
+    const QList<QHostAddress> addresses = NameLookup::replacement()(host);
+    QMetaObject::invokeMethod(
+        socket,
+        [this, socket, addresses, port] {
+            if (m_socket != socket)
+                return;
+            m_lookingUp = false;
+            if (addresses.isEmpty())
+                failConnecting(QAbstractSocket::HostNotFoundError);
+            else
+                socket->connectToHost(addresses.first(), quint16(port));
+        },
+        Qt::QueuedConnection);
 }
 
 void PeerSession::accept(QTcpSocket *request)
@@ -80,6 +100,8 @@ void PeerSession::adopt(QTcpSocket *socket, bool accepted)
 
 QAbstractSocket::SocketState PeerSession::socketState() const
 {
+    if (m_lookingUp)
+        return QAbstractSocket::HostLookupState;
     return m_socket ? m_socket->state() : QAbstractSocket::UnconnectedState;
 }
 
@@ -187,7 +209,7 @@ void PeerSession::readIncoming()
     }
     deliverInbox();
     if (!withinLimits && m_socket == reading)
-        failLink(LinkSentences::frameTooLarge(), true);
+        refuseOversizedFrame();
 }
 
 // A receiver that runs an event loop of its own (a modal box) may bring more messages in
@@ -274,6 +296,20 @@ void PeerSession::onPeerClosed()
     emit closedByPeer();
 }
 
+// The peer is told why before the link ends, so that it neither takes the end for a lost link
+// nor sends the same message again; the socket is closed gracefully so that it gets to read
+// that.
+void PeerSession::refuseOversizedFrame()
+{
+    writeMessage(WireMessage::build(WireCode::Status, LinkSentences::oversizedRefused()));
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    socket->disconnect(this);
+    socket->setParent(nullptr);
+    abort();
+    new GracefulCloser(socket, parent());
+    emit peerMisbehaved(LinkSentences::frameTooLarge());
+}
+
 void PeerSession::failLink(const QString &description, bool peerMisbehaved)
 {
     if (!m_socket)
@@ -327,6 +363,7 @@ void PeerSession::abort()
     m_keepAlive.stop();
     m_silence.stop();
     m_awaitingGreeting = false;
+    m_lookingUp = false;
     m_sendFramed = false;
     m_heldBack.clear();
     m_outbox.clear();

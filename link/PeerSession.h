@@ -106,6 +106,7 @@ private:
     void failConnecting(QAbstractSocket::SocketError error);
     void onPeerClosed();
     void failLink(const QString &description, bool peerMisbehaved = false);
+    void refuseOversizedFrame();
 
     QTcpSocket *m_socket = nullptr;
     QString m_remoteHost;
@@ -118,6 +119,8 @@ private:
     int m_peerVersion = 0;
     bool m_awaitingGreeting = false;
     bool m_waitingInPlace = false;
+    // A name is being looked up before the socket dials.
+    bool m_lookingUp = false;
     QStringList m_heldBack;
     // Messages for the peer that the system has not been handed yet, oldest first.
     QStringList m_outbox;

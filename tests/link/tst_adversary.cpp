@@ -65,21 +65,6 @@ bool statusIsTruthful(const Seat &seat)
     return truthful;
 }
 
-// Connects `peer` to the listening `seat` and greets it as a connecting copy does: the
-// greeting, then one NUL once the seat has answered, so both directions carry frames.
-bool framedLink(Seat &seat, PlainPeer &peer)
-{
-    if (!plainLink(seat, peer))
-        return false;
-    peer.send(greeting());
-    // The seat's whole half follows its greeting.
-    const QByteArray reply = QByteArray("18Connected") + '\0' + greeting();
-    if (!QTest::qWaitFor([&] { return peer.received.startsWith(reply); }, LinkTimeoutMs))
-        return false;
-    peer.send(QByteArray(1, '\0'));
-    return seat.socket()->readsFrames() && seat.socket()->sendsFrames();
-}
-
 // Both directions of the link still work: a zone the peer sends is shown, and a local edit
 // reaches the peer, each in the form that direction uses.
 bool carriesBothWays(Seat &seat, PlainPeer &peer)
@@ -351,7 +336,10 @@ void TestAdversary::invalidUtf8ShownAsReplacement()
         }
     }
     QCOMPARE(shown, after);
-    QCOMPARE(seat.platform.beeps, control == QLatin1String("txtChat") ? 1 : 0);
+    // A chat line beeps, and so does the box an announcement opens.
+    QCOMPARE(seat.platform.beeps,
+             control == QLatin1String("txtChat") || control == QLatin1String("announcement") ? 1
+                                                                                             : 0);
     QCOMPARE(seat.socket()->state(), PeerLink::State::Connected);
     QCOMPARE(seat.platform.programEnds, 0);
 }
@@ -401,6 +389,9 @@ void TestAdversary::frameOverTheCapEndsOnlyTheLink()
              qPrintable(seat.status()));
     QVERIFY(statusIsTruthful(seat));
     QTRY_VERIFY(peer.ended);
+    // The peer was told why, before the end of the stream.
+    QVERIFY(peer.received.contains("18Disconnected: the opponent's copy does not take a message "
+                                   "over 1 MiB"));
     expected.insert(QStringLiteral("lblP2Hand"), QStringLiteral("40"));
     expected.insert(QStringLiteral("lblStatus"), seat.status());
     QCOMPARE(shownFromPeer(seat), expected);
@@ -513,7 +504,10 @@ void TestAdversary::dribbledFrameAppliedOnceWhole()
     QTest::qWait(SettleMs);
     QCOMPARE(shownFromPeer(seat), after);
     QCOMPARE(seat.platform.announcements.size(), announcement ? 1 : 0);
-    QCOMPARE(seat.platform.beeps, control == QLatin1String("txtChat") ? 1 : 0);
+    // A chat line beeps, and so does the box an announcement opens.
+    QCOMPARE(seat.platform.beeps,
+             control == QLatin1String("txtChat") || control == QLatin1String("announcement") ? 1
+                                                                                             : 0);
     QVERIFY(statusIsTruthful(seat));
 }
 

@@ -147,6 +147,7 @@ private slots:
     void searchRunsOutAfterItsWindow();
     void plainPeerIsNeverLookedForAgain_data();
     void plainPeerIsNeverLookedForAgain();
+    void goodbyeWithAReasonIsShownAndEndsTheSearch();
 };
 
 void TestRelink::copiesFindEachOtherAgain_data()
@@ -245,8 +246,10 @@ void TestRelink::endedForGoodNothingRedials_data()
         << Action::DiallerDisconnectsWhileRedialling << disconnected << StatusText::Reconnecting;
     QTest::newRow("Wait For Connection while redialling")
         << Action::DiallerWaitsWhileRedialling << waiting << StatusText::Reconnecting;
-    QTest::newRow("Connect to IP while redialling, prompt cancelled")
-        << Action::DiallerConnectsElsewhereWhileRedialling << disconnected
+    // Only a confirmed address ends the search; a cancelled prompt changes nothing.
+    QTest::newRow("Connect to IP while redialling, another address")
+        << Action::DiallerConnectsElsewhereWhileRedialling
+        << QStringLiteral("Cannot connect to 127.0.0.1: nobody is listening there")
         << StatusText::Reconnecting;
 }
 
@@ -281,8 +284,10 @@ void TestRelink::endedForGoodNothingRedials()
             diallerWindow->onDisconnectClicked();
         else if (action == Action::DiallerWaitsWhileRedialling)
             diallerWindow->onWaitClicked();
-        else
-            diallerWindow->onConnectClicked(); // no answer queued: the player cancels
+        else {
+            dialling.platform.answers = {QStringLiteral("127.0.0.1:1")};
+            diallerWindow->onConnectClicked();
+        }
         network.mend();
         break;
     }
@@ -352,6 +357,24 @@ void TestRelink::plainPeerIsNeverLookedForAgain()
     QCOMPARE(seat.socket()->state(), PeerLink::State::Closed);
     QVERIFY(!seat.socket()->isRelinking());
     QVERIFY(!listener.hasPendingConnections());
+}
+
+// A copy that ends the link with a reason (it refused a message over its limit) is not looked
+// for again, and the player reads why.
+void TestRelink::goodbyeWithAReasonIsShownAndEndsTheSearch()
+{
+    Seat seat;
+    setTimes(seat, SlowLimitMs);
+    PlainPeer copy;
+    QVERIFY(framedLink(seat, copy));
+    const QByteArray reason("Disconnected: the opponent's copy does not take a message over 1 MiB, "
+                            "and this copy sent one");
+    copy.send(framed({"18" + reason}));
+    copy.socket->disconnectFromHost();
+    QTRY_COMPARE(seat.status(), QString::fromLatin1(reason));
+    QTest::qWait(3 * RetryMs);
+    QCOMPARE(seat.status(), QString::fromLatin1(reason));
+    QVERIFY(!seat.socket()->isRelinking());
 }
 
 QTEST_MAIN(TestRelink)
