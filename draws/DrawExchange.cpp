@@ -17,18 +17,18 @@ DrawExchange::DrawExchange(QObject *parent)
     : QObject(parent)
     , m_randomBytes(systemRandomBytes)
 {
-    for (QTimer *wait : {&m_answerWait, &m_revealWait}) {
-        wait->setSingleShot(true);
-        wait->setInterval(WaitSeconds * 1000);
-    }
+    m_answerWait.setSingleShot(true);
+    m_answerWait.setInterval(m_waitMs);
     connect(&m_answerWait, &QTimer::timeout, this, [this] { failOwn(Failed::NoAnswer); });
-    connect(&m_revealWait, &QTimer::timeout, this, [this] { leaveTheirs(Unchecked::NoReveal); });
+    m_revealWait.setSingleShot(true);
+    m_revealWait.setTimerType(Qt::PreciseTimer);
+    connect(&m_revealWait, &QTimer::timeout, this, &DrawExchange::leaveOverdue);
 }
 
 void DrawExchange::setWaitMs(int ms)
 {
+    m_waitMs = ms;
     m_answerWait.setInterval(ms);
-    m_revealWait.setInterval(ms);
 }
 
 bool DrawExchange::start(int faces)
@@ -49,13 +49,10 @@ void DrawExchange::receive(const WireMessage &wire)
     if (!message) {
         // Only a broken commitment or reveal leaves one of their draws unsettled; a broken
         // answer is as good as none, and this copy's own draw runs out.
-        if (wire.code == WireCode::DrawCommit) {
-            if (m_theirs)
-                leaveTheirs(Unchecked::AnotherDrawStarted);
+        if (wire.code == WireCode::DrawCommit)
             emit opponentDrawUnchecked(0, Unchecked::Unreadable);
-        } else if (wire.code == WireCode::DrawReveal && m_theirs) {
-            leaveTheirs(Unchecked::Unreadable);
-        }
+        else if (wire.code == WireCode::DrawReveal && !m_theirs.isEmpty())
+            leaveTheirs(0, Unchecked::Unreadable);
         return;
     }
     switch (message->step) {
@@ -73,17 +70,22 @@ void DrawExchange::receive(const WireMessage &wire)
 
 void DrawExchange::answer(const DrawProtocol::Message &commit)
 {
-    if (m_theirs)
-        leaveTheirs(Unchecked::AnotherDrawStarted);
     if (m_seenCommitments.contains(commit.commitment)) {
         emit opponentDrawUnchecked(commit.faces, Unchecked::ReusedCommitment);
         return;
     }
+    if (m_theirs.size() >= MostOpenDraws) {
+        if (!std::exchange(m_refusalTold, true))
+            emit opponentDrawUnchecked(commit.faces, Unchecked::TooManyOpen);
+        return;
+    }
     m_seenCommitments.insert(commit.commitment);
-    m_theirs = TheirDraw{commit.id, commit.faces, commit.commitment,
-                         m_randomBytes(DrawProtocol::AnswerBytes)};
-    m_revealWait.start();
-    emit outgoing(DrawProtocol::answer(commit.id, m_theirs->answer));
+    m_theirs.append(TheirDraw{commit.id, commit.faces, commit.commitment,
+                              m_randomBytes(DrawProtocol::AnswerBytes),
+                              QDeadlineTimer(m_waitMs, Qt::PreciseTimer)});
+    if (!m_revealWait.isActive())
+        m_revealWait.start(m_waitMs);
+    emit outgoing(DrawProtocol::answer(commit.id, m_theirs.last().answer));
 }
 
 void DrawExchange::settleOwn(const DrawProtocol::Message &answer)
@@ -101,16 +103,19 @@ void DrawExchange::settleOwn(const DrawProtocol::Message &answer)
 void DrawExchange::check(const DrawProtocol::Message &reveal)
 {
     // A reveal after the draw was given up (or reported) was reported already.
-    if (!m_theirs)
+    if (m_theirs.isEmpty())
         return;
-    if (reveal.id != m_theirs->id ||
-        DrawProtocol::commitment(reveal.salt, reveal.secret) != m_theirs->commitment) {
-        leaveTheirs(Unchecked::RevealMismatch);
+    qsizetype index = 0;
+    while (index < m_theirs.size() && m_theirs[index].id != reveal.id)
+        ++index;
+    // A reveal naming no open draw stands for the oldest one, which it does not match.
+    if (index == m_theirs.size() ||
+        DrawProtocol::commitment(reveal.salt, reveal.secret) != m_theirs[index].commitment) {
+        leaveTheirs(index == m_theirs.size() ? 0 : index, Unchecked::RevealMismatch);
         return;
     }
-    m_revealWait.stop();
-    const TheirDraw theirs = *m_theirs;
-    m_theirs.reset();
+    const TheirDraw theirs = m_theirs.takeAt(index);
+    m_refusalTold = false;
     emit opponentDrawSettled(theirs.faces,
                              DrawProtocol::face(theirs.faces, reveal.secret, theirs.answer));
 }
@@ -119,8 +124,8 @@ void DrawExchange::linkEnded()
 {
     if (m_own)
         failOwn(Failed::LinkEnded);
-    if (m_theirs)
-        leaveTheirs(Unchecked::LinkEnded);
+    while (!m_theirs.isEmpty())
+        leaveTheirs(0, Unchecked::LinkEnded);
 }
 
 void DrawExchange::failOwn(Failed why)
@@ -131,10 +136,20 @@ void DrawExchange::failOwn(Failed why)
     emit ownDrawFailed(faces, why);
 }
 
-void DrawExchange::leaveTheirs(Unchecked why)
+void DrawExchange::leaveTheirs(qsizetype index, Unchecked why)
 {
-    m_revealWait.stop();
-    const int faces = m_theirs ? m_theirs->faces : 0;
-    m_theirs.reset();
-    emit opponentDrawUnchecked(faces, why);
+    const TheirDraw theirs = m_theirs.takeAt(index);
+    m_refusalTold = false;
+    if (m_theirs.isEmpty())
+        m_revealWait.stop();
+    emit opponentDrawUnchecked(theirs.faces, why);
+}
+
+// Draws open in the order they were answered, so the oldest is always due first.
+void DrawExchange::leaveOverdue()
+{
+    while (!m_theirs.isEmpty() && m_theirs.first().revealBy.hasExpired())
+        leaveTheirs(0, Unchecked::NoReveal);
+    if (!m_theirs.isEmpty())
+        m_revealWait.start(int(std::max<qint64>(1, m_theirs.first().revealBy.remainingTime())));
 }

@@ -3,6 +3,7 @@
 #include "DrawProtocol.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -19,7 +20,9 @@
 //   commit arrives -> `outgoing` answer -> reveal arrives and matches -> opponentDrawSettled
 //                                       -> anything else: opponentDrawUnchecked, with why
 //
-// A draw of the other copy is only ever reported once, settled or not. Window-free: the owner
+// A draw of the other copy is only ever reported once, settled or not. At most MostOpenDraws
+// of its draws are open at once; commitments beyond that are not answered, and the player is
+// told once until one of the open draws ends. Window-free: the owner
 // carries `outgoing` to the link and hands every message of a draw code to `receive`.
 class DrawExchange : public QObject
 {
@@ -27,13 +30,14 @@ class DrawExchange : public QObject
 public:
     // Seconds, as the player is told them when a draw is given up.
     static constexpr int WaitSeconds = 5;
+    static constexpr int MostOpenDraws = 4;
 
     enum class Unchecked
     {
         NoReveal,
         RevealMismatch,
         ReusedCommitment,
-        AnotherDrawStarted,
+        TooManyOpen, // refused: MostOpenDraws of the other copy's draws were open already
         Unreadable,
         LinkEnded
     };
@@ -84,20 +88,29 @@ private:
         int faces;
         QByteArray commitment;
         QByteArray answer;
+        QDeadlineTimer revealBy;
     };
 
     void answer(const DrawProtocol::Message &commit);
     void settleOwn(const DrawProtocol::Message &answer);
     void check(const DrawProtocol::Message &reveal);
     void failOwn(Failed why);
-    void leaveTheirs(Unchecked why);
+    // Ends the other copy's open draw at `index` unsettled, and says why.
+    void leaveTheirs(qsizetype index, Unchecked why);
+    // Reports the open draws whose reveal is overdue, and waits for the next one due.
+    void leaveOverdue();
 
     RandomBytes m_randomBytes;
     quint32 m_nextId = 1;
     std::optional<OwnDraw> m_own;
-    std::optional<TheirDraw> m_theirs;
+    // The other copy's open draws, oldest first.
+    QList<TheirDraw> m_theirs;
+    // The player was told that a commitment was refused while MostOpenDraws were open.
+    bool m_refusalTold = false;
+    int m_waitMs = WaitSeconds * 1000;
     // Every commitment the other copy has drawn with; one used twice could be a replay.
     QSet<QByteArray> m_seenCommitments;
     QTimer m_answerWait;
+    // Runs out when the oldest open draw of the other copy is due.
     QTimer m_revealWait;
 };

@@ -51,8 +51,10 @@ QString unchecked(int faces, DrawExchange::Unchecked why)
     case DrawExchange::Unchecked::ReusedCommitment:
         reason = tr("their copy used the commitment of an earlier draw again");
         break;
-    case DrawExchange::Unchecked::AnotherDrawStarted:
-        reason = tr("their copy started another draw before revealing this one");
+    case DrawExchange::Unchecked::TooManyOpen:
+        reason = tr("their copy started more draws than it revealed; draws beyond %1 at once "
+                    "are refused")
+                     .arg(DrawExchange::MostOpenDraws);
         break;
     case DrawExchange::Unchecked::Unreadable:
         reason = tr("their copy sent a draw message that could not be read");

@@ -237,9 +237,18 @@ void TestDraws::lyingDrawerIsCaught_data()
     QTest::newRow("a commitment used again, reveal and all")
         << QStringList{Commitment, honest, Commitment, honest} << 1 << false
         << QList<U>{U::ReusedCommitment} << 1;
+    // Both stay open: the second settles, the first runs out.
     QTest::newRow("another draw before the reveal")
         << QStringList{Commitment, second, DrawProtocol::reveal(2, Salt, OtherSecret)} << 2 << false
-        << QList<U>{U::AnotherDrawStarted} << 1;
+        << QList<U>{U::NoReveal} << 1;
+    // Four stay open and run out; the fifth and sixth are refused, with one sentence.
+    QStringList flood;
+    for (int id = 1; id <= 6; ++id)
+        flood << DrawProtocol::commit(id, 2,
+                                      DrawProtocol::commitment(Salt, QByteArray(32, char(id))));
+    QTest::newRow("more draws open than allowed")
+        << flood << 4 << false
+        << QList<U>{U::TooManyOpen, U::NoReveal, U::NoReveal, U::NoReveal, U::NoReveal} << 0;
     QTest::newRow("an unreadable reveal")
         << QStringList{Commitment, "231 nonsense"} << 1 << false << QList<U>{U::Unreadable} << 0;
     QTest::newRow("an unreadable commitment")
