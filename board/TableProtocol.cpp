@@ -3,6 +3,7 @@
 #include "ZoneTable.h"
 #include "draws/DrawExchange.h"
 #include "link/PeerLink.h"
+#include "wire/MessageReader.h"
 #include "wire/WireMessage.h"
 
 TableProtocol::TableProtocol(int port, QObject *parent)
@@ -22,7 +23,8 @@ TableProtocol::TableProtocol(int port, QObject *parent)
         // The peer may have gone without saying goodbye; the link is down either way.
         if (!visitorLeft())
             m_link->close();
-        linkEnded(StatusText::Disconnected);
+        // A goodbye that gave a reason keeps it on the status line.
+        linkEnded(m_peerGoodbye.isEmpty() ? StatusText::Disconnected : m_peerGoodbye);
     });
     connect(m_link, &PeerLink::failed, this, &TableProtocol::linkEnded);
     // A lost link between two copies is found again by the link; the board only shows how.
@@ -54,6 +56,8 @@ bool TableProtocol::listen()
 
 void TableProtocol::dial(const QString &host, int port)
 {
+    m_link->close();
+    m_peerGoodbye.clear();
     emit statusChanged(StatusText::WaitingForResponse);
     m_link->dial(host, port);
 }
@@ -73,6 +77,7 @@ void TableProtocol::acceptRequest(int requestId)
 {
     m_link->close();
     m_peerSpoke = false;
+    m_peerGoodbye.clear();
     m_link->accept(requestId);
     // Shown before sending: a requester already gone makes that first send end the link, and
     // the status line must then keep the "Disconnected" that the ending writes into it.
@@ -141,6 +146,44 @@ bool TableProtocol::drawsTogether() const
     return m_link->drawsTogether();
 }
 
+QString TableProtocol::chatLine(const QString &name, const QString &text)
+{
+    const auto oneLine = [](const QString &typed) {
+        QString line;
+        line.reserve(typed.size());
+        for (qsizetype i = 0; i < typed.size(); ++i) {
+            const QChar ch = typed[i];
+            if (ch == QLatin1Char('\r') && i + 1 < typed.size() &&
+                typed[i + 1] == QLatin1Char('\n'))
+                continue; // CR LF is one break
+            // Line breaks and tabs part words; other control characters are dropped.
+            if (ch == QLatin1Char('\r') || ch == QLatin1Char('\n') || ch == QLatin1Char('\t') ||
+                ch == QChar::LineSeparator || ch == QChar::ParagraphSeparator)
+                line.append(QLatin1Char(' '));
+            else if (ch.category() != QChar::Other_Control)
+                line.append(ch);
+        }
+        return line;
+    };
+    const QString said = oneLine(text);
+    if (said.trimmed().isEmpty())
+        return {};
+    return oneLine(name) + QStringLiteral(": ") + said;
+}
+
+bool TableProtocol::fits(const ZoneMirror &zone, const QString &editorText)
+{
+    // Each UTF-16 unit takes one to three bytes of UTF-8, so most texts are decided without
+    // building the message, which for a paste may be megabytes long.
+    const qsizetype units =
+        zone.code.size() + editorText.size() + editorText.count(QLatin1Char('\n'));
+    if (3 * units <= MessageReader::MaxFrameBytes)
+        return true;
+    if (units > MessageReader::MaxFrameBytes)
+        return false;
+    return zoneTextMessage(zone, editorText).toUtf8().size() <= MessageReader::MaxFrameBytes;
+}
+
 QString TableProtocol::zoneTextMessage(const ZoneMirror &zone, const QString &editorText)
 {
     return WireMessage::build(zone.code, WireMessage::toWireLineBreaks(editorText));
@@ -174,6 +217,8 @@ void TableProtocol::receive(const WireMessage &message)
         emit chatLineReceived(WireMessage::fromWireLineBreaks(message.payload));
         break;
     case MessageRoute::Kind::Status:
+        if (message.payload.startsWith(StatusText::Disconnected))
+            m_peerGoodbye = message.payload;
         emit statusChanged(message.payload);
         break;
     case MessageRoute::Kind::Announcement:

@@ -59,6 +59,15 @@ public:
     // One message from the peer, as the link delivers it.
     void receive(const WireMessage &message);
 
+    // A chat line as it goes out: "name: text" on one line. Line breaks and tabs the player
+    // pasted become spaces and other control characters are dropped; empty when nothing is left
+    // of `text`.
+    static QString chatLine(const QString &name, const QString &text);
+
+    // Whether the zone's text fits in one message the other copy takes (at most
+    // MessageReader::MaxFrameBytes as UTF-8). A plain peer is held to the same limit.
+    static bool fits(const ZoneMirror &zone, const QString &editorText);
+
     // The messages the send functions send.
     static QString zoneTextMessage(const ZoneMirror &zone, const QString &editorText);
     static QString chatMessage(const QString &line);
@@ -88,4 +97,6 @@ private:
     // Whether the peer of the current link has sent a greeting or a message of the table.
     bool m_peerSpoke = false;
     bool m_listenAgainQueued = false;
+    // The peer's last goodbye on this link, "Disconnected" and perhaps why.
+    QString m_peerGoodbye;
 };

@@ -1,10 +1,12 @@
 #include "BoardControls.h"
 
 #include "board/BoardSnapshot.h"
+#include "board/DisplayText.h"
 #include "platform/ValueLabel.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QTextCursor>
 
 namespace {
@@ -45,29 +47,37 @@ QString BoardControls::ownText(const ZoneMirror &mirror) const
     return controls.lineEditor ? controls.lineEditor->text() : controls.textEditor->toPlainText();
 }
 
-QString BoardControls::opponentText(const ZoneMirror &mirror) const
+void BoardControls::setOwnTextQuietly(const ZoneMirror &mirror, const QString &text) const
 {
     const Zone &controls = zone(mirror);
-    return controls.labelDisplay ? controls.labelDisplay->text()
-                                 : controls.listDisplay->toPlainText();
+    if (controls.lineEditor) {
+        const QSignalBlocker quiet(controls.lineEditor);
+        controls.lineEditor->setText(text);
+        return;
+    }
+    const QSignalBlocker quiet(controls.textEditor);
+    controls.textEditor->setPlainText(text);
+    controls.textEditor->moveCursor(QTextCursor::End);
 }
 
-void BoardControls::showOpponentText(const ZoneMirror &mirror, const QString &text) const
+void BoardControls::showOpponentText(const ZoneMirror &mirror, const QString &text)
 {
+    opponentTexts[ZoneTable::indexOf(mirror)] = text;
     const Zone &controls = zone(mirror);
     if (controls.labelDisplay)
-        controls.labelDisplay->setText(text);
+        controls.labelDisplay->setText(DisplayText::shortened(text));
     else
-        replaceChangedText(controls.listDisplay, text);
+        replaceChangedText(controls.listDisplay, DisplayText::shortened(text));
 }
 
 // Without rebuilding the text before it, so a long conversation costs no more per line than a
 // short one.
-void BoardControls::appendToChat(const QString &entry) const
+void BoardControls::appendToChat(const QString &entry)
 {
+    chatText += entry + QStringLiteral("\n\n");
     QTextCursor end(chatLog->document());
     end.movePosition(QTextCursor::End);
-    end.insertText(entry + QStringLiteral("\n\n"));
+    end.insertText(DisplayText::shortened(entry) + QStringLiteral("\n\n"));
 }
 
 BoardSnapshot BoardControls::snapshot() const
@@ -76,14 +86,14 @@ BoardSnapshot BoardControls::snapshot() const
     for (const ZoneMirror &mirror : ZoneTable::all()) {
         const std::size_t row = ZoneTable::indexOf(mirror);
         snapshot.localZones[row] = ownText(mirror);
-        snapshot.opponentZones[row] = opponentText(mirror);
+        snapshot.opponentZones[row] = opponentTexts[row];
     }
     snapshot.name = chatName->text();
-    snapshot.chat = chatLog->toPlainText();
+    snapshot.chat = chatText;
     return snapshot;
 }
 
-void BoardControls::restore(const BoardSnapshot &snapshot) const
+void BoardControls::restore(const BoardSnapshot &snapshot)
 {
     for (const ZoneMirror &mirror : ZoneTable::all()) {
         const Zone &controls = zone(mirror);
@@ -92,11 +102,13 @@ void BoardControls::restore(const BoardSnapshot &snapshot) const
             controls.lineEditor->setText(snapshot.localZones[row]);
         else
             controls.textEditor->setPlainText(snapshot.localZones[row]);
+        opponentTexts[row] = snapshot.opponentZones[row];
         if (controls.labelDisplay)
-            controls.labelDisplay->setText(snapshot.opponentZones[row]);
+            controls.labelDisplay->setText(DisplayText::shortened(opponentTexts[row]));
         else
-            controls.listDisplay->setPlainText(snapshot.opponentZones[row]);
+            controls.listDisplay->setPlainText(DisplayText::shortened(opponentTexts[row]));
     }
     chatName->setText(snapshot.name);
-    chatLog->setPlainText(snapshot.chat);
+    chatText = snapshot.chat;
+    chatLog->setPlainText(DisplayText::shortened(chatText));
 }

@@ -41,18 +41,27 @@ struct BoardControls
 
     // In the order of ZoneTable::all().
     std::array<Zone, ZoneTable::Size> zones;
+    // The whole texts behind the opponent's displays and the chat log, which show an over-long
+    // run of characters shortened (DisplayText); the recovery copy keeps these.
+    std::array<QString, ZoneTable::Size> opponentTexts;
+    QString chatText;
 
     const Zone &zone(const ZoneMirror &mirror) const { return zones[ZoneTable::indexOf(mirror)]; }
     Zone &zone(const ZoneMirror &mirror) { return zones[ZoneTable::indexOf(mirror)]; }
 
     // What the player typed into the zone's editor.
     QString ownText(const ZoneMirror &mirror) const;
-    QString opponentText(const ZoneMirror &mirror) const;
-    void showOpponentText(const ZoneMirror &mirror, const QString &text) const;
+    QString opponentText(const ZoneMirror &mirror) const
+    {
+        return opponentTexts[ZoneTable::indexOf(mirror)];
+    }
+    // Puts `text` back into the zone's editor without reporting it as an edit.
+    void setOwnTextQuietly(const ZoneMirror &mirror, const QString &text) const;
+    void showOpponentText(const ZoneMirror &mirror, const QString &text);
     // Adds an entry and an empty line at the end of the chat log.
-    void appendToChat(const QString &entry) const;
+    void appendToChat(const QString &entry);
 
     // The board as a recovery copy holds it, and back: the local half goes in as if typed.
     BoardSnapshot snapshot() const;
-    void restore(const BoardSnapshot &snapshot) const;
+    void restore(const BoardSnapshot &snapshot);
 };

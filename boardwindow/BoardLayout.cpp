@@ -376,6 +376,14 @@ public:
                 QWidget::setTabOrder(previous, widget);
             previous = widget;
         }
+        // The texts the displays start with are the whole texts behind them.
+        for (const ZoneMirror &zone : ZoneTable::all()) {
+            const BoardControls::Zone &controls = m_controls.zone(zone);
+            m_controls.opponentTexts[ZoneTable::indexOf(zone)] =
+                controls.labelDisplay ? controls.labelDisplay->text()
+                                      : controls.listDisplay->toPlainText();
+        }
+        m_controls.chatText = m_controls.chatLog->toPlainText();
         return m_controls;
     }
 

@@ -14,7 +14,7 @@ const QString Title = QStringLiteral("Skarnet");
 
 } // namespace
 
-BoardRecovery::BoardRecovery(const QString &folder, int port, const BoardControls &controls,
+BoardRecovery::BoardRecovery(const QString &folder, int port, BoardControls &controls,
                              PlatformServices &platform, QWidget *window)
     : QObject(window)
     , m_controls(controls)

@@ -16,7 +16,7 @@ class BoardRecovery : public QObject
 public:
     // Keeps the copy of `port` in `folder`, taking the board from `controls`; boxes open over
     // `window`.
-    BoardRecovery(const QString &folder, int port, const BoardControls &controls,
+    BoardRecovery(const QString &folder, int port, BoardControls &controls,
                   PlatformServices &platform, QWidget *window);
 
     // What a run that did not end cleanly left: offered once, before this copy can be reached.
@@ -32,7 +32,7 @@ signals:
     void cannotKeep(const QString &sentence);
 
 private:
-    const BoardControls &m_controls;
+    BoardControls &m_controls;
     PlatformServices &m_platform;
     QWidget *const m_window;
     RecoveryFile *const m_file;

@@ -1,5 +1,6 @@
 #include "BoardWindow.h"
 
+#include "board/AnnouncementQueue.h"
 #include "board/LifePoints.h"
 #include "board/TableProtocol.h"
 #include "board/ZoneTable.h"
@@ -37,6 +38,7 @@ BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint)
     , m_table(new TableProtocol(port, this))
+    , m_announcements(new AnnouncementQueue(this))
     , m_platform(platform)
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -45,6 +47,8 @@ BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
     // The window opens with its outer corner at the screen's top-left corner.
     move(0, 0);
     m_controls = BoardLayout::build(this);
+    for (const ZoneMirror &zone : ZoneTable::all())
+        m_accepted[ZoneTable::indexOf(zone)] = m_controls.ownText(zone);
     connectControls();
     connectTable();
     m_controls.connectionsButton->setFocus();
@@ -118,15 +122,24 @@ void BoardWindow::connectTable()
         m_controls.appendToChat(line);
         m_platform.beep();
     });
-    connect(table, &TableProtocol::announcementReceived, this,
-            [this](const QString &text) { m_platform.announce(this, text, Title); });
-    connect(&table->draws(), &DrawExchange::opponentDrawSettled, this, [this](int faces, int face) {
-        m_platform.announce(this, DrawSentences::sharedAnnouncement(faces, face), Title);
+    AnnouncementQueue *announcements = m_announcements;
+    connect(table, &TableProtocol::announcementReceived, announcements, &AnnouncementQueue::add);
+    connect(&table->draws(), &DrawExchange::opponentDrawSettled, this, [=](int faces, int face) {
+        announcements->add(DrawSentences::sharedAnnouncement(faces, face));
     });
     connect(&table->draws(), &DrawExchange::opponentDrawUnchecked, this,
-            [this](int faces, DrawExchange::Unchecked why) {
-                m_platform.announce(this, DrawSentences::unchecked(faces, why), Title);
+            [=](int faces, DrawExchange::Unchecked why) {
+                announcements->add(DrawSentences::unchecked(faces, why));
             });
+    // One box at a time, with one beep as it opens.
+    connect(announcements, &AnnouncementQueue::show, this, [this](const QString &text, bool opens) {
+        if (opens)
+            m_platform.beep();
+        m_platform.announce(this, text, Title, [queue = QPointer(m_announcements)] {
+            if (queue)
+                queue->boxClosed();
+        });
+    });
 }
 
 void BoardWindow::setPortMapper(PortMappingScheduler *mapper)
@@ -136,10 +149,29 @@ void BoardWindow::setPortMapper(PortMappingScheduler *mapper)
 }
 
 // Every change of a local zone, typed or set by the program, goes to the peer at once, whole.
+// A text too long for the other copy to take is refused: the editor keeps what it held.
 void BoardWindow::onZoneEdited(const ZoneMirror &zone)
 {
+    const QString text = m_controls.ownText(zone);
+    QString &accepted = m_accepted[ZoneTable::indexOf(zone)];
+    if (!TableProtocol::fits(zone, text)) {
+        m_controls.setOwnTextQuietly(zone, accepted);
+        QMetaObject::invokeMethod(
+            this,
+            [this, caption = zone.caption] {
+                m_platform.messageBox(this,
+                                      tr("That text is too long to send to your opponent "
+                                         "(at most 1 MiB in one zone), so the %1 keeps "
+                                         "what it held.")
+                                          .arg(caption),
+                                      Title);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    accepted = text;
     boardChanged();
-    m_table->sendZoneText(zone, m_controls.ownText(zone));
+    m_table->sendZoneText(zone, text);
 }
 
 // Sent once two of our copies have agreed on frames: the opponent then sees this half as it
@@ -202,11 +234,9 @@ void BoardWindow::onSendClicked()
 // A line goes out, into the log and out of the box only while a link is up.
 void BoardWindow::sendChatLine()
 {
-    if (m_controls.chatMessage->text().isEmpty())
-        return;
     const QString line =
-        m_controls.chatName->text() + QStringLiteral(": ") + m_controls.chatMessage->text();
-    if (!m_table->sendChatLine(line))
+        TableProtocol::chatLine(m_controls.chatName->text(), m_controls.chatMessage->text());
+    if (line.isEmpty() || !m_table->sendChatLine(line))
         return;
     m_controls.appendToChat(line);
     m_controls.chatMessage->clear();

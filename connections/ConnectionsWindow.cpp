@@ -170,9 +170,10 @@ void ConnectionsWindow::onCopyAddressClicked()
         QGuiApplication::clipboard()->setText(m_dialAddress);
 }
 
+// Only a confirmed, readable address ends what the link was doing: a cancelled or empty answer
+// leaves it listening, or linked, as it was.
 void ConnectionsWindow::onConnectClicked()
 {
-    m_table.link().close();
     // The address dialled last time, in this run or an earlier one.
     const QString lastAddress = m_platform.remembered(QStringLiteral("connect/lastAddress"));
     const QString answer = m_platform.inputBox(

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 // The desktop services the windows use besides their own controls. Windows take them
@@ -13,9 +15,12 @@ public:
 
     // A modal box with an OK button; returns when the player dismisses it.
     virtual void messageBox(QWidget *parent, const QString &text, const QString &title) = 0;
-    // A modal box with an OK button that returns at once, so that the caller (and the
-    // messages arriving behind it) go on while the box is up.
-    virtual void announce(QWidget *parent, const QString &text, const QString &title) = 0;
+    // The box that announces what the opponent did: an OK button, blocking no window, and
+    // returning at once, so that the caller, the messages arriving behind it and the player go
+    // on while it is up. While it is open, announcing again changes its text rather than
+    // opening another box. `dismissed` runs once the player has closed it.
+    virtual void announce(QWidget *parent, const QString &text, const QString &title,
+                          const std::function<void()> &dismissed) = 0;
     // A modal prompt with OK and Cancel; the entered text, or an empty text on Cancel.
     virtual QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
                              const QString &defaultAnswer) = 0;

@@ -27,12 +27,26 @@ void QtPlatformServices::messageBox(QWidget *parent, const QString &text, const 
     delete box;
 }
 
-void QtPlatformServices::announce(QWidget *parent, const QString &text, const QString &title)
+// Not modal: the board goes on taking keys and clicks, and closing it ends the program even
+// while a box is up.
+void QtPlatformServices::announce(QWidget *parent, const QString &text, const QString &title,
+                                  const std::function<void()> &dismissed)
 {
+    if (m_announcement) {
+        m_announcement->setText(text);
+        return;
+    }
     QMessageBox *box = makeBox(parent, text, title);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::ApplicationModal);
+    box->setWindowModality(Qt::NonModal);
+    QObject::connect(box, &QMessageBox::finished, box, [dismissed] {
+        if (dismissed)
+            dismissed();
+    });
+    m_announcement = box;
     box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 QString QtPlatformServices::inputBox(QWidget *parent, const QString &prompt, const QString &title,

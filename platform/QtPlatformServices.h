@@ -2,6 +2,8 @@
 
 #include "PlatformServices.h"
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QRandomGenerator>
 
 // The desktop services of a real run, built on Qt's dialogs. Every text is shown as plain
@@ -10,7 +12,8 @@ class QtPlatformServices : public PlatformServices
 {
 public:
     void messageBox(QWidget *parent, const QString &text, const QString &title) override;
-    void announce(QWidget *parent, const QString &text, const QString &title) override;
+    void announce(QWidget *parent, const QString &text, const QString &title,
+                  const std::function<void()> &dismissed) override;
     QString inputBox(QWidget *parent, const QString &prompt, const QString &title,
                      const QString &defaultAnswer) override;
     bool question(QWidget *parent, const QString &text, const QString &title) override;
@@ -22,6 +25,7 @@ public:
     void endProgram() override;
 
 private:
+    QPointer<QMessageBox> m_announcement;
     // Seeded once from the operating system's random source: draws in quick succession are
     // independent, and nobody can predict them from the time of the click.
     QRandomGenerator m_random = QRandomGenerator::securelySeeded();

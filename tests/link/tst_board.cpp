@@ -592,8 +592,10 @@ void TestBoard::accessKeysPressButtons()
 
 // --- What the peer sends is text, never markup ----------------------------------------------
 
-// The desktop announcement box of a real run: shown as plain text, and the call returns at
-// once so that the messages behind it are still applied while the box is up.
+// The desktop announcement box of a real run: shown as plain text; the call returns at once so
+// that the messages behind it are still applied while the box is up; the box blocks no window;
+// a second announcement while it is open changes its text instead of opening another; closing
+// it is reported.
 void TestBoard::announcementBoxIsPlainAndDoesNotBlock()
 {
     const QString markup = QStringLiteral(R"(<img src="/dev/zero">)");
@@ -609,23 +611,33 @@ void TestBoard::announcementBoxIsPlainAndDoesNotBlock()
     });
 
     QtPlatformServices services;
+    int dismissals = 0;
     QElapsedTimer clock;
     clock.start();
-    services.announce(nullptr, markup, QStringLiteral("Skarnet"));
+    services.announce(nullptr, markup, QStringLiteral("Skarnet"), [&] { ++dismissals; });
     QVERIFY2(clock.elapsed() < 1000, "announce waited for the box to be dismissed");
     QVERIFY(!closedByWatchdog);
 
-    QPointer<QMessageBox> shown;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            shown = box;
-    }
-    QVERIFY(shown);
+    const auto shownBoxes = [] {
+        QList<QMessageBox *> shown;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                shown.append(box);
+        }
+        return shown;
+    };
+    QCOMPARE(shownBoxes().size(), 1);
+    QPointer<QMessageBox> shown = shownBoxes().first();
     QCOMPARE(shown->textFormat(), Qt::PlainText);
     QCOMPARE(shown->text(), markup);
     QCOMPARE(shown->windowTitle(), QStringLiteral("Skarnet"));
-    shown->close();
+    QCOMPARE(shown->windowModality(), Qt::NonModal);
+    services.announce(nullptr, QStringLiteral("newer"), QStringLiteral("Skarnet"), {});
+    QCOMPARE(shownBoxes(), QList<QMessageBox *>{shown.data()});
+    QCOMPARE(shown->text(), QStringLiteral("newer"));
+    shown->done(0);
     QTRY_VERIFY(!shown || !shown->isVisible());
+    QCOMPARE(dismissals, 1);
 }
 
 // --- Messages from the peer ---------------------------------------------------------------

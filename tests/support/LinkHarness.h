@@ -159,6 +159,22 @@ inline bool plainLink(Seat &seat, PlainPeer &peer)
 
 // Has `seat` connect out to a plain peer listening on `listener`, which greets it with
 // "18Connected" as such a peer does; null when the link does not come up.
+// Links a peer to a listening seat as plainLink does, then has it greet as a copy of `version`,
+// so that both sides frame; the seat's whole half follows its greeting.
+inline bool framedLink(Seat &seat, PlainPeer &peer, int version = Greeting::Version)
+{
+    if (!plainLink(seat, peer))
+        return false;
+    peer.send(greeting(version));
+    const QByteArray reply = QByteArray("18Connected") + '\0' + greeting();
+    if (!QTest::qWaitFor([&] { return peer.received.startsWith(reply); }, LinkTimeoutMs))
+        return false;
+    peer.send(QByteArray(1, '\0'));
+    return QTest::qWaitFor(
+        [&] { return seat.socket()->readsFrames() && seat.socket()->sendsFrames(); },
+        LinkTimeoutMs);
+}
+
 inline std::unique_ptr<PlainPeer> dialPlainPeer(Seat &seat, QTcpServer &listener)
 {
     seat.socket()->close();

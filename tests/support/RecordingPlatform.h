@@ -20,9 +20,25 @@ public:
         if (whileBoxIsOpen)
             whileBoxIsOpen();
     }
-    void announce(QWidget *, const QString &text, const QString &title) override
+    // The box closes at once unless `holdAnnouncementBox` is set; then `closeAnnouncementBox`
+    // closes it as the player would.
+    void announce(QWidget *, const QString &text, const QString &title,
+                  const std::function<void()> &dismissed) override
     {
         announcements.append({text, title});
+        if (!holdAnnouncementBox) {
+            if (dismissed)
+                dismissed();
+            return;
+        }
+        if (!closeAnnouncementBox) {
+            closeAnnouncementBox = [this, dismissed] {
+                closeAnnouncementBox = nullptr;
+                if (dismissed)
+                    dismissed();
+            };
+            ++announcementBoxes;
+        }
     }
     QString inputBox(QWidget *, const QString &prompt, const QString &title,
                      const QString &defaultAnswer) override
@@ -56,4 +72,7 @@ public:
     int beeps = 0;
     int programEnds = 0;
     std::function<void()> whileBoxIsOpen;
+    bool holdAnnouncementBox = false;
+    std::function<void()> closeAnnouncementBox;
+    int announcementBoxes = 0;
 };

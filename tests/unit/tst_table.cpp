@@ -1,5 +1,7 @@
 // What crosses the link for the board, without a socket: each message from the peer becomes
 // exactly one typed signal (or none), and each typed value becomes the message the peer reads.
+#include "board/AnnouncementQueue.h"
+#include "board/DisplayText.h"
 #include "board/TableProtocol.h"
 #include "board/ZoneTable.h"
 #include "wire/WireMessage.h"
@@ -41,6 +43,12 @@ private slots:
     void everyZoneTravelsToItsOwnDisplay();
     void typedValuesBecomeMessages();
     void nothingIsSentWithoutALink();
+    void chatLineIsOneLine_data();
+    void chatLineIsOneLine();
+    void textsOverTheFrameLimitDoNotFit();
+    void displaysShowLongTextsShortened_data();
+    void displaysShowLongTextsShortened();
+    void announcementsShareOneBox();
 };
 
 void TestTable::peerMessagesBecomeTypedSignals_data()
@@ -126,6 +134,99 @@ void TestTable::nothingIsSentWithoutALink()
     QVERIFY(!table.sendChatLine(QStringLiteral("Yugi: hi")));
     QVERIFY(!table.sendAnnouncement(QStringLiteral("Coin")));
     QVERIFY(!table.drawsTogether());
+}
+
+void TestTable::chatLineIsOneLine_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("as typed") << "Yugi"
+                              << "hi there"
+                              << "Yugi: hi there";
+    QTest::newRow("pasted lines become one") << "Yugi"
+                                             << "one\r\ntwo\nthree\rfour\u2028five"
+                                             << "Yugi: one two three four five";
+    QTest::newRow("control characters dropped")
+        << "Yu\u0007gi" << QStringLiteral("a\tb\u0007c") + QChar(0) + QStringLiteral("d\u007Fe")
+        << "Yugi: a bcde";
+    QTest::newRow("nothing left to say") << "Yugi"
+                                         << "\r\n\u0007 "
+                                         << "";
+}
+
+void TestTable::chatLineIsOneLine()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, typed);
+    QFETCH(QString, line);
+    QCOMPARE(TableProtocol::chatLine(name, typed), line);
+}
+
+// What a frame holds at most, counted in UTF-8 with the code and CR LF line breaks.
+void TestTable::textsOverTheFrameLimitDoNotFit()
+{
+    const ZoneMirror &grave = *ZoneTable::byEditor(QStringLiteral("txtP1Grave"));
+    const qsizetype room = (1 << 20) - 2;
+    QVERIFY(TableProtocol::fits(grave, QString(room, QLatin1Char('x'))));
+    QVERIFY(!TableProtocol::fits(grave, QString(room + 1, QLatin1Char('x'))));
+    // Each line break travels as two bytes, each e-acute as two.
+    QVERIFY(!TableProtocol::fits(grave, QString(room - 1, QLatin1Char('x')) + QLatin1Char('\n')));
+    QVERIFY(TableProtocol::fits(grave, QString(room / 2, QChar(0xE9))));
+    QVERIFY(!TableProtocol::fits(grave, QString(room / 2 + 1, QChar(0xE9))));
+}
+
+void TestTable::displaysShowLongTextsShortened_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const QString run(DisplayText::LongestRun, QLatin1Char('F'));
+    QTest::newRow("short texts as they are") << "Dark Magician\nKuriboh"
+                                             << "Dark Magician\nKuriboh";
+    QTest::newRow("a run as long as allowed") << run << run;
+    QTest::newRow("a longer run shortened")
+        << run + "FFF tail" << run + "\u2026 (3 more characters) tail";
+    QTest::newRow("every long run")
+        << run + "G\n" + run + "HH"
+        << run + "\u2026 (1 more characters)\n" + run + "\u2026 (2 more characters)";
+    QTest::newRow("a character beyond 16 bits stays whole")
+        << QString(DisplayText::LongestRun - 1, QLatin1Char('F')) + "\U0001F0A1\U0001F0A1"
+        << QString(DisplayText::LongestRun - 1, QLatin1Char('F')) +
+               "\U0001F0A1\u2026 (2 more characters)";
+    const QString words = QStringLiteral("word ").repeated(DisplayText::LongestText / 5 + 10);
+    QTest::newRow("a long text cut at its limit")
+        << words << words.first(DisplayText::LongestText) + "\u2026 (50 more characters)";
+}
+
+void TestTable::displaysShowLongTextsShortened()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(DisplayText::shortened(text), shown);
+}
+
+// The first announcement opens the box; those that come while it is open take its place in it,
+// counted; once closed, the next one opens a new box.
+void TestTable::announcementsShareOneBox()
+{
+    AnnouncementQueue queue;
+    QStringList boxes;
+    QObject::connect(&queue, &AnnouncementQueue::show, &queue,
+                     [&](const QString &text, bool opens) {
+                         boxes << (opens ? QStringLiteral("open|") : QStringLiteral("now|")) + text;
+                     });
+    queue.add(QStringLiteral("A"));
+    queue.add(QStringLiteral("B"));
+    queue.add(QStringLiteral("C"));
+    queue.boxClosed();
+    queue.add(QStringLiteral("D"));
+    QCOMPARE(boxes,
+             QStringList({"open|A",
+                          "now|B\n\n(1 earlier announcement(s) from your opponent came while this "
+                          "box was open.)",
+                          "now|C\n\n(2 earlier announcement(s) from your opponent came while this "
+                          "box was open.)",
+                          "open|D"}));
 }
 
 QTEST_GUILESS_MAIN(TestTable)
