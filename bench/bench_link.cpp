@@ -4,7 +4,8 @@
 //              of TCP sockets in the same event loop;
 //   burst    - how many messages per second go across without loss;
 //   lists    - the cost of one keystroke in a long graveyard list;
-//   chat     - the cost of appending to a long chat log.
+//   chat     - the cost of appending to a long chat log;
+//   flood    - the longest the event loop stops while one hostile message arrives.
 //
 // Both boards run in this one thread, as the window tests link them: while one seat edits or
 // repaints, the other cannot read, so every figure holds the work of both seats. Two machines
@@ -14,7 +15,7 @@
 // missed and never make the run fail; only a failed correctness check (a lost or garbled
 // message, a link that does not come up) gives a non-zero exit status.
 //
-// Usage: bench_link [--only latency,burst,lists,chat] [--quick] [--hidden]
+// Usage: bench_link [--only latency,burst,lists,chat,flood] [--quick] [--hidden]
 //   --quick   a tenth of the samples (for profiling under callgrind)
 //   --hidden  leave the windows unshown (by default they are shown, as in the program, so
 //             that their repainting takes its share of the event loop)
@@ -38,6 +39,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -945,6 +947,76 @@ void benchChat(BenchReport &report, const Options &options)
         reportSide(QStringLiteral("chat_local_repaint"), samples.repaint, false);
 }
 
+// ---------------------------------------------------------------------------------------------
+// flood: one message a stranger could send, and how long the window stops answering
+
+// The longest gap between two turns of the event loop, seen by a timer that asks for one every
+// millisecond: how long a repaint, a keep-alive or a keystroke would have waited.
+class StallWatch : public QObject
+{
+public:
+    StallWatch()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = nowNs();
+            longest = std::max(longest, now - m_last);
+            m_last = now;
+        });
+        m_last = nowNs();
+        m_timer.start();
+    }
+    qint64 longest = 0;
+
+private:
+    QTimer m_timer;
+    qint64 m_last = 0;
+};
+
+void benchFlood(BenchReport &report, const Options &options)
+{
+    const QByteArray unbroken(1000 * 1000, 'F');
+    QByteArray spaced = unbroken;
+    for (qsizetype i = 7; i < spaced.size(); i += 8)
+        spaced[i] = ' ';
+    struct Case
+    {
+        const char *figure;
+        QByteArray payload;
+        bool framed;
+    };
+    const Case cases[] = {{"unbroken_chat_line_framed_longest_stall", unbroken, true},
+                          {"unbroken_chat_line_plain_longest_stall", unbroken, false},
+                          {"spaced_chat_line_framed_longest_stall", spaced, true}};
+    for (const Case &flood : cases) {
+        Seat seat;
+        if (options.show) {
+            seat.window->show();
+            (void)QTest::qWaitForWindowExposed(seat.window.get(), 5000);
+        }
+        LinkHarness::PlainPeer peer;
+        if (!LinkHarness::plainLink(seat, peer)) {
+            report.checkFailed(QStringLiteral("flood: the peer did not link"));
+            return;
+        }
+        if (flood.framed)
+            peer.send(LinkHarness::greeting());
+        pumpFor(200 * NsPerMs);
+        const QString before = seat.text(QStringLiteral("txtChat"));
+        StallWatch watch;
+        peer.send("17" + flood.payload + (flood.framed ? QByteArray(1, '\0') : QByteArray()));
+        const bool shown = pumpUntil(
+            [&] { return seat.text(QStringLiteral("txtChat")).size() > before.size(); }, 120000);
+        pumpFor(300 * NsPerMs);
+        if (!shown)
+            report.checkFailed(QStringLiteral("flood: %1 never reached the chat log")
+                                   .arg(QLatin1String(flood.figure)));
+        const double stallMs = double(watch.longest) / NsPerMs;
+        report.add("flood_1mb", flood.figure, stallMs, "ms", {}, "< 50 ms", stallMs < 50.0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -966,7 +1038,7 @@ int main(int argc, char **argv)
         } else {
             std::fprintf(
                 stderr,
-                "usage: bench_link [--only latency,burst,lists,chat] [--quick] [--hidden]\n");
+                "usage: bench_link [--only latency,burst,lists,chat,flood] [--quick] [--hidden]\n");
             return 2;
         }
     }
@@ -977,7 +1049,8 @@ int main(int argc, char **argv)
         {"latency", benchLatency},
         {"burst", benchBurst},
         {"lists", benchLists},
-        {"chat", benchChat}};
+        {"chat", benchChat},
+        {"flood", benchFlood}};
     for (const auto &[name, run] : benches) {
         if (!options.wants(name))
             continue;
