@@ -2,6 +2,7 @@
 
 #include "board/BoardSnapshot.h"
 #include "board/DisplayText.h"
+#include "board/TableProtocol.h"
 #include "platform/ValueLabel.h"
 
 #include <QLineEdit>
@@ -47,17 +48,24 @@ QString BoardControls::ownText(const ZoneMirror &mirror) const
     return controls.lineEditor ? controls.lineEditor->text() : controls.textEditor->toPlainText();
 }
 
-void BoardControls::setOwnTextQuietly(const ZoneMirror &mirror, const QString &text) const
+bool BoardControls::acceptOwnText(const ZoneMirror &mirror)
 {
+    QString &accepted = acceptedTexts[ZoneTable::indexOf(mirror)];
+    const QString text = ownText(mirror);
+    if (TableProtocol::fits(mirror, text)) {
+        accepted = text;
+        return true;
+    }
     const Zone &controls = zone(mirror);
     if (controls.lineEditor) {
         const QSignalBlocker quiet(controls.lineEditor);
-        controls.lineEditor->setText(text);
-        return;
+        controls.lineEditor->setText(accepted);
+        return false;
     }
     const QSignalBlocker quiet(controls.textEditor);
-    controls.textEditor->setPlainText(text);
+    controls.textEditor->setPlainText(accepted);
     controls.textEditor->moveCursor(QTextCursor::End);
+    return false;
 }
 
 void BoardControls::showOpponentText(const ZoneMirror &mirror, const QString &text)

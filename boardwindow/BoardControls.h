@@ -44,6 +44,8 @@ struct BoardControls
     // The whole texts behind the opponent's displays and the chat log, which show an over-long
     // run of characters shortened (DisplayText); the recovery copy keeps these.
     std::array<QString, ZoneTable::Size> opponentTexts;
+    // What each of the player's editors held when it was last sent (or could have been).
+    std::array<QString, ZoneTable::Size> acceptedTexts;
     QString chatText;
 
     const Zone &zone(const ZoneMirror &mirror) const { return zones[ZoneTable::indexOf(mirror)]; }
@@ -55,8 +57,10 @@ struct BoardControls
     {
         return opponentTexts[ZoneTable::indexOf(mirror)];
     }
-    // Puts `text` back into the zone's editor without reporting it as an edit.
-    void setOwnTextQuietly(const ZoneMirror &mirror, const QString &text) const;
+    // Takes what the zone's editor holds now as its accepted text, if it fits in one message the
+    // other copy takes; otherwise puts the accepted text back, without reporting an edit, and
+    // says no.
+    bool acceptOwnText(const ZoneMirror &mirror);
     void showOpponentText(const ZoneMirror &mirror, const QString &text);
     // Adds an entry and an empty line at the end of the chat log.
     void appendToChat(const QString &entry);

@@ -376,9 +376,11 @@ public:
                 QWidget::setTabOrder(previous, widget);
             previous = widget;
         }
-        // The texts the displays start with are the whole texts behind them.
+        // The texts the controls start with are the whole texts behind the displays, and what
+        // the editors hold for the other copy.
         for (const ZoneMirror &zone : ZoneTable::all()) {
             const BoardControls::Zone &controls = m_controls.zone(zone);
+            m_controls.acceptedTexts[ZoneTable::indexOf(zone)] = m_controls.ownText(zone);
             m_controls.opponentTexts[ZoneTable::indexOf(zone)] =
                 controls.labelDisplay ? controls.labelDisplay->text()
                                       : controls.listDisplay->toPlainText();

@@ -1,15 +1,13 @@
 #include "BoardWindow.h"
 
-#include "board/AnnouncementQueue.h"
 #include "board/LifePoints.h"
 #include "board/TableProtocol.h"
 #include "board/ZoneTable.h"
+#include "boardwindow/AnnouncementBox.h"
 #include "boardwindow/BoardLayout.h"
 #include "boardwindow/BoardRecovery.h"
 #include "chance/CoinDiceWindow.h"
 #include "connections/ConnectionsWindow.h"
-#include "draws/DrawExchange.h"
-#include "draws/DrawSentences.h"
 #include "platform/PlatformServices.h"
 #include "platform/ValueLabel.h"
 #include "router/PortMappingScheduler.h"
@@ -18,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -38,7 +37,6 @@ BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint)
     , m_table(new TableProtocol(port, this))
-    , m_announcements(new AnnouncementQueue(this))
     , m_platform(platform)
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -47,10 +45,9 @@ BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
     // The window opens with its outer corner at the screen's top-left corner.
     move(0, 0);
     m_controls = BoardLayout::build(this);
-    for (const ZoneMirror &zone : ZoneTable::all())
-        m_accepted[ZoneTable::indexOf(zone)] = m_controls.ownText(zone);
     connectControls();
     connectTable();
+    new AnnouncementBox(*m_table, m_platform, this);
     m_controls.connectionsButton->setFocus();
     // The chat name the player used last time.
     const QString name = m_platform.remembered(QStringLiteral("chat/name"));
@@ -106,8 +103,7 @@ void BoardWindow::connectControls()
     }
 }
 
-// What the peer sends is shown; the other copy's draws are announced as its plain
-// announcements are.
+// What the peer sends is shown; what it announces has a box of its own (AnnouncementBox).
 void BoardWindow::connectTable()
 {
     TableProtocol *table = m_table;
@@ -122,24 +118,6 @@ void BoardWindow::connectTable()
         m_controls.appendToChat(line);
         m_platform.beep();
     });
-    AnnouncementQueue *announcements = m_announcements;
-    connect(table, &TableProtocol::announcementReceived, announcements, &AnnouncementQueue::add);
-    connect(&table->draws(), &DrawExchange::opponentDrawSettled, this, [=](int faces, int face) {
-        announcements->add(DrawSentences::sharedAnnouncement(faces, face));
-    });
-    connect(&table->draws(), &DrawExchange::opponentDrawUnchecked, this,
-            [=](int faces, DrawExchange::Unchecked why) {
-                announcements->add(DrawSentences::unchecked(faces, why));
-            });
-    // One box at a time, with one beep as it opens.
-    connect(announcements, &AnnouncementQueue::show, this, [this](const QString &text, bool opens) {
-        if (opens)
-            m_platform.beep();
-        m_platform.announce(this, text, Title, [queue = QPointer(m_announcements)] {
-            if (queue)
-                queue->boxClosed();
-        });
-    });
 }
 
 void BoardWindow::setPortMapper(PortMappingScheduler *mapper)
@@ -152,26 +130,19 @@ void BoardWindow::setPortMapper(PortMappingScheduler *mapper)
 // A text too long for the other copy to take is refused: the editor keeps what it held.
 void BoardWindow::onZoneEdited(const ZoneMirror &zone)
 {
-    const QString text = m_controls.ownText(zone);
-    QString &accepted = m_accepted[ZoneTable::indexOf(zone)];
-    if (!TableProtocol::fits(zone, text)) {
-        m_controls.setOwnTextQuietly(zone, accepted);
-        QMetaObject::invokeMethod(
-            this,
-            [this, caption = zone.caption] {
-                m_platform.messageBox(this,
-                                      tr("That text is too long to send to your opponent "
-                                         "(at most 1 MiB in one zone), so the %1 keeps "
-                                         "what it held.")
-                                          .arg(caption),
-                                      Title);
-            },
-            Qt::QueuedConnection);
+    if (!m_controls.acceptOwnText(zone)) {
+        // Said once the edit has returned: a box runs an event loop of its own.
+        QTimer::singleShot(0, this, [this, caption = zone.caption] {
+            m_platform.messageBox(this,
+                                  tr("That text is too long to send to your opponent (at most "
+                                     "1 MiB in one zone), so the %1 keeps what it held.")
+                                      .arg(caption),
+                                  Title);
+        });
         return;
     }
-    accepted = text;
     boardChanged();
-    m_table->sendZoneText(zone, text);
+    m_table->sendZoneText(zone, m_controls.acceptedTexts[ZoneTable::indexOf(zone)]);
 }
 
 // Sent once two of our copies have agreed on frames: the opponent then sees this half as it

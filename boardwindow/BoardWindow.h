@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QWidget>
 
-class AnnouncementQueue;
 class BoardRecovery;
 class PeerLink;
 class PlatformServices;
@@ -60,11 +59,8 @@ private:
     void leave();
 
     TableProtocol *const m_table;
-    AnnouncementQueue *const m_announcements;
     PlatformServices &m_platform;
     BoardControls m_controls;
-    // What each zone's editor held when it was last sent (or could have been).
-    std::array<QString, ZoneTable::Size> m_accepted;
     QPointer<QWidget> m_connections;
     QPointer<QWidget> m_coinDice;
     PortMappingScheduler *m_portMapper = nullptr;
