@@ -1,25 +1,7 @@
 #include "NameLookup.h"
 
-namespace {
-
-NameLookup::Table &table()
+NameLookup::Table &NameLookup::replacement()
 {
-    static NameLookup::Table replacement;
-    return replacement;
+    static Table table;
+    return table;
 }
-
-} // namespace
-
-namespace NameLookup {
-
-void replaceSystemResolver(Table replacement)
-{
-    table() = std::move(replacement);
-}
-
-const Table &replacement()
-{
-    return table();
-}
-
-} // namespace NameLookup

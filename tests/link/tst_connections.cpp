@@ -76,10 +76,10 @@ private slots:
 // machine.
 void TestConnections::initTestCase()
 {
-    NameLookup::replaceSystemResolver([](const QString &host) {
+    NameLookup::replacement() = [](const QString &host) {
         return host == QLatin1String("localhost") ? QList<QHostAddress>{QHostAddress::LocalHost}
                                                   : QList<QHostAddress>{};
-    });
+    };
 }
 
 void TestConnections::connectionsWindowOpensOnceAndFresh()
