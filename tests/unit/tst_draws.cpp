@@ -68,7 +68,6 @@ struct TwoCopies
 // How long a copy waits for the other's next step here, instead of the real seconds.
 constexpr int WaitMs = 5;
 
-
 const QByteArray Salt(DrawProtocol::SaltBytes, 's');
 const QByteArray Secret(DrawProtocol::SecretBytes, 'k');
 const QByteArray OtherSecret(DrawProtocol::SecretBytes, 'x');

@@ -28,7 +28,6 @@ PortMappingResult mapping(PortMappingResult::Outcome outcome)
 constexpr int RenewalMs = 10;
 constexpr int StopWaitMs = 20;
 
-
 } // namespace
 
 class TestPortMapping : public QObject

@@ -28,7 +28,6 @@ BoardSnapshot sampleBoard()
 // fall within one delay even on a busy machine.
 constexpr int WriteDelayMs = 100;
 
-
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
