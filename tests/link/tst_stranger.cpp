@@ -32,6 +32,13 @@ enum class Case
 };
 
 constexpr qint64 MemoryAllowanceBytes = 50 * 1024 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory aside to catch a later use of it, so the process grows by
+// what it freed; the bound is checked in the plain build.
+constexpr bool MemoryIsMeasured = false;
+#else
+constexpr bool MemoryIsMeasured = true;
+#endif
 constexpr int AnswerMs = 1000;
 
 qint64 residentBytes()
@@ -197,7 +204,8 @@ void TestStranger::boardOutlastsTheFlood()
     const qint64 growth = residentBytes() - memoryBefore;
     qInfo("memory %+lld MB, %d announcement box(es), %lld other box(es)", growth >> 20,
           seat.platform.announcementBoxes, qlonglong(seat.platform.boxes.size()));
-    QVERIFY2(growth < MemoryAllowanceBytes, qPrintable(QString::number(growth >> 20) + " MB"));
+    QVERIFY2(!MemoryIsMeasured || growth < MemoryAllowanceBytes,
+             qPrintable(QString::number(growth >> 20) + " MB"));
     seat.window->close();
     QCOMPARE(seat.platform.programEnds, 1);
     if (other)
