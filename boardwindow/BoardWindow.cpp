@@ -168,6 +168,16 @@ void BoardWindow::startListening()
     m_table->listen();
 }
 
+void BoardWindow::openInvitation(const QString &text)
+{
+    Q_UNUSED(text);
+}
+
+void BoardWindow::setInvitedOnly(bool invitedOnly)
+{
+    Q_UNUSED(invitedOnly);
+}
+
 void BoardWindow::keepRecoveryIn(const QString &folder)
 {
     m_recovery = new BoardRecovery(folder, m_table->port(), m_controls, m_platform, this);

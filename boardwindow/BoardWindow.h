@@ -38,6 +38,13 @@ public:
     // start().
     void keepRecoveryIn(const QString &folder);
 
+    // Dials what the player was given: an invitation line or a bare address, as typed into
+    // "Connect to IP". A damaged invitation is reported on the status line.
+    void openInvitation(const QString &text);
+    // Whether only a copy with this table's invitation (or the same copy coming back after a
+    // lost link) may sit at the table; off by default.
+    void setInvitedOnly(bool invitedOnly);
+
     TableProtocol &table() const { return *m_table; }
     PeerLink &link() const;
 
