@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
-          fonts-liberation fonts-comic-neue fonts-dejavu-core libminiupnpc-dev libnatpmp-dev)
+          fonts-liberation fonts-comic-neue fonts-dejavu-core libminiupnpc-dev libnatpmp-dev
+          libssl-dev)
 # dpkg-shlibdeps, with which cpack works out the libraries the .deb depends on.
 packages+=(dpkg-dev)
 if [[ ${1:-} == --tests ]]; then
