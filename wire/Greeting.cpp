@@ -17,9 +17,9 @@ QString tag(int version)
     return TagPrefix + QString::number(version);
 }
 
-QString message()
+QString message(int version)
 {
-    return WireMessage::build(WireCode::Greeting, tag());
+    return WireMessage::build(WireCode::Greeting, tag(version));
 }
 
 QByteArray wireStart()

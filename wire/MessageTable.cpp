@@ -4,10 +4,10 @@
 
 namespace {
 
-const std::array<MessageCode, 23> &table()
+const std::array<MessageCode, 24> &table()
 {
     using enum MessageKind;
-    static const std::array<MessageCode, 23> codes = {{
+    static const std::array<MessageCode, 24> codes = {{
         {WireCode::Hand, ZoneText},
         {WireCode::LifePoints, LifePoints},
         {WireCode::Deck, ZoneText},
@@ -31,6 +31,7 @@ const std::array<MessageCode, 23> &table()
         {WireCode::DrawCommit, DrawStep},
         {WireCode::DrawAnswer, DrawStep},
         {WireCode::DrawReveal, DrawStep},
+        {WireCode::Ticket, Ticket},
     }};
     return codes;
 }
@@ -64,6 +65,7 @@ bool isPlainTable(const QString &code)
         return true;
     case MessageKind::Greeting:
     case MessageKind::DrawStep:
+    case MessageKind::Ticket:
     case MessageKind::Unknown:
         return false;
     }

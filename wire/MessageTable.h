@@ -14,11 +14,12 @@ enum class MessageKind
     Announcement, // a coin flip or dice roll drawn alone, shown in a box
     Greeting,     // our copies' greeting; never shown
     DrawStep,     // a step of a draw made by both copies; only between copies
+    Ticket,       // the invitation's ticket, the first message inside an encrypted link
     Unknown,      // no code of the table: dropped
 };
 
 // Every message code the two seats exchange. Codes 01 to 19 are the plain message table that
-// every peer speaks; 20 to 23 travel only between our copies, and a peer that knows only the
+// every peer speaks; 20 to 24 travel only between our copies, and a peer that knows only the
 // plain table drops them as unknown codes.
 namespace WireCode {
 inline const QString Hand = QStringLiteral("01");
@@ -44,6 +45,7 @@ inline const QString Greeting = QStringLiteral("20");
 inline const QString DrawCommit = QStringLiteral("21");
 inline const QString DrawAnswer = QStringLiteral("22");
 inline const QString DrawReveal = QStringLiteral("23");
+inline const QString Ticket = QStringLiteral("24");
 } // namespace WireCode
 
 struct MessageCode
