@@ -1,7 +1,7 @@
 #include "GracefulCloser.h"
 
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #if defined(Q_OS_WIN)
 #include <winsock2.h>
@@ -33,6 +33,9 @@ GracefulCloser::GracefulCloser(QTcpSocket *socket, QObject *parent)
     m_socket->disconnect();
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &GracefulCloser::shutDownSendingWhenFlushed);
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket))
+        connect(tls, &QSslSocket::encryptedBytesWritten, this,
+                &GracefulCloser::shutDownSendingWhenFlushed);
     connect(m_socket, &QTcpSocket::readyRead, this, &GracefulCloser::discardIncoming);
     connect(m_socket, &QTcpSocket::disconnected, this, &GracefulCloser::finish);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &GracefulCloser::finish);
@@ -49,7 +52,7 @@ void GracefulCloser::finishNow(int msecs)
     if (m_finished)
         return;
     const QDeadlineTimer deadline(msecs);
-    while (m_socket->bytesToWrite() > 0 && !deadline.hasExpired() &&
+    while (bytesToWrite() > 0 && !deadline.hasExpired() &&
            m_socket->state() == QAbstractSocket::ConnectedState) {
         if (!m_socket->waitForBytesWritten(int(deadline.remainingTime())))
             break;
@@ -66,7 +69,7 @@ void GracefulCloser::finishNow(int msecs)
 
 void GracefulCloser::shutDownSendingWhenFlushed()
 {
-    if (m_sendingShutDown || m_finished || m_socket->bytesToWrite() > 0)
+    if (m_sendingShutDown || m_finished || bytesToWrite() > 0)
         return;
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         finish();
@@ -74,6 +77,13 @@ void GracefulCloser::shutDownSendingWhenFlushed()
     }
     m_sendingShutDown = true;
     shutDownSendingSide(m_socket->socketDescriptor());
+}
+
+// Over TLS, what is still to be encrypted and what was encrypted but not yet sent.
+qint64 GracefulCloser::bytesToWrite() const
+{
+    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
+    return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
 }
 
 void GracefulCloser::discardIncoming()

@@ -30,6 +30,8 @@ private:
     void discardIncoming();
     void finish();
 
+    qint64 bytesToWrite() const;
+
     QTcpSocket *m_socket;
     QTimer m_deadline;
     bool m_sendingShutDown = false;

@@ -76,4 +76,58 @@ QString relinkGaveUp()
     return tr("Disconnected: could not reconnect within two minutes");
 }
 
+QString olderProgram()
+{
+    return tr("Not connected: the other side is an older program that cannot protect the link, "
+              "so nothing was sent. Ask the other player to update, or connect with the bare "
+              "address to play unprotected");
+}
+
+QString notProtected()
+{
+    return tr("Disconnected: the link could not be encrypted; try connecting again");
+}
+
+QString notTheInvitingProgram()
+{
+    return tr("Not connected: the program at that address is not the one that made the "
+              "invitation, so nothing was sent. Check the address with the other player, or "
+              "ask for a new invitation");
+}
+
+QString noTicket()
+{
+    return tr("Disconnected: the other copy did not present its invitation");
+}
+
+QString seatKeptForOpponent()
+{
+    return tr("Disconnected: this table is waiting for its own opponent to come back");
+}
+
+QString tooManyArrivals()
+{
+    return tr("too many connections at once");
+}
+
+QString arrivalSilent(int seconds)
+{
+    return tr("it did not identify itself within %n seconds", seconds);
+}
+
+QString arrivalNotInvited()
+{
+    return tr("it did not come with this table's invitation");
+}
+
+QString arrivalUnprotected()
+{
+    return tr("it is an older program that cannot protect the link");
+}
+
+QString arrivalNotTheOpponent()
+{
+    return tr("it is not the opponent whose link was lost");
+}
+
 } // namespace LinkSentences

@@ -18,5 +18,21 @@ QString oversizedRefused();
 QString connectionLost();
 // The side that dialled stopped dialling a lost link again (after Relinker::WindowMs).
 QString relinkGaveUp();
+// A copy dialled with an invitation, and the other end cannot encrypt the link.
+QString olderProgram();
+// The switch to TLS failed or took too long.
+QString notProtected();
+// The certificate the other end showed is not the one the invitation names.
+QString notTheInvitingProgram();
+// An encrypted peer that did not start with its ticket.
+QString noTicket();
+// The goodbye to a copy that tries to take the seat of a lost link it did not hold.
+QString seatKeptForOpponent();
+// Why a requester was turned away, for this player: "Refused a connection from ADDRESS: ...".
+QString tooManyArrivals();
+QString arrivalSilent(int seconds);
+QString arrivalNotInvited();
+QString arrivalUnprotected();
+QString arrivalNotTheOpponent();
 
 } // namespace LinkSentences

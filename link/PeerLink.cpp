@@ -9,7 +9,9 @@
 #include "wire/Greeting.h"
 #include "wire/WireMessage.h"
 
-#include <QTcpSocket>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTimer>
 
 namespace {
 
@@ -87,20 +89,76 @@ QString PeerLink::listenError() const
 
 void PeerLink::accept(int requestId)
 {
-    if (QTcpSocket *request = m_listener->take(requestId)) {
+    if (QSslSocket *request = m_listener->take(requestId)) {
         m_relinker->stop();
         m_accepted = true;
+        m_lastInvited = false;
         startSession()->accept(request);
     }
 }
 
-void PeerLink::dial(const QString &host, int port)
+void PeerLink::audition(int requestId)
+{
+    QSslSocket *request = m_listener->take(requestId);
+    if (!request)
+        return;
+    if (m_candidates.size() >= MostAuditions) {
+        const QString address = request->peerAddress().toString();
+        request->abort();
+        request->deleteLater();
+        emit arrivalRefused(address, LinkSentences::tooManyArrivals());
+        return;
+    }
+    PeerSession *candidate = newSession();
+    m_candidates.append(candidate);
+    candidate->accept(request);
+    QTimer::singleShot(AuditionMs, candidate, [this, candidate] {
+        refuseCandidate(candidate, {}, LinkSentences::arrivalSilent(AuditionMs / 1000));
+    });
+}
+
+void PeerLink::dial(const QString &host, int port, const QByteArray &fingerprint,
+                    const QByteArray &ticket)
 {
     m_relinker->stop();
     m_accepted = false;
     m_dialledHost = host;
     m_dialledPort = port;
-    startSession()->dial(host, port);
+    m_lastInvited = !fingerprint.isEmpty();
+    m_lastPeerFingerprint.clear();
+    PeerSession *session = startSession();
+    session->expectPeer(fingerprint, ticket);
+    session->dial(host, port);
+}
+
+void PeerLink::setIdentity(const QSslCertificate &certificate, const QSslKey &key)
+{
+    m_tls = QSslConfiguration::defaultConfiguration();
+    m_tls.setLocalCertificate(certificate);
+    m_tls.setPrivateKey(key);
+    m_tls.setProtocol(QSsl::TlsV1_3OrLater);
+    // Both sides show a certificate; neither is checked against an authority (they are
+    // self-signed), only against the fingerprint the players exchanged.
+    m_tls.setPeerVerifyMode(QSslSocket::QueryPeer);
+    m_tls.setCaCertificates({});
+}
+
+PeerLink::Protection PeerLink::protection() const
+{
+    return m_protection;
+}
+
+void PeerLink::setProtection(Protection protection)
+{
+    if (m_protection == protection)
+        return;
+    m_protection = protection;
+    emit protectionChanged();
+}
+
+bool PeerLink::isListening() const
+{
+    return m_listener->isListening();
 }
 
 bool PeerLink::send(const QString &message)
@@ -129,6 +187,11 @@ void PeerLink::endLink(bool goodbye)
     if (goodbye && isConnected())
         send(WireMessage::build(WireCode::Status, StatusText::Disconnected));
     m_listener->close();
+    for (PeerSession *candidate : std::exchange(m_candidates, {})) {
+        candidate->disconnect(this);
+        candidate->abort();
+        candidate->deleteLater();
+    }
     if (PeerSession *session = m_session) {
         // Settling the handshake may end the session from the other side meanwhile.
         QTcpSocket *open = session->takeForClosing();
@@ -183,31 +246,156 @@ void PeerLink::setRelinkTimes(int retryMs, int windowMs)
 PeerSession *PeerLink::startSession()
 {
     dropSession();
-    m_session = new PeerSession(this);
-    m_session->setKeepAliveTimes(m_keepAliveMs, m_silenceLimitMs);
-    connect(m_session, &PeerSession::messageArrived, this, [this](const WireMessage &message) {
-        // A goodbye may carry the reason after "Disconnected".
-        if (message.code == WireCode::Status &&
-            message.payload.startsWith(StatusText::Disconnected))
-            m_peerSaidGoodbye = true;
-        emit messageReceived(message);
-    });
-    connect(m_session, &PeerSession::framingAgreed, this, [this] {
+    m_session = newSession();
+    return m_session;
+}
+
+// A session's signals count for the seat only from the seated session; from one that is being
+// auditioned they decide whether it takes the seat.
+PeerSession *PeerLink::newSession()
+{
+    auto *session = new PeerSession(this);
+    session->setKeepAliveTimes(m_keepAliveMs, m_silenceLimitMs);
+    session->setTls(m_tls);
+    connect(session, &PeerSession::messageArrived, this,
+            [this, session](const WireMessage &message) {
+                if (session != m_session) {
+                    refuseCandidate(session, {}, LinkSentences::arrivalNotInvited());
+                    return;
+                }
+                // A goodbye may carry the reason after "Disconnected".
+                if (message.code == WireCode::Status &&
+                    message.payload.startsWith(StatusText::Disconnected))
+                    m_peerSaidGoodbye = true;
+                if (!m_betweenCopies)
+                    setProtection(Protection::Plain);
+                emit messageReceived(message);
+            });
+    connect(session, &PeerSession::framingAgreed, this, [this, session] {
+        if (session != m_session) {
+            // An older copy, unencrypted, only takes back a link that was unencrypted too.
+            if (m_relinker->isActive() && m_lastPeerFingerprint.isEmpty())
+                takeSeat(session, false);
+            else
+                refuseCandidate(session, {}, LinkSentences::arrivalUnprotected());
+            return;
+        }
         m_betweenCopies = true;
         m_relinker->stop();
+        m_lastPeerFingerprint = session->peerFingerprint();
+        setProtection(!session->isEncrypted() ? Protection::Plain
+                      : m_lastInvited         ? Protection::Invited
+                                              : Protection::Encrypted);
         emit framingAgreed();
     });
-    connect(m_session, &PeerSession::closedByPeer, this,
-            [this] { sessionEnded(Ending::PeerClosed, {}); });
-    connect(m_session, &PeerSession::linkFailed, this,
-            [this](const QString &description) { sessionEnded(Ending::LinkFailed, description); });
-    connect(m_session, &PeerSession::connectFailed, this, [this](const QString &description) {
-        sessionEnded(Ending::ConnectFailed, description);
-    });
-    connect(m_session, &PeerSession::peerMisbehaved, this, [this](const QString &description) {
-        sessionEnded(Ending::PeerMisbehaved, description);
-    });
-    return m_session;
+    connect(session, &PeerSession::ticketPresented, this,
+            [this, session](const QByteArray &ticket) { judgeTicket(session, ticket); });
+    const auto ended = [this, session](Ending ending, const QString &description) {
+        if (session == m_session)
+            sessionEnded(ending, description);
+        else if (ending == Ending::PeerMisbehaved)
+            refuseCandidate(session, {}, description);
+        else
+            dropCandidate(session);
+    };
+    connect(session, &PeerSession::closedByPeer, this, [ended] { ended(Ending::PeerClosed, {}); });
+    connect(session, &PeerSession::linkFailed, this,
+            [ended](const QString &description) { ended(Ending::LinkFailed, description); });
+    connect(session, &PeerSession::connectFailed, this,
+            [ended](const QString &description) { ended(Ending::ConnectFailed, description); });
+    connect(session, &PeerSession::peerMisbehaved, this,
+            [ended](const QString &description) { ended(Ending::PeerMisbehaved, description); });
+    return session;
+}
+
+// A copy that came back after a lost link is admitted by its certificate alone; any other is
+// judged by the owner.
+void PeerLink::judgeTicket(PeerSession *session, const QByteArray &ticket)
+{
+    SeatVerdict verdict;
+    if (m_relinker->isActive() && !m_relinker->dials() && !m_lastPeerFingerprint.isEmpty()) {
+        verdict.admitted = session->peerFingerprint() == m_lastPeerFingerprint;
+        verdict.invited = m_lastInvited;
+        verdict.goodbye = LinkSentences::seatKeptForOpponent();
+        verdict.reason = LinkSentences::arrivalNotTheOpponent();
+    } else if (m_judge) {
+        verdict = m_judge({ticket, session->peerAddress(), session != m_session && isConnected()});
+    } else {
+        verdict.admitted = true;
+    }
+    if (verdict.admitted) {
+        if (session == m_session) {
+            m_lastInvited = verdict.invited;
+            session->admit();
+        } else {
+            takeSeat(session, verdict.invited);
+        }
+        return;
+    }
+    if (session != m_session) {
+        refuseCandidate(session, verdict.goodbye, verdict.reason);
+        return;
+    }
+    // The requester that took the free seat at once: the seat is free again.
+    emit arrivalRefused(session->peerAddress(), verdict.reason);
+    session->refuse(verdict.goodbye, verdict.reason);
+}
+
+// The seated peer, if any, is let go with a goodbye, as when the player leaves.
+void PeerLink::takeSeat(PeerSession *candidate, bool invited)
+{
+    m_candidates.removeOne(candidate);
+    QString letGo;
+    if (PeerSession *seated = m_session) {
+        letGo = seated->peerAddress();
+        if (isConnected())
+            seated->send(WireMessage::build(WireCode::Status, StatusText::Disconnected));
+        QTcpSocket *open = seated->takeForClosing();
+        if (m_session == seated)
+            dropSession();
+        if (open)
+            new GracefulCloser(open, this);
+    }
+    m_relinker->stop();
+    m_listener->setOnlyCopies(false);
+    m_session = candidate;
+    m_accepted = true;
+    m_lastInvited = invited;
+    emit seatTaken(letGo);
+    if (m_session != candidate)
+        return;
+    if (candidate->isEncrypted()) {
+        candidate->admit();
+        return;
+    }
+    // An older copy: its framing was agreed while it was heard out.
+    m_betweenCopies = true;
+    setProtection(Protection::Plain);
+    emit framingAgreed();
+}
+
+void PeerLink::refuseCandidate(PeerSession *candidate, const QString &goodbye,
+                               const QString &reason)
+{
+    if (!m_candidates.removeOne(candidate))
+        return;
+    const QString address = candidate->peerAddress();
+    candidate->disconnect(this);
+    if (goodbye.isEmpty())
+        candidate->abort();
+    else
+        candidate->refuse(goodbye, reason);
+    candidate->deleteLater();
+    emit arrivalRefused(address, reason);
+}
+
+void PeerLink::dropCandidate(PeerSession *candidate)
+{
+    if (!m_candidates.removeOne(candidate))
+        return;
+    candidate->disconnect(this);
+    candidate->abort();
+    candidate->deleteLater();
 }
 
 void PeerLink::sessionEnded(Ending ending, const QString &description)
@@ -262,7 +450,10 @@ void PeerLink::retryRelink(const QString &host, int port)
     // attempt that hangs in a network that is still down does not delay the next one.
     if (isConnected())
         return;
-    startSession()->dial(host, port);
+    // Over TLS only the same copy is taken back; it needs no ticket.
+    PeerSession *session = startSession();
+    session->expectPeer(m_lastPeerFingerprint, {});
+    session->dial(host, port);
 }
 
 void PeerLink::relinkGaveUp()
@@ -283,6 +474,7 @@ void PeerLink::relinkGaveUp()
 
 void PeerLink::dropSession()
 {
+    setProtection(Protection::None);
     m_connectFailed = false;
     m_betweenCopies = false;
     m_peerSaidGoodbye = false;

@@ -2,8 +2,12 @@
 
 #include "wire/WireMessage.h"
 
+#include <QList>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
+
+#include <functional>
 
 class PeerListener;
 class PeerSession;
@@ -28,7 +32,15 @@ class Relinker;
 // does: connectionRequested on the accepting side, then framingAgreed on both. close,
 // sayGoodbyeAndClose, listen, dial and accept end the search. When it runs out,
 // relinkStatusChanged says what this side does from then on. A link with a peer that only
-// knows the plain table is never looked for again.
+// knows the plain table is never looked for again. Over TLS, only the copy with the same
+// certificate may take a lost link back.
+//
+// Who sits at the table. A requester the owner accepts takes the seat at once, as always. A
+// requester the owner auditions is heard out beside the seated link instead (up to
+// MostAuditions at once, each for AuditionMs): only one of our copies that switches to TLS
+// and whose ticket the owner's seat judge admits takes the seat, and the peer sitting there is
+// let go with a goodbye. Every other one is refused (arrivalRefused), and the seated link
+// never notices.
 class PeerLink : public QObject
 {
     Q_OBJECT
@@ -42,6 +54,36 @@ public:
         Failed // the last dial could not be made
     };
     Q_ENUM(State)
+
+    // How the current link is protected.
+    enum class Protection
+    {
+        None,      // no link
+        Plain,     // a peer that cannot encrypt: a plain peer or an older copy
+        Encrypted, // TLS, with a copy that came without an invitation
+        Invited    // TLS, with the copy the invitation named (or that used its ticket)
+    };
+    Q_ENUM(Protection)
+
+    static constexpr int MostAuditions = 8;
+    static constexpr int AuditionMs = 10000;
+
+    // A copy that presented its ticket over TLS, for the owner to judge.
+    struct SeatClaim
+    {
+        QByteArray ticket; // empty: it came without an invitation
+        QString address;
+        bool seatTaken = false; // someone sits at the table now
+    };
+    struct SeatVerdict
+    {
+        bool admitted = false;
+        bool invited = false;
+        // For a refused copy: its goodbye ("Disconnected: ..."), and a sentence for this player.
+        QString goodbye;
+        QString reason;
+    };
+    using SeatJudge = std::function<SeatVerdict(const SeatClaim &)>;
 
     explicit PeerLink(QObject *parent = nullptr);
     ~PeerLink() override;
@@ -60,7 +102,18 @@ public:
     bool listen();
     QString listenError() const;
     void accept(int requestId);
-    void dial(const QString &host, int port);
+    void audition(int requestId);
+    // Dials the other player. With a fingerprint (from an invitation) the peer must show that
+    // certificate over TLS before anything is sent, and is then given the ticket.
+    void dial(const QString &host, int port, const QByteArray &fingerprint = {},
+              const QByteArray &ticket = {});
+    // This copy's certificate and key: links with copies that encrypt use TLS. Without them
+    // every link is unencrypted, as with an older copy.
+    void setIdentity(const QSslCertificate &certificate, const QSslKey &key);
+    // Judges every copy that presents a ticket; without one every copy is admitted unverified.
+    void setSeatJudge(SeatJudge judge) { m_judge = std::move(judge); }
+    Protection protection() const;
+    bool isListening() const;
     // Sends one message; false when the link is not connected or the send failed.
     bool send(const QString &message);
     // Ends whatever the link is doing; a connected link is closed gracefully. A peer that is
@@ -95,6 +148,12 @@ signals:
     // The status line should read `text` while a lost link is looked for, and once the search
     // ran out.
     void relinkStatusChanged(const QString &text);
+    // An auditioned copy took the seat; the peer sitting there before, at `letGo` (empty when
+    // the seat was free), was let go.
+    void seatTaken(const QString &letGo);
+    // A requester was turned away, with its address and why, in words for this player.
+    void arrivalRefused(const QString &address, const QString &reason);
+    void protectionChanged();
 
 private:
     enum class Ending
@@ -107,6 +166,12 @@ private:
 
     void endLink(bool goodbye);
     PeerSession *startSession();
+    PeerSession *newSession();
+    void judgeTicket(PeerSession *session, const QByteArray &ticket);
+    void takeSeat(PeerSession *candidate, bool invited);
+    void refuseCandidate(PeerSession *candidate, const QString &goodbye, const QString &reason);
+    void dropCandidate(PeerSession *candidate);
+    void setProtection(Protection protection);
     void sessionEnded(Ending ending, const QString &description);
     void startRelinking();
     void retryRelink(const QString &host, int port);
@@ -127,6 +192,14 @@ private:
     // Of the current session: the peer is one of our copies; the peer said goodbye.
     bool m_betweenCopies = false;
     bool m_peerSaidGoodbye = false;
+    QList<PeerSession *> m_candidates;
+    QSslConfiguration m_tls;
+    SeatJudge m_judge;
+    Protection m_protection = Protection::None;
+    // Of the last link that came up: how it was protected and the certificate the peer showed,
+    // which alone may take a lost link back.
+    bool m_lastInvited = false;
+    QByteArray m_lastPeerFingerprint;
     int m_keepAliveMs = 0;
     int m_silenceLimitMs = 0;
 };

@@ -3,9 +3,10 @@
 #include "LinkSentences.h"
 #include "wire/Greeting.h"
 
+#include "SwitchableServer.h"
+
 #include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 namespace {
@@ -23,7 +24,7 @@ PeerListener::PeerListener(QObject *parent)
 bool PeerListener::listen(int port)
 {
     close();
-    m_server = new QTcpServer(this);
+    m_server = new SwitchableServer(this);
     connect(m_server, &QTcpServer::newConnection, this, &PeerListener::offerPendingRequests);
     // Any is one socket for IPv6 and IPv4 peers alike (IPv4 ones arrive as mapped addresses),
     // or IPv4 alone on a machine without IPv6.
@@ -44,11 +45,11 @@ int PeerListener::port() const
 void PeerListener::close()
 {
     // Deleted later: close() may run inside the server's own newConnection signal.
-    if (QTcpServer *server = std::exchange(m_server, nullptr)) {
+    if (SwitchableServer *server = std::exchange(m_server, nullptr)) {
         server->close();
         server->deleteLater();
     }
-    for (QTcpSocket *request : std::exchange(m_screened, {})) {
+    for (QSslSocket *request : std::exchange(m_screened, {})) {
         request->disconnect(this);
         refuse(request);
     }
@@ -57,7 +58,7 @@ void PeerListener::close()
 void PeerListener::offerPendingRequests()
 {
     while (m_server && m_server->hasPendingConnections()) {
-        QTcpSocket *request = m_server->nextPendingConnection();
+        auto *request = static_cast<QSslSocket *>(m_server->nextPendingConnection());
         request->setParent(this);
         if (m_onlyCopies)
             screen(request);
@@ -66,31 +67,31 @@ void PeerListener::offerPendingRequests()
     }
 }
 
-void PeerListener::offer(QTcpSocket *request)
+void PeerListener::offer(QSslSocket *request)
 {
     const int id = ++m_lastRequestId;
     m_requests.insert(id, request);
     emit requested(id);
-    if (QTcpSocket *untaken = m_requests.take(id))
+    if (QSslSocket *untaken = m_requests.take(id))
         refuse(untaken);
 }
 
-void PeerListener::refuse(QTcpSocket *request)
+void PeerListener::refuse(QSslSocket *request)
 {
     request->abort();
     request->deleteLater();
 }
 
-void PeerListener::screen(QTcpSocket *request)
+void PeerListener::screen(QSslSocket *request)
 {
     if (m_screened.size() >= MostScreened) {
         refuse(request);
         return;
     }
     m_screened.append(request);
-    connect(request, &QTcpSocket::readyRead, this, [this, request] { checkGreeting(request); });
-    connect(request, &QTcpSocket::disconnected, this, [this, request] { dropScreened(request); });
-    connect(request, &QTcpSocket::errorOccurred, this, [this, request] { dropScreened(request); });
+    connect(request, &QSslSocket::readyRead, this, [this, request] { checkGreeting(request); });
+    connect(request, &QSslSocket::disconnected, this, [this, request] { dropScreened(request); });
+    connect(request, &QSslSocket::errorOccurred, this, [this, request] { dropScreened(request); });
     QTimer::singleShot(Greeting::WaitMs, this, [this, request = QPointer(request)] {
         if (request)
             dropScreened(request);
@@ -99,7 +100,7 @@ void PeerListener::screen(QTcpSocket *request)
 }
 
 // The greeting is only looked at, not read: the session that takes the request reads it.
-void PeerListener::checkGreeting(QTcpSocket *request)
+void PeerListener::checkGreeting(QSslSocket *request)
 {
     if (!m_screened.contains(request))
         return;
@@ -117,7 +118,7 @@ void PeerListener::checkGreeting(QTcpSocket *request)
     offer(request);
 }
 
-void PeerListener::dropScreened(QTcpSocket *request)
+void PeerListener::dropScreened(QSslSocket *request)
 {
     if (!m_screened.removeOne(request))
         return;
@@ -125,9 +126,9 @@ void PeerListener::dropScreened(QTcpSocket *request)
     refuse(request);
 }
 
-QTcpSocket *PeerListener::take(int requestId)
+QSslSocket *PeerListener::take(int requestId)
 {
-    QTcpSocket *request = m_requests.take(requestId);
+    QSslSocket *request = m_requests.take(requestId);
     if (request)
         request->setParent(nullptr);
     return request;

@@ -6,9 +6,12 @@
 #include "TcpOptions.h"
 #include "wire/Greeting.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QScopedValueRollback>
-#include <QTcpSocket>
+#include <QSslSocket>
+
+#include <optional>
 
 namespace {
 
@@ -19,6 +22,8 @@ bool replacesEarlier(const QString &message)
     return MessageTable::kindOf(message.left(2)) == MessageKind::ZoneText;
 }
 
+constexpr auto TicketEncoding = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
+
 } // namespace
 
 PeerSession::PeerSession(QObject *parent)
@@ -26,7 +31,17 @@ PeerSession::PeerSession(QObject *parent)
 {
     m_greetingWait.setSingleShot(true);
     m_greetingWait.setInterval(Greeting::WaitMs);
-    connect(&m_greetingWait, &QTimer::timeout, this, &PeerSession::settleOnPlainSending);
+    connect(&m_greetingWait, &QTimer::timeout, this, [this] {
+        // Expecting a certain copy, this side never settles on sending in the clear.
+        if (m_expectedPeer.isEmpty())
+            settleOnPlainSending();
+        else
+            failSecuring(LinkSentences::olderProgram());
+    });
+    m_secureWait.setSingleShot(true);
+    m_secureWait.setInterval(SecureWithinMs);
+    connect(&m_secureWait, &QTimer::timeout, this,
+            [this] { failSecuring(LinkSentences::notProtected()); });
     m_connectWait.setSingleShot(true);
     m_connectWait.setInterval(ConnectTimeoutMs);
     connect(&m_connectWait, &QTimer::timeout, this,
@@ -49,9 +64,36 @@ void PeerSession::setKeepAliveTimes(int keepAliveMs, int silenceLimitMs)
     m_silence.setInterval(silenceLimitMs);
 }
 
+void PeerSession::setTls(const QSslConfiguration &configuration)
+{
+    m_tls = configuration;
+    m_hasTls = !configuration.localCertificate().isNull();
+}
+
+void PeerSession::expectPeer(const QByteArray &fingerprint, const QByteArray &ticket)
+{
+    m_expectedPeer = fingerprint;
+    m_ticket = ticket;
+}
+
+int PeerSession::greetingVersion() const
+{
+    return m_hasTls ? Greeting::Version : Greeting::EncryptsFromVersion - 1;
+}
+
+QString PeerSession::peerAddress() const
+{
+    if (!m_socket)
+        return {};
+    const QHostAddress address = m_socket->peerAddress();
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
 void PeerSession::dial(const QString &host, int port)
 {
-    auto *socket = new QTcpSocket(this);
+    auto *socket = new QSslSocket(this);
     adopt(socket, false);
     m_remoteHost = host;
     connect(socket, &QTcpSocket::connected, this, &PeerSession::onConnected);
@@ -77,7 +119,7 @@ void PeerSession::dial(const QString &host, int port)
         Qt::QueuedConnection);
 }
 
-void PeerSession::accept(QTcpSocket *request)
+void PeerSession::accept(QSslSocket *request)
 {
     adopt(request, true);
     TcpOptions::tuneForLiveLink(*request);
@@ -86,7 +128,7 @@ void PeerSession::accept(QTcpSocket *request)
     QMetaObject::invokeMethod(this, &PeerSession::readIncoming, Qt::QueuedConnection);
 }
 
-void PeerSession::adopt(QTcpSocket *socket, bool accepted)
+void PeerSession::adopt(QSslSocket *socket, bool accepted)
 {
     m_socket = socket;
     socket->setParent(this);
@@ -94,6 +136,7 @@ void PeerSession::adopt(QTcpSocket *socket, bool accepted)
     m_linkWasUp = accepted;
     connect(socket, &QTcpSocket::readyRead, this, &PeerSession::readIncoming);
     connect(socket, &QTcpSocket::bytesWritten, this, &PeerSession::sendQueued);
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PeerSession::sendQueued);
     connect(socket, &QTcpSocket::disconnected, this, &PeerSession::onPeerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerSession::onSocketError);
 }
@@ -113,12 +156,12 @@ void PeerSession::onConnected()
     m_linkWasUp = true;
     m_awaitingGreeting = true;
     m_greetingWait.start();
-    writeBytes(WireMessage::framedBytes(Greeting::message()));
+    writeBytes(WireMessage::framedBytes(Greeting::message(greetingVersion())));
 }
 
 bool PeerSession::send(const QString &message)
 {
-    if (m_awaitingGreeting) {
+    if (m_awaitingGreeting || m_securing) {
         m_heldBack.append(message);
         return true;
     }
@@ -155,8 +198,13 @@ bool PeerSession::sendQueued()
 
 bool PeerSession::networkKeepsUp() const
 {
-    return m_socket &&
-           m_socket->bytesToWrite() + TcpOptions::unsentBytes(*m_socket) < SendAheadBytes;
+    return m_socket && bytesWaiting() < SendAheadBytes;
+}
+
+qint64 PeerSession::bytesWaiting() const
+{
+    return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() +
+           TcpOptions::unsentBytes(*m_socket);
 }
 
 bool PeerSession::writeMessage(const QString &message)
@@ -167,7 +215,7 @@ bool PeerSession::writeMessage(const QString &message)
 
 bool PeerSession::writeBytes(const QByteArray &bytes)
 {
-    QTcpSocket *socket = m_socket;
+    QSslSocket *socket = m_socket;
     if (!socket)
         return false;
     if (socket->write(bytes) == bytes.size()) {
@@ -198,14 +246,33 @@ void PeerSession::readIncoming()
     // A peer that frames its messages also sends keep-alives, so its silence means trouble.
     if (m_reader.isFramed())
         m_silence.start();
-    const QTcpSocket *reading = m_socket;
+    const QSslSocket *reading = m_socket;
+    std::optional<QByteArray> ticket;
     for (const QString &text : std::as_const(texts)) {
         WireMessage message = WireMessage::parse(text);
-        if (Greeting::isGreeting(message)) {
+        if (m_awaitingTicket) {
+            // Inside TLS the dialling copy speaks first, and says nothing before its ticket.
+            m_awaitingTicket = false;
+            if (message.code != WireCode::Ticket) {
+                failSecuring(LinkSentences::noTicket());
+                return;
+            }
+            ticket = QByteArray::fromBase64(message.payload.toLatin1(), TicketEncoding);
+        } else if (Greeting::isGreeting(message)) {
+            if (m_peerVersion != 0)
+                continue; // one greeting a link
             m_peerVersion = Greeting::versionOf(message.payload);
             onGreeting();
-        } else
+            // What came with the greeting is not carried into the encrypted link.
+            if (m_securing || m_socket != reading)
+                return;
+        } else if (message.code != WireCode::Ticket)
             m_inbox.enqueue(std::move(message));
+    }
+    if (ticket) {
+        emit ticketPresented(*ticket);
+        if (m_socket != reading)
+            return;
     }
     deliverInbox();
     if (!withinLimits && m_socket == reading)
@@ -216,7 +283,7 @@ void PeerSession::readIncoming()
 // while it handles one; those join the queue and are delivered after it, in order.
 void PeerSession::deliverInbox()
 {
-    if (m_delivering)
+    if (m_delivering || m_securing)
         return;
     const QScopedValueRollback delivering(m_delivering, true);
     while (!m_inbox.isEmpty())
@@ -225,10 +292,24 @@ void PeerSession::deliverInbox()
 
 void PeerSession::onGreeting()
 {
-    if (m_sendFramed)
+    if (m_sendFramed || m_securing)
         return;
     m_greetingWait.stop();
+    const bool encrypt = m_hasTls && m_peerVersion >= Greeting::EncryptsFromVersion;
+    if (!encrypt && !m_expectedPeer.isEmpty()) {
+        failSecuring(LinkSentences::olderProgram());
+        return;
+    }
     m_awaitingGreeting = false;
+    if (encrypt) {
+        // The accepting side answers the greeting in the clear, then both switch.
+        if (m_acceptedSide &&
+            !writeBytes(QByteArray(1, '\0') +
+                        WireMessage::framedBytes(Greeting::message(greetingVersion()))))
+            return;
+        startEncryption();
+        return;
+    }
     // The NUL ends any plain message we sent before; everything after it is framed.
     if (!writeBytes(QByteArray(1, '\0')))
         return;
@@ -239,6 +320,83 @@ void PeerSession::onGreeting()
     settleOnPlainSending();
     if (m_sendFramed)
         emit framingAgreed();
+}
+
+void PeerSession::startEncryption()
+{
+    m_securing = true;
+    // Inside TLS every message is framed; nothing read before the switch is kept.
+    m_reader.reset();
+    QStringList none;
+    m_reader.feed(QByteArray(1, '\0'), none);
+    m_inbox.clear();
+    m_socket->setSslConfiguration(m_tls);
+    connect(m_socket, &QSslSocket::encrypted, this, &PeerSession::onEncrypted);
+    // The certificates are self-signed: who the peer is comes from its fingerprint, which the
+    // dialling side checks against the invitation and the owner judges on the accepting side.
+    QSslSocket *socket = m_socket;
+    connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->ignoreSslErrors(); });
+    m_secureWait.start();
+    if (m_acceptedSide)
+        m_socket->startServerEncryption();
+    else
+        m_socket->startClientEncryption();
+}
+
+void PeerSession::onEncrypted()
+{
+    m_encrypted = true;
+    m_peerFingerprint = m_socket->peerCertificate().digest(QCryptographicHash::Sha256);
+    if (m_acceptedSide) {
+        m_awaitingTicket = true;
+        readIncoming();
+        return;
+    }
+    if (!m_expectedPeer.isEmpty() &&
+        (m_peerFingerprint.isEmpty() || !m_peerFingerprint.startsWith(m_expectedPeer))) {
+        failSecuring(LinkSentences::notTheInvitingProgram());
+        return;
+    }
+    m_secureWait.stop();
+    m_securing = false;
+    m_sendFramed = true;
+    if (!writeMessage(WireMessage::build(WireCode::Ticket,
+                                         QString::fromLatin1(m_ticket.toBase64(TicketEncoding)))))
+        return;
+    settleOnPlainSending();
+    if (m_socket)
+        emit framingAgreed();
+}
+
+void PeerSession::admit()
+{
+    if (!m_securing || !m_encrypted || !m_acceptedSide || !m_socket)
+        return;
+    m_secureWait.stop();
+    m_securing = false;
+    m_sendFramed = true;
+    m_keepAlive.start();
+    settleOnPlainSending();
+    if (!m_socket)
+        return;
+    emit framingAgreed();
+    deliverInbox();
+}
+
+void PeerSession::refuse(const QString &goodbye, const QString &reason)
+{
+    if (!m_socket)
+        return;
+    m_sendFramed = m_encrypted || m_sendFramed;
+    endWithGoodbye(goodbye, reason);
+}
+
+void PeerSession::failSecuring(const QString &description)
+{
+    if (!m_socket)
+        return;
+    abort();
+    emit peerMisbehaved(description);
 }
 
 void PeerSession::settleOnPlainSending()
@@ -259,6 +417,10 @@ void PeerSession::onSocketError()
 {
     if (!m_socket || sender() != m_socket)
         return;
+    if (m_securing) {
+        failSecuring(LinkSentences::notProtected());
+        return;
+    }
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
         // The peer closing or resetting the link is followed by `disconnected`; anything
         // else (keep-alive probes or data left unanswered) means the way to it was lost.
@@ -301,13 +463,20 @@ void PeerSession::onPeerClosed()
 // that.
 void PeerSession::refuseOversizedFrame()
 {
-    writeMessage(WireMessage::build(WireCode::Status, LinkSentences::oversizedRefused()));
-    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    endWithGoodbye(LinkSentences::oversizedRefused(), LinkSentences::frameTooLarge());
+}
+
+void PeerSession::endWithGoodbye(const QString &goodbye, const QString &reason)
+{
+    writeMessage(WireMessage::build(WireCode::Status, goodbye));
+    if (!m_socket)
+        return;
+    QSslSocket *socket = std::exchange(m_socket, nullptr);
     socket->disconnect(this);
     socket->setParent(nullptr);
     abort();
     new GracefulCloser(socket, parent());
-    emit peerMisbehaved(LinkSentences::frameTooLarge());
+    emit peerMisbehaved(reason);
 }
 
 void PeerSession::failLink(const QString &description, bool peerMisbehaved)
@@ -333,7 +502,7 @@ QTcpSocket *PeerSession::takeForClosing()
         if (!writeMessage(m_outbox.takeFirst()))
             return nullptr;
     }
-    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    QSslSocket *socket = std::exchange(m_socket, nullptr);
     socket->disconnect(this);
     abort();
     return socket;
@@ -352,14 +521,21 @@ void PeerSession::settleHandshake()
             break;
         readIncoming();
     }
-    if (m_awaitingGreeting && m_socket)
-        settleOnPlainSending();
+    if (m_awaitingGreeting && m_socket) {
+        if (m_expectedPeer.isEmpty())
+            settleOnPlainSending();
+        else
+            abort(); // nothing goes out in the clear to a copy that was to show a certificate
+    }
 }
 
 void PeerSession::abort()
 {
     m_connectWait.stop();
     m_greetingWait.stop();
+    m_secureWait.stop();
+    m_securing = false;
+    m_awaitingTicket = false;
     m_keepAlive.stop();
     m_silence.stop();
     m_awaitingGreeting = false;
@@ -370,7 +546,7 @@ void PeerSession::abort()
     m_drain.stop();
     m_reader.reset();
     m_inbox.clear();
-    if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
+    if (QSslSocket *socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
         socket->abort();
         socket->deleteLater();

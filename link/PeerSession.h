@@ -6,9 +6,11 @@
 #include <QAbstractSocket>
 #include <QObject>
 #include <QQueue>
+#include <QSslConfiguration>
 #include <QStringList>
 #include <QTimer>
 
+class QSslSocket;
 class QTcpSocket;
 
 // One connection to the other player, from dialling or accepting to its end.
@@ -18,6 +20,20 @@ class QTcpSocket;
 //                       without one (a peer that only knows the plain form)
 //   accept(request)  -> the owner sends its first message; the requester's greeting, if any,
 //                       is read after it, so our replies follow that first message
+//
+// Between two copies that both greet with Greeting::EncryptsFromVersion or later, the link
+// switches to TLS 1.3 right after the greetings: the dialling side as client, the accepting
+// side as server, each showing its own certificate. What either side read before the switch
+// beyond the greeting is dropped, and nothing but the greetings crosses in the clear:
+//
+//   dialling side: TLS up -> the peer's certificate checked against the expected fingerprint,
+//                  if one was given (else the session ends, having sent nothing) -> the ticket
+//                  ("24" + ticket, perhaps empty) -> messages flow
+//   accepting side: TLS up -> the first message must be the ticket -> ticketPresented; the
+//                  owner calls admit() or refuse(), and until then nothing is delivered or sent
+//
+// A dialling side that expects a fingerprint never falls back to the clear: a peer that does
+// not answer with a version that encrypts ends the session before anything else is sent.
 //
 // Every message from the peer is parsed once and delivered by `messageArrived`, in the order
 // it was sent; the greeting and keep-alives are handled here and never delivered. The byte
@@ -50,12 +66,33 @@ public:
     // holds back small writes for a moment even on a fast link.
     static constexpr qint64 SendAheadBytes = 1024;
     static constexpr int DrainCheckMs = 5;
+    // From the greeting: how long the switch to TLS and the ticket may take.
+    static constexpr int SecureWithinMs = 10000;
 
     explicit PeerSession(QObject *parent = nullptr);
 
+    // The TLS settings (this copy's certificate and key) for links with copies that encrypt;
+    // without them the session greets with the version before encryption. Set before dial or
+    // accept.
+    void setTls(const QSslConfiguration &configuration);
+    // For a dialling session: the fingerprint (a leading part of the SHA-256 of the
+    // certificate) the peer must show, and the ticket to present once it has. With a
+    // fingerprint the session never sends anything unencrypted.
+    void expectPeer(const QByteArray &fingerprint, const QByteArray &ticket);
+
     // Starts one of the two ways a session begins; call one of them once.
     void dial(const QString &host, int port);
-    void accept(QTcpSocket *request);
+    void accept(QSslSocket *request);
+
+    // The accepting side's answer to ticketPresented. admit() lets messages flow (and
+    // framingAgreed follow); refuse() tells the peer `goodbye` and ends the session with
+    // peerMisbehaved(reason).
+    void admit();
+    void refuse(const QString &goodbye, const QString &reason);
+    bool isEncrypted() const { return m_encrypted; }
+    // SHA-256 of the certificate the peer showed over TLS; empty for an unencrypted link.
+    QByteArray peerFingerprint() const { return m_peerFingerprint; }
+    QString peerAddress() const;
 
     QAbstractSocket::SocketState socketState() const;
     // Sends one message in the form the peer reads, or holds it while the handshake is
@@ -88,9 +125,11 @@ signals:
     void linkFailed(const QString &description);
     void connectFailed(const QString &description);
     void peerMisbehaved(const QString &description);
+    // An accepting session over TLS read the peer's ticket (empty: it came without one).
+    void ticketPresented(const QByteArray &ticket);
 
 private:
-    void adopt(QTcpSocket *socket, bool accepted);
+    void adopt(QSslSocket *socket, bool accepted);
     void onConnected();
     void readIncoming();
     void deliverInbox();
@@ -107,8 +146,14 @@ private:
     void onPeerClosed();
     void failLink(const QString &description, bool peerMisbehaved = false);
     void refuseOversizedFrame();
+    int greetingVersion() const;
+    void startEncryption();
+    void onEncrypted();
+    void failSecuring(const QString &description);
+    void endWithGoodbye(const QString &goodbye, const QString &reason);
+    qint64 bytesWaiting() const;
 
-    QTcpSocket *m_socket = nullptr;
+    QSslSocket *m_socket = nullptr;
     QString m_remoteHost;
     MessageReader m_reader;
     QQueue<WireMessage> m_inbox;
@@ -118,6 +163,16 @@ private:
     bool m_sendFramed = false;
     int m_peerVersion = 0;
     bool m_awaitingGreeting = false;
+    QSslConfiguration m_tls;
+    bool m_hasTls = false;
+    QByteArray m_expectedPeer;
+    QByteArray m_ticket;
+    // From the greeting until the ticket was judged: nothing goes out and nothing is delivered.
+    bool m_securing = false;
+    bool m_awaitingTicket = false;
+    bool m_encrypted = false;
+    QByteArray m_peerFingerprint;
+    QTimer m_secureWait;
     bool m_waitingInPlace = false;
     // A name is being looked up before the socket dials.
     bool m_lookingUp = false;
