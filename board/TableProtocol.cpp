@@ -3,8 +3,13 @@
 #include "ZoneTable.h"
 #include "draws/DrawExchange.h"
 #include "link/PeerLink.h"
+#include "trust/Invitation.h"
 #include "wire/MessageReader.h"
 #include "wire/WireMessage.h"
+
+#include <QCryptographicHash>
+#include <QSslCertificate>
+#include <QSslKey>
 
 TableProtocol::TableProtocol(int port, QObject *parent)
     : QObject(parent)
@@ -33,6 +38,91 @@ TableProtocol::TableProtocol(int port, QObject *parent)
         m_draws->linkEnded();
     });
     connect(m_draws, &DrawExchange::outgoing, m_link, &PeerLink::send);
+    connect(m_link, &PeerLink::protectionChanged, this, &TableProtocol::protectionChanged);
+    connect(m_link, &PeerLink::seatTaken, this, &TableProtocol::seatTaken);
+    connect(m_link, &PeerLink::arrivalRefused, this,
+            [this](const QString &address, const QString &reason) {
+                emit statusNotice(tr("Refused a connection from %1: %2.").arg(address, reason));
+            });
+    connect(this, &TableProtocol::statusNotice, this,
+            [this](const QString &text) { m_lastNotice = text; });
+    m_link->setSeatJudge([this](const PeerLink::SeatClaim &claim) { return judge(claim); });
+}
+
+void TableProtocol::setIdentity(const QSslCertificate &certificate, const QSslKey &key)
+{
+    m_link->setIdentity(certificate, key);
+    m_fingerprint = certificate.digest(QCryptographicHash::Sha256);
+}
+
+PeerLink::Protection TableProtocol::protection() const
+{
+    return m_link->protection();
+}
+
+QString TableProtocol::protectionText(PeerLink::Protection protection)
+{
+    switch (protection) {
+    case PeerLink::Protection::Invited:
+        return tr("invited opponent, encrypted");
+    case PeerLink::Protection::Encrypted:
+        return tr("encrypted, not verified");
+    case PeerLink::Protection::Plain:
+        return tr("older program, not encrypted");
+    case PeerLink::Protection::None:
+        break;
+    }
+    return tr("not connected");
+}
+
+// A ticket decides: this table's current one seats its bearer, whoever sits there now. Without
+// a ticket a copy sits only at an open table, and only where nobody who spoke sits already.
+PeerLink::SeatVerdict TableProtocol::judge(const PeerLink::SeatClaim &claim)
+{
+    PeerLink::SeatVerdict verdict;
+    if (!claim.ticket.isEmpty()) {
+        if (m_tickets.redeem(claim.ticket) == TicketBook::Verdict::Valid) {
+            verdict.admitted = true;
+            verdict.invited = true;
+            emit invitationChanged();
+            return verdict;
+        }
+        verdict.goodbye = tr("Disconnected: this invitation was replaced or already used; ask "
+                             "the other player for a new one");
+        verdict.reason = tr("its invitation was replaced or already used");
+        return verdict;
+    }
+    if (m_invitedOnly) {
+        verdict.goodbye = tr("Disconnected: this table seats only the player it invited; ask "
+                             "the other player for an invitation");
+        verdict.reason = tr("it came without this table's invitation");
+        return verdict;
+    }
+    if (claim.seatTaken && (m_peerSpoke || m_link->protection() == PeerLink::Protection::Invited)) {
+        verdict.goodbye = tr("Disconnected: the table is taken");
+        verdict.reason = tr("the table is taken");
+        return verdict;
+    }
+    verdict.admitted = true;
+    return verdict;
+}
+
+void TableProtocol::renewInvitation()
+{
+    m_tickets.renew();
+    emit invitationChanged();
+}
+
+void TableProtocol::seatTaken(const QString &letGo)
+{
+    m_peerSpoke = false;
+    m_peerGoodbye.clear();
+    m_draws->linkEnded();
+    emit statusChanged(StatusText::Connected);
+    m_link->send(WireMessage::build(WireCode::Status, StatusText::Connected));
+    if (!letGo.isEmpty())
+        emit statusNotice(
+            tr("A copy with this table's invitation took the seat; %1 was let go.").arg(letGo));
 }
 
 TableProtocol::~TableProtocol()
@@ -62,6 +152,14 @@ void TableProtocol::dial(const QString &host, int port)
     m_link->dial(host, port);
 }
 
+void TableProtocol::dial(const Invitation &invitation)
+{
+    m_link->close();
+    m_peerGoodbye.clear();
+    emit statusChanged(StatusText::WaitingForResponse);
+    m_link->dial(invitation.host, invitation.port, invitation.fingerprint, invitation.ticket);
+}
+
 void TableProtocol::leave()
 {
     m_link->sayGoodbyeAndClose();
@@ -75,7 +173,10 @@ void TableProtocol::hangUp()
 
 void TableProtocol::acceptRequest(int requestId)
 {
-    m_link->close();
+    if (m_invitedOnly || m_link->isConnected() || m_link->isRelinking()) {
+        m_link->audition(requestId);
+        return;
+    }
     m_peerSpoke = false;
     m_peerGoodbye.clear();
     m_link->accept(requestId);
@@ -105,7 +206,8 @@ bool TableProtocol::visitorLeft() const
 void TableProtocol::listenAgainSoon()
 {
     emit statusChanged(StatusText::WaitingForConnection);
-    if (m_listenAgainQueued)
+    // The listener stays open while a peer sits at the table.
+    if (m_listenAgainQueued || m_link->isListening())
         return;
     m_listenAgainQueued = true;
     QMetaObject::invokeMethod(

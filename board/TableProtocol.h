@@ -1,10 +1,15 @@
 #pragma once
 
+#include "link/PeerLink.h"
+#include "trust/TicketBook.h"
+
 #include <QObject>
 #include <QString>
 
 class DrawExchange;
-class PeerLink;
+class QSslCertificate;
+class QSslKey;
+struct Invitation;
 struct WireMessage;
 struct ZoneMirror;
 
@@ -13,8 +18,13 @@ struct ZoneMirror;
 // signal, builds every message for the peer from typed values, and decides who counts as the
 // opponent:
 //
-//   - the newest requester takes the seat: whatever the link was doing ends, the requester is
-//     accepted and told "18Connected";
+//   - a requester that finds the seat free takes it at once and is told "18Connected", as
+//     always; the copy keeps listening meanwhile. A later requester, or every requester when
+//     the table is for invited players only, is heard out beside the seated link: a copy with
+//     this table's ticket takes the seat (the peer there is let go), a copy without one takes
+//     it only from a peer that never said a word, and anyone else is refused and reported
+//     (statusNotice), never with a box or a beep;
+//   - a ticket works once; "New invitation" (tickets().renew()) voids the one handed out;
 //   - a requester that goes before saying a word of the table (neither our copies' greeting nor
 //     a message of the plain table) is a visitor, not an opponent: a port scanner, or a program
 //     that knocked on the wrong door. The copy listens again at once, as if nothing had happened,
@@ -35,6 +45,24 @@ public:
     ~TableProtocol() override;
 
     PeerLink &link() const { return *m_link; }
+    // This copy's certificate and key: links with copies that encrypt use TLS. Set before
+    // listening or dialling.
+    void setIdentity(const QSslCertificate &certificate, const QSslKey &key);
+    // SHA-256 of this copy's certificate; empty without an identity.
+    QByteArray fingerprint() const { return m_fingerprint; }
+    // The tickets this copy hands out in its invitations.
+    TicketBook &tickets() { return m_tickets; }
+    // "New invitation": the ticket handed out so far no longer works.
+    void renewInvitation();
+    // The last statusNotice, for a window opened after it.
+    QString lastNotice() const { return m_lastNotice; }
+    // Whether only a copy with this table's ticket (or the same copy coming back after a lost
+    // link) may sit at the table.
+    void setInvitedOnly(bool invitedOnly) { m_invitedOnly = invitedOnly; }
+    bool invitedOnly() const { return m_invitedOnly; }
+    PeerLink::Protection protection() const;
+    // How the link is protected, in words: "invited opponent, encrypted", ...
+    static QString protectionText(PeerLink::Protection protection);
     DrawExchange &draws() const { return *m_draws; }
     // The port this copy listens on, and dials when an address names none.
     int port() const { return m_port; }
@@ -44,6 +72,9 @@ public:
     bool listen();
     // Ends whatever the link is doing and dials the other player.
     void dial(const QString &host, int port);
+    // Dials the copy that made `invitation`: it must show the certificate the invitation names
+    // before anything is sent, and it is then given the ticket.
+    void dial(const Invitation &invitation);
     // Tells a connected peer that this side is going, and ends the link.
     void leave();
     // Leaves, and the status line says "Disconnected".
@@ -83,9 +114,18 @@ signals:
     void zoneTextReceived(const ZoneMirror &zone, const QString &text);
     void chatLineReceived(const QString &line);
     void announcementReceived(const QString &text);
+    // How the link is protected changed (see protection()).
+    void protectionChanged();
+    // Something the player should know about who came to the table: a refused requester, a
+    // peer let go for the invited one. Never a reason for a box or a beep.
+    void statusNotice(const QString &text);
+    // The ticket changed: it was used, or the player asked for a new invitation.
+    void invitationChanged();
 
 private:
     void acceptRequest(int requestId);
+    PeerLink::SeatVerdict judge(const PeerLink::SeatClaim &claim);
+    void seatTaken(const QString &letGo);
     void linkEnded(const QString &status);
     // The link that ended was a requester that never said a word of the table.
     bool visitorLeft() const;
@@ -99,4 +139,8 @@ private:
     bool m_listenAgainQueued = false;
     // The peer's last goodbye on this link, "Disconnected" and perhaps why.
     QString m_peerGoodbye;
+    QByteArray m_fingerprint;
+    TicketBook m_tickets;
+    bool m_invitedOnly = false;
+    QString m_lastNotice;
 };

@@ -85,6 +85,7 @@ MessageRoute route(const QString &code)
         return {MessageRoute::Kind::Announcement};
     case MessageKind::Greeting:
     case MessageKind::DrawStep:
+    case MessageKind::Ticket:
     case MessageKind::Unknown:
         break;
     }
