@@ -31,6 +31,7 @@ struct BoardControls
     QPushButton *addButton = nullptr;         // cmdAdd
     QPushButton *subtractButton = nullptr;    // cmdSubtract
     ValueLabel *status = nullptr;             // lblStatus
+    ValueLabel *protection = nullptr;         // lblProtection: how the link is protected
     QPlainTextEdit *chatLog = nullptr;        // txtChat
     QLineEdit *chatName = nullptr;            // txtName
     QLineEdit *chatMessage = nullptr;         // txtMessage

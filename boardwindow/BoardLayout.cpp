@@ -497,6 +497,11 @@ void buildBottomStrip(Builder &board)
     board.speak(controls.status, "Status", "The state of the link with the other player",
                 QAccessible::StatusBar);
     board.tieCaption(statusCaption, controls.status);
+    // Beside the status line, how the link is protected; empty while nothing is linked.
+    controls.protection = board.label<ValueLabel>("lblProtection", w, twips(2700, 9960, 2715, 255),
+                                                  {}, PlayerBlue, Face::Default);
+    board.speak(controls.protection, "Link protection",
+                "Whether the link is encrypted and whether the opponent is the invited one");
 
     controls.subtractButton =
         board.button("cmdSubtract", twips(9600, 9960, 1095, 255), QStringLiteral("&Subtract LP"));

@@ -108,6 +108,12 @@ void BoardWindow::connectTable()
 {
     TableProtocol *table = m_table;
     connect(table, &TableProtocol::statusChanged, m_controls.status, &ValueLabel::setText);
+    connect(table, &TableProtocol::protectionChanged, this, [this] {
+        const PeerLink::Protection protection = m_table->protection();
+        m_controls.protection->setText(protection == PeerLink::Protection::None
+                                           ? QString()
+                                           : TableProtocol::protectionText(protection));
+    });
     connect(table, &TableProtocol::copyLinked, this, &BoardWindow::sendWholeHalf);
     connect(table, &TableProtocol::zoneTextReceived, this,
             [this](const ZoneMirror &zone, const QString &text) {
@@ -170,12 +176,14 @@ void BoardWindow::startListening()
 
 void BoardWindow::openInvitation(const QString &text)
 {
-    Q_UNUSED(text);
+    const QString problem = ConnectionsWindow::dialAnswer(*m_table, text);
+    if (!problem.isEmpty())
+        m_controls.status->setText(problem);
 }
 
 void BoardWindow::setInvitedOnly(bool invitedOnly)
 {
-    Q_UNUSED(invitedOnly);
+    m_table->setInvitedOnly(invitedOnly);
 }
 
 void BoardWindow::keepRecoveryIn(const QString &folder)

@@ -10,8 +10,10 @@
 #include "platform/ValueLabel.h"
 #include "platform/ValueLabelAccessible.h"
 #include "router/PortMappingScheduler.h"
+#include "trust/Invitation.h"
 #include "wire/WireMessage.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -56,7 +58,7 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(320, 248);
+    resize(320, 352);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
@@ -127,13 +129,65 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
         QStringLiteral("Copies the address and port the other player dials from the internet"));
     copy->setGeometry(268, 172, 45, 21);
 
+    // The one line to send the other player: where to dial, which copy they will reach, and a
+    // ticket that seats them once.
+    QLabel *invitationCaption = label(this, "lblInvitation", QStringLiteral("Invitation :"),
+                                      {8, 248, 80, 17}, QColor(0xC0, 0xC0, 0xC0));
+    auto *invitation = m_invitation = new QLineEdit(this);
+    invitationCaption->setBuddy(invitation);
+    invitation->setObjectName(QStringLiteral("txtInvitation"));
+    invitation->setAccessibleName(QStringLiteral("Invitation"));
+    invitation->setAccessibleDescription(
+        QStringLiteral("Send this line to the other player; it seats them once"));
+    invitation->setReadOnly(true);
+    invitation->setGeometry(8, 266, 305, 19);
+    auto *copyInvitation = m_copyInvitation = new QPushButton(QStringLiteral("Copy"), this);
+    copyInvitation->setObjectName(QStringLiteral("cmdCopyInvitation"));
+    copyInvitation->setAccessibleName(QStringLiteral("Copy invitation"));
+    copyInvitation->setGeometry(8, 289, 60, 21);
+    auto *newInvitation = new QPushButton(QStringLiteral("New invitation"), this);
+    newInvitation->setObjectName(QStringLiteral("cmdNewInvitation"));
+    newInvitation->setAccessibleDescription(
+        QStringLiteral("Makes a new invitation; the one given out before no longer works"));
+    newInvitation->setGeometry(72, 289, 100, 21);
+    auto *invitedOnly = m_invitedOnly = new QCheckBox(QStringLiteral("Invited only"), this);
+    invitedOnly->setObjectName(QStringLiteral("chkInvitedOnly"));
+    invitedOnly->setAccessibleDescription(
+        QStringLiteral("Seats only the player who comes with this table's invitation"));
+    invitedOnly->setGeometry(180, 289, 133, 21);
+    invitedOnly->setChecked(table.invitedOnly());
+    QPalette checkPalette = invitedOnly->palette();
+    checkPalette.setColor(QPalette::WindowText, QColor(0xC0, 0xC0, 0xC0));
+    invitedOnly->setPalette(checkPalette);
+    auto *protection = m_protection =
+        label<ValueLabel>(this, "lblProtection", QString(), {8, 314, 305, 17}, Qt::white);
+    ValueLabelAccessible::present(protection, QStringLiteral("Link protection"));
+    auto *notice = m_notice = label<ValueLabel>(this, "lblNotice", table.lastNotice(),
+                                                {8, 331, 305, 17}, QColor(0xC0, 0xC0, 0xC0));
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ValueLabelAccessible::present(notice, QStringLiteral("Last refused connection"));
+
     setTabOrder(connectButton, closeButton);
     setTabOrder(closeButton, address);
     setTabOrder(address, port);
     setTabOrder(port, others);
     setTabOrder(others, copy);
-    setTabOrder(copy, waitButton);
+    setTabOrder(copy, invitation);
+    setTabOrder(invitation, copyInvitation);
+    setTabOrder(copyInvitation, newInvitation);
+    setTabOrder(newInvitation, invitedOnly);
+    setTabOrder(invitedOnly, waitButton);
     connectButton->setFocus();
+
+    connect(copyInvitation, &QPushButton::clicked, this,
+            &ConnectionsWindow::onCopyInvitationClicked);
+    connect(newInvitation, &QPushButton::clicked, this, &ConnectionsWindow::onNewInvitationClicked);
+    connect(invitedOnly, &QCheckBox::toggled, this,
+            [this](bool checked) { m_table.setInvitedOnly(checked); });
+    connect(&table, &TableProtocol::invitationChanged, this, &ConnectionsWindow::showInvitation);
+    connect(&table, &TableProtocol::protectionChanged, this, &ConnectionsWindow::showProtection);
+    connect(&table, &TableProtocol::statusNotice, notice, &ValueLabel::setText);
+    showProtection();
 
     connect(connectButton, &QPushButton::clicked, this, &ConnectionsWindow::onConnectClicked);
     connect(closeButton, &QPushButton::clicked, this, &ConnectionsWindow::onDisconnectClicked);
@@ -162,6 +216,45 @@ void ConnectionsWindow::showMapping(const PortMappingResult &mapping)
     m_internet->setText(mapping.sentence());
     m_dialAddress = mapping.dialAddress();
     m_copyAddress->setEnabled(!m_dialAddress.isEmpty());
+    showInvitation();
+}
+
+// The address in the invitation is the one the router opened when it did, else this
+// machine's best one.
+void ConnectionsWindow::showInvitation()
+{
+    Invitation invitation;
+    const PeerAddress routed = PeerAddress::parse(m_dialAddress, m_table.port());
+    if (!m_dialAddress.isEmpty() && routed.isValid()) {
+        invitation.host = routed.host;
+        invitation.port = routed.port;
+    } else {
+        invitation.host = m_table.link().localAddress();
+        invitation.port =
+            m_table.link().isListening() ? m_table.link().localPort() : m_table.port();
+    }
+    invitation.fingerprint = m_table.fingerprint().left(Invitation::FingerprintBytes);
+    invitation.ticket = m_table.tickets().current();
+    const QString line = invitation.fingerprint.isEmpty() ? QString() : invitation.line();
+    m_invitation->setText(line);
+    m_copyInvitation->setEnabled(!line.isEmpty());
+}
+
+void ConnectionsWindow::showProtection()
+{
+    m_protection->setText(QStringLiteral("Link : ") +
+                          TableProtocol::protectionText(m_table.protection()));
+}
+
+void ConnectionsWindow::onCopyInvitationClicked()
+{
+    if (!m_invitation->text().isEmpty())
+        QGuiApplication::clipboard()->setText(m_invitation->text());
+}
+
+void ConnectionsWindow::onNewInvitationClicked()
+{
+    m_table.renewInvitation();
 }
 
 void ConnectionsWindow::onCopyAddressClicked()
@@ -178,21 +271,45 @@ void ConnectionsWindow::onConnectClicked()
     const QString lastAddress = m_platform.remembered(QStringLiteral("connect/lastAddress"));
     const QString answer = m_platform.inputBox(
         this,
-        QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
-                       "other than %1; IPv6 with a port as [address]:port)")
+        QStringLiteral("Paste the invitation the other player sent, or enter an IP address or "
+                       "host name to connect to (add :port for a port other than %1; IPv6 with "
+                       "a port as [address]:port)")
             .arg(m_table.port()),
         QStringLiteral("Connect"),
         lastAddress.isEmpty() ? QStringLiteral("127.0.0.1") : lastAddress);
     if (answer.isEmpty())
         return;
-    // Without a port the other copy is taken to listen on the same port as this one.
-    const PeerAddress address = PeerAddress::parse(answer, m_table.port());
-    if (!address.isValid()) {
-        m_platform.messageBox(this, address.problemText(), QStringLiteral("Connect"));
+    const QString problem = dialAnswer(m_table, answer);
+    if (!problem.isEmpty()) {
+        m_platform.messageBox(this, problem, QStringLiteral("Connect"));
         return;
     }
-    m_platform.remember(QStringLiteral("connect/lastAddress"), answer.trimmed());
-    m_table.dial(address.host, address.port);
+    // An invitation works once, so only a bare address is offered again next time.
+    Invitation unused;
+    if (Invitation::read(answer, &unused) == Invitation::Reading::BareAddress)
+        m_platform.remember(QStringLiteral("connect/lastAddress"), answer.trimmed());
+}
+
+QString ConnectionsWindow::dialAnswer(TableProtocol &table, const QString &answer)
+{
+    Invitation invitation;
+    switch (Invitation::read(answer, &invitation)) {
+    case Invitation::Reading::Invitation:
+        table.dial(invitation);
+        return {};
+    case Invitation::Reading::Damaged:
+        return QStringLiteral("The invitation is damaged: check that the whole line was pasted, "
+                              "from \"skarnet://\" to its last character, or ask the other "
+                              "player to send it again.");
+    case Invitation::Reading::BareAddress:
+        break;
+    }
+    // Without a port the other copy is taken to listen on the same port as this one.
+    const PeerAddress address = PeerAddress::parse(answer, table.port());
+    if (!address.isValid())
+        return address.problemText();
+    table.dial(address.host, address.port);
+    return {};
 }
 
 void ConnectionsWindow::onDisconnectClicked()

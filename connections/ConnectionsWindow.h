@@ -3,6 +3,7 @@
 #include "platform/CentredWindow.h"
 
 class PlatformServices;
+class QCheckBox;
 class PortMappingScheduler;
 class TableProtocol;
 class QLineEdit;
@@ -34,10 +35,19 @@ public:
     void onDisconnectClicked();
     void onWaitClicked();
     void onCopyAddressClicked();
+    void onCopyInvitationClicked();
+    void onNewInvitationClicked();
+
+    // Dials what the player answered to "Connect to IP" (or passed on the command line): an
+    // invitation, or a bare address with an optional port. Returns why nothing was dialled, in
+    // words, or an empty string once the table dials.
+    static QString dialAnswer(TableProtocol &table, const QString &answer);
 
 private:
     void showAddresses();
     void showMapping(const PortMappingResult &mapping);
+    void showInvitation();
+    void showProtection();
 
     TableProtocol &m_table;
     PlatformServices &m_platform;
@@ -47,4 +57,9 @@ private:
     ValueLabel *m_internet = nullptr;
     QPushButton *m_copyAddress = nullptr;
     QString m_dialAddress;
+    QLineEdit *m_invitation = nullptr;
+    QPushButton *m_copyInvitation = nullptr;
+    ValueLabel *m_protection = nullptr;
+    ValueLabel *m_notice = nullptr;
+    QCheckBox *m_invitedOnly = nullptr;
 };
