@@ -98,7 +98,7 @@ void TestStranger::boardOutlastsTheFlood()
                flood == Case::EmptyAnswer || flood == Case::MultiLineChat) {
         QVERIFY(plainLink(seat, peer));
     } else {
-        QVERIFY(framedLink(seat, peer, flood == Case::Announcements ? 1 : Greeting::Version));
+        QVERIFY(framedLink(seat, peer, flood == Case::Announcements ? 1 : UnencryptedCopy));
     }
     const bool framed = seat.socket()->sendsFrames();
     auto *grave = seat.control<QPlainTextEdit>(QStringLiteral("txtP1Grave"));

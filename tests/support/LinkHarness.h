@@ -161,7 +161,7 @@ inline bool plainLink(Seat &seat, PlainPeer &peer)
 // "18Connected" as such a peer does; null when the link does not come up.
 // Links a peer to a listening seat as plainLink does, then has it greet as a copy of `version`,
 // so that both sides frame; the seat's whole half follows its greeting.
-inline bool framedLink(Seat &seat, PlainPeer &peer, int version = Greeting::Version)
+inline bool framedLink(Seat &seat, PlainPeer &peer, int version = UnencryptedCopy)
 {
     if (!plainLink(seat, peer))
         return false;

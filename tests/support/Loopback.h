@@ -50,8 +50,11 @@ public:
     bool ended = false;
 };
 
+// The version of a copy that frames and draws together but does not encrypt: what a copy
+// without an identity greets with, and what these scripted peers speak unless told otherwise.
+constexpr int UnencryptedCopy = Greeting::EncryptsFromVersion - 1;
 // The greeting a dialling copy of `version` sends first, framed as it goes on the wire.
-QByteArray greeting(int version = Greeting::Version);
+QByteArray greeting(int version = UnencryptedCopy);
 // The messages as a reader of frames expects them: each one ends in a NUL.
 QByteArray framed(std::initializer_list<QByteArray> messages);
 // Ends the connection with a reset (RST) instead of an orderly close, as a crashed peer or a
