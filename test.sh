@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Skarnet twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs every test in both builds, then fuzzes the code that
-# reads the peer's bytes for a minute and fails if the fuzzer finds a failing input.
+# reads the peer's bytes and the invitation reader for a minute in all, and fails if a fuzzer
+# finds a failing input.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,5 +20,5 @@ echo "== Tests =="
 run_suite debug
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 run_suite sanitize
-echo "== Fuzzing what the peer sends (60 s) =="
+echo "== Fuzzing what the peer sends and invitation lines (60 s) =="
 tests/fuzz/fuzz.sh 60
