@@ -23,7 +23,7 @@ done
 record() {
     "$recorder" 127.0.0.1 "${peers[$1]}" "$work/peer-$1" 10 >"$work/recorder-$1.out" 2>&1 &
     pids+=("$!")
-    wait_until 5 grep -q listening "$work/recorder-$1.out" || fail "the bare peer did not start"
+    wait_until 5 grep -qs listening "$work/recorder-$1.out" || fail "the bare peer did not start"
 }
 # hand_over N: a second start given the Nth address ends with status 0 within 3 seconds.
 hand_over() {
