@@ -13,12 +13,6 @@ recorder=$2
 # shellcheck source=../support/real_program.sh
 source "$(dirname "$0")/../support/real_program.sh"
 
-port=$(free_port) || exit
-peers=()
-while ((${#peers[@]} < 2)); do
-    peer=$(free_port) || exit
-    [[ $peer != "$port" && " ${peers[*]} " != *" $peer "* ]] && peers+=("$peer")
-done
 # record N: a bare peer on the Nth address, recording into $work/peer-N.
 record() {
     "$recorder" 127.0.0.1 "${peers[$1]}" "$work/peer-$1" 10 >"$work/recorder-$1.out" 2>&1 &
@@ -38,6 +32,13 @@ hand_over() {
 dialled() { wait_until 5 test -s "$work/peer-$1"; }
 one_main_window() { [[ $(xdotool search --onlyvisible --name '^Skarnet$' | wc -l) -eq 1 ]]; }
 still_runs() { ! ended "$app"; }
+
+port=$(free_port) || exit
+peers=()
+while ((${#peers[@]} < 2)); do
+    peer=$(free_port) || exit
+    [[ $peer != "$port" && " ${peers[*]} " != *" $peer "* ]] && peers+=("$peer")
+done
 
 start_display
 start_program --no-port-mapping --port "$port"
