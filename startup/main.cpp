@@ -4,11 +4,13 @@
 #include "platform/QtPlatformServices.h"
 #include "platform/ScreenFit.h"
 #include "router/PortMappingScheduler.h"
+#include "startup/RunningCopy.h"
 #include "startup/SplashWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QPointer>
 #include <QScreen>
 #include <QStandardPaths>
 
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -90,6 +93,15 @@ void refitToScreen(char **originalArgv)
     qunsetenv(FittedMarker);
 }
 
+// Shows `window` in front of the others, restored if it was minimised, as when the player
+// brings a program forward.
+void bringToFront(QWidget *window)
+{
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->raise();
+    window->activateWindow();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -120,7 +132,16 @@ int main(int argc, char *argv[])
         QStringLiteral("no-port-mapping"),
         QStringLiteral("Do not ask the home router (over UPnP or NAT-PMP) to open the port for "
                        "players on other networks."));
-    parser.addOptions({help, version, portOption, noPortMapping});
+    const QCommandLineOption invitedOnly(
+        QStringLiteral("invited-only"),
+        QStringLiteral("Seat only a player who comes with this table's invitation; refuse older "
+                       "programs and copies without one."));
+    parser.addOptions({help, version, portOption, noPortMapping, invitedOnly});
+    parser.addPositionalArgument(
+        QStringLiteral("invitation"),
+        QStringLiteral("An invitation line (skarnet://...) or an address to dial once the board "
+                       "is open. Where Skarnet already runs, that copy dials it instead."),
+        QStringLiteral("[invitation]"));
 
     // A first look before the window system is touched, so that --help, --version and a bad
     // port answer at once even where there is no display. Qt's own options are not known here;
@@ -150,27 +171,71 @@ int main(int argc, char *argv[])
     // QApplication has taken out the options that belong to Qt; anything left must be ours.
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return usageError(QStringLiteral("unexpected argument \"%1\": give one invitation or "
+                                         "address at most")
+                              .arg(positional.at(1)));
+    const QString invitation = positional.value(0).trimmed();
+    if (!positional.isEmpty() && !RunningCopy::fitsOneMessage(invitation))
+        return usageError(QStringLiteral("an invitation or address is one line of text, of at "
+                                         "most %1 bytes")
+                              .arg(RunningCopy::MaxMessageBytes - 1));
     const std::optional<int> port = portFrom(parser.value(portOption));
     if (!port)
         return usageError(badPortMessage(parser.value(portOption)));
 
+    // A link opened while Skarnet runs goes to the copy that runs; no second window opens.
+    RunningCopy runningCopy(RunningCopy::socketNameForThisUser());
+    if (!invitation.isEmpty()) {
+        switch (runningCopy.handOver(invitation)) {
+        case RunningCopy::HandOver::Delivered:
+            return 0;
+        case RunningCopy::HandOver::NotTaken:
+            print(stderr, QStringLiteral("skarnet: Skarnet is already running but did not take "
+                                         "the invitation\n"));
+            return 1;
+        case RunningCopy::HandOver::NoCopyRunning:
+            break;
+        }
+    }
+
     refitToScreen(originalArgv.data());
+    // Where another copy already takes invitations, this one simply runs beside it.
+    runningCopy.listen();
 
     QtPlatformServices platform;
     // Outlives the main window: at the end it removes the port it opened on the router.
     PortMappingScheduler portMapper;
     std::unique_ptr<BoardWindow> board;
-    auto *splash = new SplashWindow;
+    bool boardOpen = false;
+    // The invitation to dial once the board is open and listening: the one given on the command
+    // line, or the latest handed over by a later start.
+    QString pendingInvitation = invitation;
+    const auto dialPendingInvitation = [&] {
+        if (boardOpen && !pendingInvitation.isEmpty())
+            board->openInvitation(std::exchange(pendingInvitation, QString()));
+    };
+    QPointer<SplashWindow> splash = new SplashWindow;
     QObject::connect(splash, &SplashWindow::dismissed, [&] {
         board = std::make_unique<BoardWindow>(platform, *port);
         if (!parser.isSet(noPortMapping))
             board->setPortMapper(&portMapper);
+        if (parser.isSet(invitedOnly))
+            board->setInvitedOnly(true);
         board->keepRecoveryIn(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
         board->start();
         board->show();
+        boardOpen = true;
+        dialPendingInvitation();
+    });
+    QObject::connect(&runningCopy, &RunningCopy::invitationReceived, [&](const QString &text) {
+        pendingInvitation = text;
+        dialPendingInvitation();
+        if (boardOpen)
+            bringToFront(board.get());
+        else if (splash)
+            bringToFront(splash);
     });
     splash->show();
     const int status = app.exec();

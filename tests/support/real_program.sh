@@ -35,6 +35,9 @@ command -v xdotool >/dev/null || skip "xdotool is not installed"
 # The program's recovery copy and remembered choices stay in the check's own folder: a check
 # that ends the program abruptly must not leave a question for the next one.
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+# The copies of one check hand invitations only to each other, through a socket in its folder:
+# never to a player's copy, nor to another check's.
+export SKARNET_INSTANCE_NAME=$work/skarnet.socket
 
 # Where controls lie in their window at the normal size: left top width height. There is no window
 # manager, so a window's position is its client area's.

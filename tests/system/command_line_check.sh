@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the program with command lines it must answer without opening a window: --help and
-# --version print and exit 0, and a port it cannot use is refused with a message on stderr and
-# exit status 2. These run with no display at all and the X11 platform asked for, so anything
+# --version print and exit 0, and a port it cannot use, or more than one invitation, is refused
+# with a message on stderr and exit status 2. These run with no display at all and the X11 platform asked for, so anything
 # that touched the window system would abort instead. Options left over after Qt took its own
 # (-platform ...) are checked on the offscreen platform.
 #
@@ -36,7 +36,8 @@ done
 for flag in --help -h; do
     run "$flag"
     [[ $status -eq 0 ]] || flunk "$flag exited $status (stderr: $err)"
-    for expected in "--port <port>" "--version" "--help" "default: 123"; do
+    for expected in "--port <port>" "--invited-only" "[invitation]" "--version" "--help" \
+        "default: 123"; do
         [[ $out == *"$expected"* ]] || flunk "$flag does not mention '$expected'"
     done
     [[ -z $err ]] || flunk "$flag wrote to stderr: $err"
@@ -70,8 +71,12 @@ run -platform offscreen --port 70000
 run_offscreen --no-such-option
 [[ $status -eq 2 && $err == *"no-such-option"* ]] ||
     flunk "an unknown option exited $status with '$err'"
-run_offscreen --port 5000 stray
+# One invitation or address at most, and it is one line.
+run_offscreen --port 5000 192.0.2.1 stray
 [[ $status -eq 2 && $err == *'unexpected argument "stray"'* ]] ||
-    flunk "a stray argument exited $status with '$err'"
+    flunk "a second argument exited $status with '$err'"
+run_offscreen $'192.0.2.1\n198.51.100.7'
+[[ $status -eq 2 && $err == *"one line of text"* ]] ||
+    flunk "an address of two lines exited $status with '$err'"
 
 finish

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch staging tree (DESTDIR) and checks that everything lands where
 # Linux desktops look: the program in bin, a valid desktop entry that starts it under its icon's
-# name, and that icon as PNG files of the sizes their folders name in the hicolor theme. Also
-# checks the documents beside it: a manual page that man reads without warnings and that
-# describes the options the program's --help lists, no more and no fewer, and the copyright
-# file and changelog.
+# name and opens skarnet: links, and that icon as PNG files of the sizes their folders name in
+# the hicolor theme. Also checks the documents beside it: a manual page that man reads without
+# warnings and that describes the options the program's --help lists, no more and no fewer, and
+# the copyright file and changelog.
 #
 # usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -35,6 +35,10 @@ field() { sed -n "s/^$1=//p" "$entry" 2>/dev/null | head -n 1; }
 [[ $(field Name) == Skarnet ]] || flunk "desktop entry Name is '$(field Name)'"
 [[ $(field Categories) == *"Game;"*"CardGame;"* ]] ||
     flunk "desktop entry Categories is '$(field Categories)'"
+# The handler of skarnet: links, which the desktop starts with the link clicked.
+[[ $(field MimeType) == *"x-scheme-handler/skarnet;"* ]] ||
+    flunk "desktop entry MimeType is '$(field MimeType)', not the handler of skarnet: links"
+[[ $(field Exec) == *" %u" ]] || flunk "desktop entry Exec '$(field Exec)' is not given the link"
 exec_command=$(field Exec)
 exec_command=${exec_command%% *}
 [[ -x $root/usr/bin/$exec_command ]] ||
