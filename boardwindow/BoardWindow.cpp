@@ -11,6 +11,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/ValueLabel.h"
 #include "router/PortMappingScheduler.h"
+#include "trust/Identity.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -172,6 +173,17 @@ void BoardWindow::start()
 void BoardWindow::startListening()
 {
     m_table->listen();
+}
+
+void BoardWindow::keepIdentityIn(const QString &folder)
+{
+    const Identity identity = Identity::loadOrCreate(folder);
+    if (identity.isValid())
+        m_table->setIdentity(identity.certificate(), identity.privateKey());
+    // Said once the window is up: a new identity voids the invitations given out before.
+    const QString news = identity.isValid() ? identity.notice() : identity.error();
+    if (!news.isEmpty())
+        QTimer::singleShot(0, this, [this, news] { m_platform.messageBox(this, news, Title); });
 }
 
 void BoardWindow::openInvitation(const QString &text)

@@ -38,6 +38,10 @@ public:
     // start().
     void keepRecoveryIn(const QString &folder);
 
+    // Keeps this installation's identity (its key and certificate) in `folder`, made on first
+    // use; links with copies that encrypt use it. Without one every link is unencrypted. Set
+    // before start().
+    void keepIdentityIn(const QString &folder);
     // Dials what the player was given: an invitation line or a bare address, as typed into
     // "Connect to IP". A damaged invitation is reported on the status line.
     void openInvitation(const QString &text);

@@ -316,7 +316,7 @@ void PeerSession::onGreeting()
     m_sendFramed = true;
     m_keepAlive.start();
     if (m_acceptedSide)
-        writeBytes(WireMessage::framedBytes(Greeting::message()));
+        writeBytes(WireMessage::framedBytes(Greeting::message(greetingVersion())));
     settleOnPlainSending();
     if (m_sendFramed)
         emit framingAgreed();

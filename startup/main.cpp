@@ -223,7 +223,10 @@ int main(int argc, char *argv[])
             board->setPortMapper(&portMapper);
         if (parser.isSet(invitedOnly))
             board->setInvitedOnly(true);
-        board->keepRecoveryIn(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        const QString dataFolder =
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        board->keepIdentityIn(dataFolder);
+        board->keepRecoveryIn(dataFolder);
         board->start();
         board->show();
         boardOpen = true;

@@ -510,7 +510,16 @@ void TestAccessibility::opponentMovesAreHeard()
     ReaderEar ear;
     peer.send(message);
     QTRY_COMPARE(label->text(), shown);
-    const QList<ReaderEar::Heard> heard = ReaderEar::heard();
+    // The link indicator beside the status line says, once, that the peer does not encrypt;
+    // that is heard on its own label.
+    const auto heardOnBoard = [] {
+        QList<ReaderEar::Heard> heard = ReaderEar::heard();
+        heard.removeIf([](const ReaderEar::Heard &entry) {
+            return entry.object->objectName() == QLatin1String("lblProtection");
+        });
+        return heard;
+    };
+    const QList<ReaderEar::Heard> heard = heardOnBoard();
     QCOMPARE(heard.size(), 1);
     QCOMPARE(heard[0].type, QAccessible::TextUpdated);
     QCOMPARE(heard[0].object, label);
@@ -521,7 +530,7 @@ void TestAccessibility::opponentMovesAreHeard()
     peer.send(message);
     QTest::qWait(LinkHarness::SettleMs);
     QCOMPARE(label->text(), shown);
-    QCOMPARE(ReaderEar::heard().size(), 1);
+    QCOMPARE(heardOnBoard().size(), 1);
     QCOMPARE(QApplication::focusWidget(), focused);
 }
 

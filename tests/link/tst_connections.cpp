@@ -88,7 +88,7 @@ void TestConnections::connectionsWindowOpensOnceAndFresh()
     ConnectionsWindow *first = openConnections(seat);
     QVERIFY(first);
     QCOMPARE(first->windowTitle(), QStringLiteral("Connections"));
-    QCOMPARE(first->size(), QSize(320, 248));
+    QCOMPARE(first->size(), QSize(320, 352));
     QCOMPARE(first->findChild<QLabel *>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Wait For Connection  Connect to IP             Disconnect"));
     auto *address = first->findChild<QLineEdit *>(QStringLiteral("txtIP"));
@@ -211,8 +211,9 @@ void TestConnections::connectToAddressLinksTwoCopies()
     QCOMPARE(copies.dialing.socket()->state(), PeerLink::State::Closed);
     QVERIFY(copies.connectThroughWindow());
     const RecordingPlatform::Box prompt(
-        QStringLiteral("Enter an IP address or host name to connect to (add :port for a port "
-                       "other than %1; IPv6 with a port as [address]:port)")
+        QStringLiteral("Paste the invitation the other player sent, or enter an IP address or "
+                       "host name to connect to (add :port for a port other than %1; IPv6 with "
+                       "a port as [address]:port)")
             .arg(copies.listening.port()),
         "Connect");
     QCOMPARE(copies.dialing.platform.prompts, QList<RecordingPlatform::Box>{prompt});
