@@ -15,7 +15,7 @@
 // missed and never make the run fail; only a failed correctness check (a lost or garbled
 // message, a link that does not come up) gives a non-zero exit status.
 //
-// Usage: bench_link [--only latency,burst,lists,chat,flood] [--quick] [--hidden]
+// Usage: bench_link [--only latency,burst,lists,chat,flood,linking] [--quick] [--hidden]
 //   --quick   a tenth of the samples (for profiling under callgrind)
 //   --hidden  leave the windows unshown (by default they are shown, as in the program, so
 //             that their repainting takes its share of the event loop)
@@ -25,6 +25,7 @@
 #include "board/ZoneTable.h"
 #include "boardwindow/BoardWindow.h"
 #include "link/PeerLink.h"
+#include "trust/Identity.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -987,6 +988,52 @@ void benchFlood(BenchReport &report, const Options &options)
     }
 }
 
+// How long two copies take from the dial to both seeing the other's whole half begin, on
+// loopback: unencrypted (copies without an identity) against TLS (each with its own).
+double medianLinkingMs(int links, const Identity *dialling, const Identity *accepting)
+{
+    TableProtocol listening(0), dialler(0);
+    if (accepting)
+        listening.setIdentity(accepting->certificate(), accepting->privateKey());
+    if (dialling)
+        dialler.setIdentity(dialling->certificate(), dialling->privateKey());
+    bool listenerLinked = false, diallerLinked = false;
+    QObject::connect(&listening, &TableProtocol::copyLinked, [&] { listenerLinked = true; });
+    QObject::connect(&dialler, &TableProtocol::copyLinked, [&] { diallerLinked = true; });
+    QVector<qint64> ns;
+    for (int i = 0; i < links; ++i) {
+        listenerLinked = diallerLinked = false;
+        if (!listening.listen())
+            return -1;
+        const qint64 start = nowNs();
+        dialler.dial(QStringLiteral("127.0.0.1"), listening.link().localPort());
+        if (!pumpUntil([&] { return listenerLinked && diallerLinked; }, 10000))
+            return -1;
+        ns.append(nowNs() - start);
+        dialler.leave();
+        listening.leave();
+        pumpFor(20 * NsPerMs);
+    }
+    return statsOf(ns).medianUs / 1000.0;
+}
+
+void benchLinking(BenchReport &report, const Options &options)
+{
+    QTemporaryDir folders;
+    const Identity dialling = Identity::loadOrCreate(folders.filePath(QStringLiteral("a")));
+    const Identity accepting = Identity::loadOrCreate(folders.filePath(QStringLiteral("b")));
+    if (!dialling.isValid() || !accepting.isValid())
+        return report.checkFailed(QStringLiteral("linking: no identity could be made"));
+    const int links = options.scaled(100);
+    const double plainMs = medianLinkingMs(links, nullptr, nullptr);
+    const double tlsMs = medianLinkingMs(links, &dialling, &accepting);
+    if (plainMs < 0 || tlsMs < 0)
+        return report.checkFailed(QStringLiteral("linking: two copies did not link"));
+    report.add("linking_loopback", "unencrypted_median", plainMs, "ms");
+    report.add("linking_loopback", "tls_median", tlsMs, "ms", plainMs);
+    report.add("linking_loopback", "time_tls_adds", tlsMs - plainMs, "ms");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -1006,9 +1053,8 @@ int main(int argc, char **argv)
         } else if (arg == QLatin1String("--hidden")) {
             options.show = false;
         } else {
-            std::fprintf(
-                stderr,
-                "usage: bench_link [--only latency,burst,lists,chat,flood] [--quick] [--hidden]\n");
+            std::fprintf(stderr, "usage: bench_link [--only "
+                                 "latency,burst,lists,chat,flood,linking] [--quick] [--hidden]\n");
             return 2;
         }
     }
@@ -1016,11 +1062,8 @@ int main(int argc, char **argv)
     g_clock.start();
     BenchReport report;
     const std::pair<const char *, void (*)(BenchReport &, const Options &)> benches[] = {
-        {"latency", benchLatency},
-        {"burst", benchBurst},
-        {"lists", benchLists},
-        {"chat", benchChat},
-        {"flood", benchFlood}};
+        {"latency", benchLatency}, {"burst", benchBurst}, {"lists", benchLists},
+        {"chat", benchChat},       {"flood", benchFlood}, {"linking", benchLinking}};
     for (const auto &[name, run] : benches) {
         if (!options.wants(name))
             continue;

@@ -23,7 +23,10 @@
 # elsewhere on the machine weighs on both alike. A few keys into each editor first warm up
 # fonts and caches and show that the link carries edits; they are not counted.
 #
-# Targets, per figure: median at most 1.25 x the baseline's, 99th percentile at most 1.5 x, and
+# The two copies link as any two copies do: over TLS, each with the identity it made in its fresh
+# data folder (encrypted, not verified, as a bare address links them).
+#
+# Targets, per figure: median at most 1.10 x the baseline's, 99th percentile at most 1.5 x, and
 # no key slower than 33 ms (two frames at 60 Hz). A key never drawn (within 1 s) misses all
 # three.
 #
@@ -317,8 +320,8 @@ figure() {
     local -n median=${name}_median p99=${name}_p99 max=${name}_max
     local -n base_median=${base}_median base_p99=${base}_p99 base_max=${base}_max
     result "$benchmark" median "$(ms "$median")" ms "$(ms "$base_median")" \
-        "$(ratio "$median" "$base_median")" "≤ 1.25x minimal pair" \
-        "$(yes_no "$median <= 1.25 * $base_median" "$base_median" "$median")"
+        "$(ratio "$median" "$base_median")" "≤ 1.10x minimal pair" \
+        "$(yes_no "$median <= 1.10 * $base_median" "$base_median" "$median")"
     result "$benchmark" p99 "$(ms "$p99")" ms "$(ms "$base_p99")" "$(ratio "$p99" "$base_p99")" \
         "≤ 1.5x minimal pair" "$(yes_no "$p99 <= 1.5 * $base_p99" "$base_p99" "$p99")"
     result "$benchmark" max "$(ms "$max")" ms "$(ms "$base_max")" "$(ratio "$max" "$base_max")" \

@@ -194,7 +194,7 @@ fi
 
 # The chat: CHAT_MESSAGES lines of about 40 characters, each "17" + "name: line" + NUL.
 printf "17Ada: chat line %05d of the long benchmark talk\\0" $(seq "$chat_messages") >"$work/chat.bin"
-printf '\0%s\0' 20skarnet/2 >"$work/greeting_reply.expected"
+printf '\0%s\0' 20skarnet/3 >"$work/greeting_reply.expected"
 
 chat_ms=""
 chat_fd=""

@@ -177,6 +177,10 @@ void TableProtocol::acceptRequest(int requestId)
         m_link->audition(requestId);
         return;
     }
+    // Without an identity no invited copy can come, so nobody could take the seat from this
+    // requester: the copy stops listening, as it always did.
+    if (m_fingerprint.isEmpty())
+        m_link->close();
     m_peerSpoke = false;
     m_peerGoodbye.clear();
     m_link->accept(requestId);

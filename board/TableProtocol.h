@@ -19,7 +19,7 @@ struct ZoneMirror;
 // opponent:
 //
 //   - a requester that finds the seat free takes it at once and is told "18Connected", as
-//     always; the copy keeps listening meanwhile. A later requester, or every requester when
+//     always; a copy with an identity keeps listening meanwhile. A later requester, or every requester when
 //     the table is for invited players only, is heard out beside the seated link: a copy with
 //     this table's ticket takes the seat (the peer there is let go), a copy without one takes
 //     it only from a peer that never said a word, and anyone else is refused and reported

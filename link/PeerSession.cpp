@@ -235,8 +235,9 @@ bool PeerSession::writeBytes(const QByteArray &bytes)
 
 void PeerSession::readIncoming()
 {
-    // A socket the system already closed has nothing left to read.
-    if (!m_socket || !m_socket->isOpen())
+    // A socket the system already closed has nothing left to read; asking it anyway would
+    // read the closed connection underneath a QSslSocket.
+    if (!m_socket || !m_socket->isOpen() || m_socket->bytesAvailable() == 0)
         return;
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
