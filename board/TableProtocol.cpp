@@ -19,6 +19,13 @@ TableProtocol::TableProtocol(int port, QObject *parent)
 {
     connect(m_link, &PeerLink::connectionRequested, this, &TableProtocol::acceptRequest);
     connect(m_link, &PeerLink::framingAgreed, this, [this] {
+        // A copy that dials with an invitation reads nothing sent before the switch to TLS, so
+        // it is told again, inside, that it is connected.
+        const bool encrypted = m_link->protection() == PeerLink::Protection::Encrypted ||
+                               m_link->protection() == PeerLink::Protection::Invited;
+        const bool toldAlready = std::exchange(m_toldInside, false);
+        if (m_link->acceptedLink() && encrypted && !toldAlready)
+            m_link->send(WireMessage::build(WireCode::Status, StatusText::Connected));
         m_peerSpoke = true;
         m_draws->linkEnded();
         emit copyLinked();
@@ -120,6 +127,7 @@ void TableProtocol::seatTaken(const QString &letGo)
     m_draws->linkEnded();
     emit statusChanged(StatusText::Connected);
     m_link->send(WireMessage::build(WireCode::Status, StatusText::Connected));
+    m_toldInside = true;
     if (!letGo.isEmpty())
         emit statusNotice(
             tr("A copy with this table's invitation took the seat; %1 was let go.").arg(letGo));

@@ -19,10 +19,10 @@ struct ZoneMirror;
 // opponent:
 //
 //   - a requester that finds the seat free takes it at once and is told "18Connected", as
-//     always; a copy with an identity keeps listening meanwhile. A later requester, or every requester when
-//     the table is for invited players only, is heard out beside the seated link: a copy with
-//     this table's ticket takes the seat (the peer there is let go), a copy without one takes
-//     it only from a peer that never said a word, and anyone else is refused and reported
+//     always; a copy with an identity keeps listening meanwhile. A later requester, or every
+//     requester when the table is for invited players only, is heard out beside the seated link: a
+//     copy with this table's ticket takes the seat (the peer there is let go), a copy without one
+//     takes it only from a peer that never said a word, and anyone else is refused and reported
 //     (statusNotice), never with a box or a beep;
 //   - a ticket works once; "New invitation" (tickets().renew()) voids the one handed out;
 //   - a requester that goes before saying a word of the table (neither our copies' greeting nor
@@ -143,4 +143,6 @@ private:
     TicketBook m_tickets;
     bool m_invitedOnly = false;
     QString m_lastNotice;
+    // "18Connected" went to a copy that took the seat, queued to go inside TLS.
+    bool m_toldInside = false;
 };

@@ -89,7 +89,7 @@ QString PeerLink::listenError() const
 
 void PeerLink::accept(int requestId)
 {
-    if (QSslSocket *request = m_listener->take(requestId)) {
+    if (QTcpSocket *request = m_listener->take(requestId)) {
         m_relinker->stop();
         m_accepted = true;
         m_lastInvited = false;
@@ -99,7 +99,7 @@ void PeerLink::accept(int requestId)
 
 void PeerLink::audition(int requestId)
 {
-    QSslSocket *request = m_listener->take(requestId);
+    QTcpSocket *request = m_listener->take(requestId);
     if (!request)
         return;
     if (m_candidates.size() >= MostAuditions) {

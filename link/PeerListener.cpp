@@ -3,10 +3,9 @@
 #include "LinkSentences.h"
 #include "wire/Greeting.h"
 
-#include "SwitchableServer.h"
-
 #include <QPointer>
-#include <QSslSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 namespace {
@@ -24,7 +23,7 @@ PeerListener::PeerListener(QObject *parent)
 bool PeerListener::listen(int port)
 {
     close();
-    m_server = new SwitchableServer(this);
+    m_server = new QTcpServer(this);
     connect(m_server, &QTcpServer::newConnection, this, &PeerListener::offerPendingRequests);
     // Any is one socket for IPv6 and IPv4 peers alike (IPv4 ones arrive as mapped addresses),
     // or IPv4 alone on a machine without IPv6.
@@ -45,11 +44,11 @@ int PeerListener::port() const
 void PeerListener::close()
 {
     // Deleted later: close() may run inside the server's own newConnection signal.
-    if (SwitchableServer *server = std::exchange(m_server, nullptr)) {
+    if (QTcpServer *server = std::exchange(m_server, nullptr)) {
         server->close();
         server->deleteLater();
     }
-    for (QSslSocket *request : std::exchange(m_screened, {})) {
+    for (QTcpSocket *request : std::exchange(m_screened, {})) {
         request->disconnect(this);
         refuse(request);
     }
@@ -58,7 +57,7 @@ void PeerListener::close()
 void PeerListener::offerPendingRequests()
 {
     while (m_server && m_server->hasPendingConnections()) {
-        auto *request = static_cast<QSslSocket *>(m_server->nextPendingConnection());
+        QTcpSocket *request = m_server->nextPendingConnection();
         request->setParent(this);
         if (m_onlyCopies)
             screen(request);
@@ -67,31 +66,31 @@ void PeerListener::offerPendingRequests()
     }
 }
 
-void PeerListener::offer(QSslSocket *request)
+void PeerListener::offer(QTcpSocket *request)
 {
     const int id = ++m_lastRequestId;
     m_requests.insert(id, request);
     emit requested(id);
-    if (QSslSocket *untaken = m_requests.take(id))
+    if (QTcpSocket *untaken = m_requests.take(id))
         refuse(untaken);
 }
 
-void PeerListener::refuse(QSslSocket *request)
+void PeerListener::refuse(QTcpSocket *request)
 {
     request->abort();
     request->deleteLater();
 }
 
-void PeerListener::screen(QSslSocket *request)
+void PeerListener::screen(QTcpSocket *request)
 {
     if (m_screened.size() >= MostScreened) {
         refuse(request);
         return;
     }
     m_screened.append(request);
-    connect(request, &QSslSocket::readyRead, this, [this, request] { checkGreeting(request); });
-    connect(request, &QSslSocket::disconnected, this, [this, request] { dropScreened(request); });
-    connect(request, &QSslSocket::errorOccurred, this, [this, request] { dropScreened(request); });
+    connect(request, &QTcpSocket::readyRead, this, [this, request] { checkGreeting(request); });
+    connect(request, &QTcpSocket::disconnected, this, [this, request] { dropScreened(request); });
+    connect(request, &QTcpSocket::errorOccurred, this, [this, request] { dropScreened(request); });
     QTimer::singleShot(Greeting::WaitMs, this, [this, request = QPointer(request)] {
         if (request)
             dropScreened(request);
@@ -100,7 +99,7 @@ void PeerListener::screen(QSslSocket *request)
 }
 
 // The greeting is only looked at, not read: the session that takes the request reads it.
-void PeerListener::checkGreeting(QSslSocket *request)
+void PeerListener::checkGreeting(QTcpSocket *request)
 {
     if (!m_screened.contains(request))
         return;
@@ -118,7 +117,7 @@ void PeerListener::checkGreeting(QSslSocket *request)
     offer(request);
 }
 
-void PeerListener::dropScreened(QSslSocket *request)
+void PeerListener::dropScreened(QTcpSocket *request)
 {
     if (!m_screened.removeOne(request))
         return;
@@ -126,9 +125,9 @@ void PeerListener::dropScreened(QSslSocket *request)
     refuse(request);
 }
 
-QSslSocket *PeerListener::take(int requestId)
+QTcpSocket *PeerListener::take(int requestId)
 {
-    QSslSocket *request = m_requests.take(requestId);
+    QTcpSocket *request = m_requests.take(requestId);
     if (request)
         request->setParent(nullptr);
     return request;

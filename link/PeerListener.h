@@ -5,8 +5,8 @@
 #include <QObject>
 #include <QString>
 
-class QSslSocket;
-class SwitchableServer;
+class QTcpServer;
+class QTcpSocket;
 
 // Listens on one port for the other player's copy. Each incoming connection is offered to the
 // owner as a numbered request; the owner takes the one it accepts while it handles the
@@ -35,23 +35,23 @@ public:
     // Whether only requests that greet as one of our copies are offered; off by default.
     void setOnlyCopies(bool only) { m_onlyCopies = only; }
     // The request numbered `requestId`, now the caller's; null for a request no longer offered.
-    QSslSocket *take(int requestId);
+    QTcpSocket *take(int requestId);
 
 signals:
     void requested(int requestId);
 
 private:
     void offerPendingRequests();
-    void screen(QSslSocket *request);
-    void checkGreeting(QSslSocket *request);
-    void dropScreened(QSslSocket *request);
-    void offer(QSslSocket *request);
-    static void refuse(QSslSocket *request);
+    void screen(QTcpSocket *request);
+    void checkGreeting(QTcpSocket *request);
+    void dropScreened(QTcpSocket *request);
+    void offer(QTcpSocket *request);
+    static void refuse(QTcpSocket *request);
 
-    SwitchableServer *m_server = nullptr;
-    QMap<int, QSslSocket *> m_requests;
+    QTcpServer *m_server = nullptr;
+    QMap<int, QTcpSocket *> m_requests;
     // Requests waiting for their greeting while only copies are let through.
-    QList<QSslSocket *> m_screened;
+    QList<QTcpSocket *> m_screened;
     int m_lastRequestId = 0;
     bool m_onlyCopies = false;
     QString m_error;

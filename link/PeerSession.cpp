@@ -13,6 +13,8 @@
 
 #include <optional>
 
+#include <unistd.h>
+
 namespace {
 
 // A zone's whole text, which the next text of that zone makes out of date. Life points are
@@ -93,7 +95,7 @@ QString PeerSession::peerAddress() const
 
 void PeerSession::dial(const QString &host, int port)
 {
-    auto *socket = new QSslSocket(this);
+    auto *socket = new QTcpSocket(this);
     adopt(socket, false);
     m_remoteHost = host;
     connect(socket, &QTcpSocket::connected, this, &PeerSession::onConnected);
@@ -119,7 +121,7 @@ void PeerSession::dial(const QString &host, int port)
         Qt::QueuedConnection);
 }
 
-void PeerSession::accept(QSslSocket *request)
+void PeerSession::accept(QTcpSocket *request)
 {
     adopt(request, true);
     TcpOptions::tuneForLiveLink(*request);
@@ -128,17 +130,28 @@ void PeerSession::accept(QSslSocket *request)
     QMetaObject::invokeMethod(this, &PeerSession::readIncoming, Qt::QueuedConnection);
 }
 
-void PeerSession::adopt(QSslSocket *socket, bool accepted)
+void PeerSession::adopt(QTcpSocket *socket, bool accepted)
+{
+    m_acceptedSide = accepted;
+    m_linkWasUp = accepted;
+    watch(socket);
+}
+
+void PeerSession::watch(QTcpSocket *socket)
 {
     m_socket = socket;
     socket->setParent(this);
-    m_acceptedSide = accepted;
-    m_linkWasUp = accepted;
     connect(socket, &QTcpSocket::readyRead, this, &PeerSession::readIncoming);
     connect(socket, &QTcpSocket::bytesWritten, this, &PeerSession::sendQueued);
-    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PeerSession::sendQueued);
     connect(socket, &QTcpSocket::disconnected, this, &PeerSession::onPeerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerSession::onSocketError);
+    if (auto *tls = qobject_cast<QSslSocket *>(socket))
+        connect(tls, &QSslSocket::encryptedBytesWritten, this, &PeerSession::sendQueued);
+}
+
+QSslSocket *PeerSession::tlsSocket() const
+{
+    return qobject_cast<QSslSocket *>(m_socket);
 }
 
 QAbstractSocket::SocketState PeerSession::socketState() const
@@ -203,7 +216,8 @@ bool PeerSession::networkKeepsUp() const
 
 qint64 PeerSession::bytesWaiting() const
 {
-    return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() +
+    const QSslSocket *tls = tlsSocket();
+    return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0) +
            TcpOptions::unsentBytes(*m_socket);
 }
 
@@ -215,7 +229,7 @@ bool PeerSession::writeMessage(const QString &message)
 
 bool PeerSession::writeBytes(const QByteArray &bytes)
 {
-    QSslSocket *socket = m_socket;
+    QTcpSocket *socket = m_socket;
     if (!socket)
         return false;
     if (socket->write(bytes) == bytes.size()) {
@@ -235,9 +249,8 @@ bool PeerSession::writeBytes(const QByteArray &bytes)
 
 void PeerSession::readIncoming()
 {
-    // A socket the system already closed has nothing left to read; asking it anyway would
-    // read the closed connection underneath a QSslSocket.
-    if (!m_socket || !m_socket->isOpen() || m_socket->bytesAvailable() == 0)
+    // A socket the system already closed has nothing left to read.
+    if (!m_socket || !m_socket->isOpen())
         return;
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
@@ -247,7 +260,7 @@ void PeerSession::readIncoming()
     // A peer that frames its messages also sends keep-alives, so its silence means trouble.
     if (m_reader.isFramed())
         m_silence.start();
-    const QSslSocket *reading = m_socket;
+    const QTcpSocket *reading = m_socket;
     std::optional<QByteArray> ticket;
     for (const QString &text : std::as_const(texts)) {
         WireMessage message = WireMessage::parse(text);
@@ -284,7 +297,9 @@ void PeerSession::readIncoming()
 // while it handles one; those join the queue and are delivered after it, in order.
 void PeerSession::deliverInbox()
 {
-    if (m_delivering || m_securing)
+    // A side that expects a certain copy takes nothing read in the clear: what arrived before
+    // the switch to TLS is dropped with it.
+    if (m_delivering || m_securing || (m_awaitingGreeting && !m_expectedPeer.isEmpty()))
         return;
     const QScopedValueRollback delivering(m_delivering, true);
     while (!m_inbox.isEmpty())
@@ -331,23 +346,42 @@ void PeerSession::startEncryption()
     QStringList none;
     m_reader.feed(QByteArray(1, '\0'), none);
     m_inbox.clear();
-    m_socket->setSslConfiguration(m_tls);
-    connect(m_socket, &QSslSocket::encrypted, this, &PeerSession::onEncrypted);
+    // The connection moves to a TLS socket of its own; the plain socket goes with whatever
+    // it still held. Closing one of the two descriptors leaves the connection open.
+    // What was written before the switch (the accepting side's greeting) must reach the
+    // system first; it is a few bytes on a fresh connection.
+    if (m_socket->bytesToWrite() > 0)
+        m_socket->waitForBytesWritten(Greeting::WaitMs);
+    const int descriptor = ::dup(int(m_socket->socketDescriptor()));
+    QTcpSocket *plain = std::exchange(m_socket, nullptr);
+    plain->disconnect(this);
+    plain->abort();
+    plain->deleteLater();
+    auto *socket = new QSslSocket(this);
+    if (descriptor < 0 || !socket->setSocketDescriptor(descriptor)) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        m_socket = socket;
+        failSecuring(LinkSentences::notProtected());
+        return;
+    }
+    watch(socket);
+    socket->setSslConfiguration(m_tls);
+    connect(socket, &QSslSocket::encrypted, this, &PeerSession::onEncrypted);
     // The certificates are self-signed: who the peer is comes from its fingerprint, which the
     // dialling side checks against the invitation and the owner judges on the accepting side.
-    QSslSocket *socket = m_socket;
     connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->ignoreSslErrors(); });
     m_secureWait.start();
     if (m_acceptedSide)
-        m_socket->startServerEncryption();
+        socket->startServerEncryption();
     else
-        m_socket->startClientEncryption();
+        socket->startClientEncryption();
 }
 
 void PeerSession::onEncrypted()
 {
     m_encrypted = true;
-    m_peerFingerprint = m_socket->peerCertificate().digest(QCryptographicHash::Sha256);
+    m_peerFingerprint = tlsSocket()->peerCertificate().digest(QCryptographicHash::Sha256);
     if (m_acceptedSide) {
         m_awaitingTicket = true;
         readIncoming();
@@ -472,7 +506,7 @@ void PeerSession::endWithGoodbye(const QString &goodbye, const QString &reason)
     writeMessage(WireMessage::build(WireCode::Status, goodbye));
     if (!m_socket)
         return;
-    QSslSocket *socket = std::exchange(m_socket, nullptr);
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
     socket->disconnect(this);
     socket->setParent(nullptr);
     abort();
@@ -503,7 +537,7 @@ QTcpSocket *PeerSession::takeForClosing()
         if (!writeMessage(m_outbox.takeFirst()))
             return nullptr;
     }
-    QSslSocket *socket = std::exchange(m_socket, nullptr);
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
     socket->disconnect(this);
     abort();
     return socket;
@@ -547,7 +581,7 @@ void PeerSession::abort()
     m_drain.stop();
     m_reader.reset();
     m_inbox.clear();
-    if (QSslSocket *socket = std::exchange(m_socket, nullptr)) {
+    if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
         socket->abort();
         socket->deleteLater();

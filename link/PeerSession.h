@@ -23,7 +23,9 @@ class QTcpSocket;
 //
 // Between two copies that both greet with Greeting::EncryptsFromVersion or later, the link
 // switches to TLS 1.3 right after the greetings: the dialling side as client, the accepting
-// side as server, each showing its own certificate. What either side read before the switch
+// side as server, each showing its own certificate. The connection is handed from the plain
+// socket to a TLS socket at that moment (the plain one is dropped with whatever it still held),
+// so no link runs through a TLS socket in the clear. What either side read before the switch
 // beyond the greeting is dropped, and nothing but the greetings crosses in the clear:
 //
 //   dialling side: TLS up -> the peer's certificate checked against the expected fingerprint,
@@ -82,7 +84,7 @@ public:
 
     // Starts one of the two ways a session begins; call one of them once.
     void dial(const QString &host, int port);
-    void accept(QSslSocket *request);
+    void accept(QTcpSocket *request);
 
     // The accepting side's answer to ticketPresented. admit() lets messages flow (and
     // framingAgreed follow); refuse() tells the peer `goodbye` and ends the session with
@@ -129,7 +131,9 @@ signals:
     void ticketPresented(const QByteArray &ticket);
 
 private:
-    void adopt(QSslSocket *socket, bool accepted);
+    void adopt(QTcpSocket *socket, bool accepted);
+    void watch(QTcpSocket *socket);
+    QSslSocket *tlsSocket() const;
     void onConnected();
     void readIncoming();
     void deliverInbox();
@@ -153,7 +157,7 @@ private:
     void endWithGoodbye(const QString &goodbye, const QString &reason);
     qint64 bytesWaiting() const;
 
-    QSslSocket *m_socket = nullptr;
+    QTcpSocket *m_socket = nullptr;
     QString m_remoteHost;
     MessageReader m_reader;
     QQueue<WireMessage> m_inbox;
