@@ -177,11 +177,18 @@ void BoardWindow::startListening()
 
 void BoardWindow::keepIdentityIn(const QString &folder)
 {
-    const Identity identity = Identity::loadOrCreate(folder);
+    Identity identity = Identity::loadOrCreate(folder);
+    if (!identity.isValid()) {
+        // A data folder that cannot be written: an identity for this run alone, so that links
+        // are still encrypted; the status line already says the folder cannot be used.
+        m_runIdentityFolder = std::make_unique<QTemporaryDir>();
+        if (m_runIdentityFolder->isValid())
+            identity = Identity::loadOrCreate(m_runIdentityFolder->path());
+    }
     if (identity.isValid())
         m_table->setIdentity(identity.certificate(), identity.privateKey());
     // Said once the window is up: a new identity voids the invitations given out before.
-    const QString news = identity.isValid() ? identity.notice() : identity.error();
+    const QString news = identity.notice();
     if (!news.isEmpty())
         QTimer::singleShot(0, this, [this, news] { m_platform.messageBox(this, news, Title); });
 }

@@ -4,7 +4,10 @@
 #include "boardwindow/BoardControls.h"
 
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QWidget>
+
+#include <memory>
 
 class BoardRecovery;
 class PeerLink;
@@ -76,4 +79,6 @@ private:
     QPointer<QWidget> m_coinDice;
     PortMappingScheduler *m_portMapper = nullptr;
     BoardRecovery *m_recovery = nullptr;
+    // Holds this run's identity where the data folder cannot; removed with the window.
+    std::unique_ptr<QTemporaryDir> m_runIdentityFolder;
 };
