@@ -165,6 +165,11 @@ bool PeerSession::send(const QString &message)
         m_heldBack.append(message);
         return true;
     }
+    // The accepting side's first message goes out before it knows who asked; a copy that
+    // switches to TLS drops what it read in the clear, so that message is said again inside.
+    if (m_acceptedSide && m_hasTls && !m_saidAnything && m_peerVersion == 0)
+        m_sayAgainInside = message;
+    m_saidAnything = true;
     queue(message);
     return sendQueued();
 }
@@ -283,7 +288,8 @@ void PeerSession::readIncoming()
 // while it handles one; those join the queue and are delivered after it, in order.
 void PeerSession::deliverInbox()
 {
-    if (m_delivering || m_securing)
+    // A dialling side that expects a certain copy believes nothing read before the switch.
+    if (m_delivering || m_securing || (!m_expectedPeer.isEmpty() && !m_encrypted))
         return;
     const QScopedValueRollback delivering(m_delivering, true);
     while (!m_inbox.isEmpty())
@@ -376,6 +382,8 @@ void PeerSession::admit()
     m_securing = false;
     m_sendFramed = true;
     m_keepAlive.start();
+    if (!m_sayAgainInside.isEmpty())
+        m_heldBack.prepend(std::exchange(m_sayAgainInside, {}));
     settleOnPlainSending();
     if (!m_socket)
         return;

@@ -24,7 +24,9 @@ class QTcpSocket;
 // Between two copies that both greet with Greeting::EncryptsFromVersion or later, the link
 // switches to TLS 1.3 right after the greetings: the dialling side as client, the accepting
 // side as server, each showing its own certificate. What either side read before the switch
-// beyond the greeting is dropped, and nothing but the greetings crosses in the clear:
+// beyond the greeting is dropped, and nothing but the greetings (and the accepting side's first
+// message, which it sends before it knows who asked, and says again inside once it admits the
+// peer) crosses in the clear:
 //
 //   dialling side: TLS up -> the peer's certificate checked against the expected fingerprint,
 //                  if one was given (else the session ends, having sent nothing) -> the ticket
@@ -33,7 +35,8 @@ class QTcpSocket;
 //                  owner calls admit() or refuse(), and until then nothing is delivered or sent
 //
 // A dialling side that expects a fingerprint never falls back to the clear: a peer that does
-// not answer with a version that encrypts ends the session before anything else is sent.
+// not answer with a version that encrypts ends the session before anything else is sent, and
+// nothing it read before the switch is delivered.
 //
 // Every message from the peer is parsed once and delivered by `messageArrived`, in the order
 // it was sent; the greeting and keep-alives are handled here and never delivered. The byte
@@ -172,6 +175,10 @@ private:
     bool m_awaitingTicket = false;
     bool m_encrypted = false;
     QByteArray m_peerFingerprint;
+    // The accepting side's first message, sent in the clear before the peer greeted; said
+    // again once admitted over TLS.
+    bool m_saidAnything = false;
+    QString m_sayAgainInside;
     QTimer m_secureWait;
     bool m_waitingInPlace = false;
     // A name is being looked up before the socket dials.
