@@ -366,12 +366,9 @@ void PeerSession::onEncrypted()
     m_secureWait.stop();
     m_securing = false;
     m_sendFramed = true;
-    if (!writeMessage(WireMessage::build(WireCode::Ticket,
-                                         QString::fromLatin1(m_ticket.toBase64(TicketEncoding)))))
-        return;
-    settleOnPlainSending();
-    if (m_socket)
-        emit framingAgreed();
+    m_heldBack.prepend(WireMessage::build(WireCode::Ticket,
+                                          QString::fromLatin1(m_ticket.toBase64(TicketEncoding))));
+    agreeFraming();
 }
 
 void PeerSession::admit()
@@ -384,10 +381,20 @@ void PeerSession::admit()
     m_keepAlive.start();
     if (!m_sayAgainInside.isEmpty())
         m_heldBack.prepend(std::exchange(m_sayAgainInside, {}));
-    settleOnPlainSending();
-    if (!m_socket)
-        return;
-    emit framingAgreed();
+    agreeFraming();
+}
+
+// Writing over TLS also reads what the peer sent meanwhile; that is delivered only once the
+// owner knows the link is up, so that it is never taken for a peer that cannot encrypt.
+void PeerSession::agreeFraming()
+{
+    {
+        const QScopedValueRollback holding(m_delivering, true);
+        settleOnPlainSending();
+        if (!m_socket)
+            return;
+        emit framingAgreed();
+    }
     deliverInbox();
 }
 

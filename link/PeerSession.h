@@ -152,6 +152,7 @@ private:
     int greetingVersion() const;
     void startEncryption();
     void onEncrypted();
+    void agreeFraming();
     void failSecuring(const QString &description);
     void endWithGoodbye(const QString &goodbye, const QString &reason);
     qint64 bytesWaiting() const;
