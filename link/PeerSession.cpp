@@ -83,9 +83,12 @@ int PeerSession::greetingVersion() const
 
 QString PeerSession::peerAddress() const
 {
-    if (!m_socket)
-        return {};
-    const QHostAddress address = m_socket->peerAddress();
+    return m_socket ? addressOf(*m_socket) : QString();
+}
+
+QString PeerSession::addressOf(const QAbstractSocket &socket)
+{
+    const QHostAddress address = socket.peerAddress();
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();

@@ -96,6 +96,9 @@ public:
     // SHA-256 of the certificate the peer showed over TLS; empty for an unencrypted link.
     QByteArray peerFingerprint() const { return m_peerFingerprint; }
     QString peerAddress() const;
+    // The peer's address as the player reads it: an IPv4 peer of a listener for both kinds as
+    // 192.0.2.1, not as the IPv6 address it is mapped to.
+    static QString addressOf(const QAbstractSocket &socket);
 
     QAbstractSocket::SocketState socketState() const;
     // Sends one message in the form the peer reads, or holds it while the handshake is
