@@ -31,7 +31,13 @@ TableProtocol::TableProtocol(int port, QObject *parent)
         // A goodbye that gave a reason keeps it on the status line.
         linkEnded(m_peerGoodbye.isEmpty() ? StatusText::Disconnected : m_peerGoodbye);
     });
-    connect(m_link, &PeerLink::failed, this, &TableProtocol::linkEnded);
+    connect(m_link, &PeerLink::failed, this, [this](const QString &description) {
+        // The listener stays open while a peer sits at the table; a link that ended by a fault
+        // leaves this copy as a goodbye does, not listening until the player waits again.
+        if (!visitorLeft())
+            m_link->close();
+        linkEnded(description);
+    });
     // A lost link between two copies is found again by the link; the board only shows how.
     connect(m_link, &PeerLink::relinkStatusChanged, this, [this](const QString &text) {
         emit statusChanged(text);
