@@ -19,13 +19,6 @@ TableProtocol::TableProtocol(int port, QObject *parent)
 {
     connect(m_link, &PeerLink::connectionRequested, this, &TableProtocol::acceptRequest);
     connect(m_link, &PeerLink::framingAgreed, this, [this] {
-        // A copy that dials with an invitation reads nothing sent before the switch to TLS, so
-        // it is told again, inside, that it is connected.
-        const bool encrypted = m_link->protection() == PeerLink::Protection::Encrypted ||
-                               m_link->protection() == PeerLink::Protection::Invited;
-        const bool toldAlready = std::exchange(m_toldInside, false);
-        if (m_link->acceptedLink() && encrypted && !toldAlready)
-            m_link->send(WireMessage::build(WireCode::Status, StatusText::Connected));
         m_peerSpoke = true;
         m_draws->linkEnded();
         emit copyLinked();
@@ -38,7 +31,13 @@ TableProtocol::TableProtocol(int port, QObject *parent)
         // A goodbye that gave a reason keeps it on the status line.
         linkEnded(m_peerGoodbye.isEmpty() ? StatusText::Disconnected : m_peerGoodbye);
     });
-    connect(m_link, &PeerLink::failed, this, &TableProtocol::linkEnded);
+    connect(m_link, &PeerLink::failed, this, [this](const QString &description) {
+        // The listener stays open while a peer sits at the table; a link that ended by a fault
+        // leaves this copy as a goodbye does, not listening until the player waits again.
+        if (!visitorLeft())
+            m_link->close();
+        linkEnded(description);
+    });
     // A lost link between two copies is found again by the link; the board only shows how.
     connect(m_link, &PeerLink::relinkStatusChanged, this, [this](const QString &text) {
         emit statusChanged(text);
@@ -127,7 +126,6 @@ void TableProtocol::seatTaken(const QString &letGo)
     m_draws->linkEnded();
     emit statusChanged(StatusText::Connected);
     m_link->send(WireMessage::build(WireCode::Status, StatusText::Connected));
-    m_toldInside = true;
     if (!letGo.isEmpty())
         emit statusNotice(
             tr("A copy with this table's invitation took the seat; %1 was let go.").arg(letGo));

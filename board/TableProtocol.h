@@ -143,6 +143,4 @@ private:
     TicketBook m_tickets;
     bool m_invitedOnly = false;
     QString m_lastNotice;
-    // "18Connected" went to a copy that took the seat, queued to go inside TLS.
-    bool m_toldInside = false;
 };

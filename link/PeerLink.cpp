@@ -103,7 +103,7 @@ void PeerLink::audition(int requestId)
     if (!request)
         return;
     if (m_candidates.size() >= MostAuditions) {
-        const QString address = request->peerAddress().toString();
+        const QString address = PeerSession::addressOf(*request);
         request->abort();
         request->deleteLater();
         emit arrivalRefused(address, LinkSentences::tooManyArrivals());

@@ -85,9 +85,12 @@ int PeerSession::greetingVersion() const
 
 QString PeerSession::peerAddress() const
 {
-    if (!m_socket)
-        return {};
-    const QHostAddress address = m_socket->peerAddress();
+    return m_socket ? addressOf(*m_socket) : QString();
+}
+
+QString PeerSession::addressOf(const QAbstractSocket &socket)
+{
+    const QHostAddress address = socket.peerAddress();
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
@@ -178,6 +181,11 @@ bool PeerSession::send(const QString &message)
         m_heldBack.append(message);
         return true;
     }
+    // The accepting side's first message goes out before it knows who asked; a copy that
+    // switches to TLS drops what it read in the clear, so that message is said again inside.
+    if (m_acceptedSide && m_hasTls && !m_saidAnything && m_peerVersion == 0)
+        m_sayAgainInside = message;
+    m_saidAnything = true;
     queue(message);
     return sendQueued();
 }
@@ -297,9 +305,8 @@ void PeerSession::readIncoming()
 // while it handles one; those join the queue and are delivered after it, in order.
 void PeerSession::deliverInbox()
 {
-    // A side that expects a certain copy takes nothing read in the clear: what arrived before
-    // the switch to TLS is dropped with it.
-    if (m_delivering || m_securing || (m_awaitingGreeting && !m_expectedPeer.isEmpty()))
+    // A dialling side that expects a certain copy believes nothing read before the switch.
+    if (m_delivering || m_securing || (!m_expectedPeer.isEmpty() && !m_encrypted))
         return;
     const QScopedValueRollback delivering(m_delivering, true);
     while (!m_inbox.isEmpty())
@@ -395,12 +402,9 @@ void PeerSession::onEncrypted()
     m_secureWait.stop();
     m_securing = false;
     m_sendFramed = true;
-    if (!writeMessage(WireMessage::build(WireCode::Ticket,
-                                         QString::fromLatin1(m_ticket.toBase64(TicketEncoding)))))
-        return;
-    settleOnPlainSending();
-    if (m_socket)
-        emit framingAgreed();
+    m_heldBack.prepend(WireMessage::build(WireCode::Ticket,
+                                          QString::fromLatin1(m_ticket.toBase64(TicketEncoding))));
+    agreeFraming();
 }
 
 void PeerSession::admit()
@@ -411,10 +415,22 @@ void PeerSession::admit()
     m_securing = false;
     m_sendFramed = true;
     m_keepAlive.start();
-    settleOnPlainSending();
-    if (!m_socket)
-        return;
-    emit framingAgreed();
+    if (!m_sayAgainInside.isEmpty())
+        m_heldBack.prepend(std::exchange(m_sayAgainInside, {}));
+    agreeFraming();
+}
+
+// Writing over TLS also reads what the peer sent meanwhile; that is delivered only once the
+// owner knows the link is up, so that it is never taken for a peer that cannot encrypt.
+void PeerSession::agreeFraming()
+{
+    {
+        const QScopedValueRollback holding(m_delivering, true);
+        settleOnPlainSending();
+        if (!m_socket)
+            return;
+        emit framingAgreed();
+    }
     deliverInbox();
 }
 

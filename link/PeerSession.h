@@ -26,7 +26,9 @@ class QTcpSocket;
 // side as server, each showing its own certificate. The connection is handed from the plain
 // socket to a TLS socket at that moment (the plain one is dropped with whatever it still held),
 // so no link runs through a TLS socket in the clear. What either side read before the switch
-// beyond the greeting is dropped, and nothing but the greetings crosses in the clear:
+// beyond the greeting is dropped, and nothing but the greetings (and the accepting side's first
+// message, which it sends before it knows who asked, and says again inside once it admits the
+// peer) crosses in the clear:
 //
 //   dialling side: TLS up -> the peer's certificate checked against the expected fingerprint,
 //                  if one was given (else the session ends, having sent nothing) -> the ticket
@@ -35,7 +37,8 @@ class QTcpSocket;
 //                  owner calls admit() or refuse(), and until then nothing is delivered or sent
 //
 // A dialling side that expects a fingerprint never falls back to the clear: a peer that does
-// not answer with a version that encrypts ends the session before anything else is sent.
+// not answer with a version that encrypts ends the session before anything else is sent, and
+// nothing it read before the switch is delivered.
 //
 // Every message from the peer is parsed once and delivered by `messageArrived`, in the order
 // it was sent; the greeting and keep-alives are handled here and never delivered. The byte
@@ -95,6 +98,9 @@ public:
     // SHA-256 of the certificate the peer showed over TLS; empty for an unencrypted link.
     QByteArray peerFingerprint() const { return m_peerFingerprint; }
     QString peerAddress() const;
+    // The peer's address as the player reads it: an IPv4 peer of a listener for both kinds as
+    // 192.0.2.1, not as the IPv6 address it is mapped to.
+    static QString addressOf(const QAbstractSocket &socket);
 
     QAbstractSocket::SocketState socketState() const;
     // Sends one message in the form the peer reads, or holds it while the handshake is
@@ -153,6 +159,7 @@ private:
     int greetingVersion() const;
     void startEncryption();
     void onEncrypted();
+    void agreeFraming();
     void failSecuring(const QString &description);
     void endWithGoodbye(const QString &goodbye, const QString &reason);
     qint64 bytesWaiting() const;
@@ -176,6 +183,10 @@ private:
     bool m_awaitingTicket = false;
     bool m_encrypted = false;
     QByteArray m_peerFingerprint;
+    // The accepting side's first message, sent in the clear before the peer greeted; said
+    // again once admitted over TLS.
+    bool m_saidAnything = false;
+    QString m_sayAgainInside;
     QTimer m_secureWait;
     bool m_waitingInPlace = false;
     // A name is being looked up before the socket dials.

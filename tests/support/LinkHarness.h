@@ -56,6 +56,18 @@ struct Seat
         window->keepRecoveryIn(recoveryFolder);
         window->start();
     }
+    // A seat with the identity kept in `identity.folder` (made there on first use): its links
+    // with copies that encrypt use TLS.
+    struct IdentityIn
+    {
+        QString folder;
+    };
+    explicit Seat(const IdentityIn &identity, int port = 0)
+        : window(std::make_unique<BoardWindow>(platform, port))
+    {
+        window->keepIdentityIn(identity.folder);
+        window->start();
+    }
     QString status() const { return control<QLabel>(QStringLiteral("lblStatus"))->text(); }
     int port() const { return socket()->localPort(); }
     PeerLink *socket() const { return &window->link(); }
