@@ -243,8 +243,9 @@ bool PeerSession::writeBytes(const QByteArray &bytes)
 
 void PeerSession::readIncoming()
 {
-    // A socket the system already closed has nothing left to read.
-    if (!m_socket || !m_socket->isOpen())
+    // A socket the system already closed has nothing left to read. A QSslSocket still reads
+    // as open while it reports that the connection under it closed, so look at what waits.
+    if (!m_socket || !m_socket->isOpen() || m_socket->bytesAvailable() <= 0)
         return;
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
