@@ -310,6 +310,10 @@ void PeerSession::onGreeting()
         failSecuring(LinkSentences::olderProgram());
         return;
     }
+    if (!encrypt && m_onlyEncrypted) {
+        failSecuring(LinkSentences::arrivalUnprotected());
+        return;
+    }
     m_awaitingGreeting = false;
     if (encrypt) {
         // The accepting side answers the greeting in the clear, then both switch.

@@ -82,6 +82,10 @@ public:
     // certificate) the peer must show, and the ticket to present once it has. With a
     // fingerprint the session never sends anything unencrypted.
     void expectPeer(const QByteArray &fingerprint, const QByteArray &ticket);
+    // For an accepting session that only a copy switching to TLS may continue: a peer whose
+    // greeting shows it cannot (or any copy, without TLS settings here) is not answered; the
+    // session ends with peerMisbehaved.
+    void acceptOnlyEncrypted() { m_onlyEncrypted = true; }
 
     // Starts one of the two ways a session begins; call one of them once.
     void dial(const QString &host, int port);
@@ -173,6 +177,7 @@ private:
     QSslConfiguration m_tls;
     bool m_hasTls = false;
     QByteArray m_expectedPeer;
+    bool m_onlyEncrypted = false;
     QByteArray m_ticket;
     // From the greeting until the ticket was judged: nothing goes out and nothing is delivered.
     bool m_securing = false;
