@@ -664,8 +664,8 @@ void TestAdversary::moreClientsAreRefusedWithoutTouchingTheLink_data()
     QTest::newRow("up to a hundredth client") << 99;
 }
 
-// While a link is up, further clients are refused: none gets a byte in or out, and the first
-// link carries messages both ways afterwards as before.
+// While a link is up, further clients are turned away: none gets a byte in or out, and the
+// first link carries messages both ways afterwards as before.
 void TestAdversary::moreClientsAreRefusedWithoutTouchingTheLink()
 {
     QFETCH(int, clients);
@@ -680,13 +680,11 @@ void TestAdversary::moreClientsAreRefusedWithoutTouchingTheLink()
 
     // Each intruder, should it get in, would try to take the board over.
     std::vector<std::unique_ptr<QTcpSocket>> intruders;
-    int admitted = 0;
     QByteArray heard;
     for (int client = 0; client < clients; ++client) {
         auto &intruder = intruders.emplace_back(std::make_unique<QTcpSocket>());
         QTcpSocket *socket = intruder.get();
-        connect(socket, &QTcpSocket::connected, socket, [socket, &admitted] {
-            ++admitted;
+        connect(socket, &QTcpSocket::connected, socket, [socket] {
             socket->write(greeting() + framed({"18Disconnected", "16intruder", "17x: hi"}));
         });
         connect(socket, &QTcpSocket::readyRead, socket,
@@ -698,13 +696,12 @@ void TestAdversary::moreClientsAreRefusedWithoutTouchingTheLink()
             return intruder->state() == QAbstractSocket::UnconnectedState;
         });
     };
-    QTRY_VERIFY_WITH_TIMEOUT(admitted > 0 || allTurnedAway(), LinkTimeoutMs * 2);
+    QTRY_VERIFY_WITH_TIMEOUT(allTurnedAway(), LinkTimeoutMs * 2);
     QTest::qWait(SettleMs);
 
-    QCOMPARE(admitted, 0);
+    // Each is heard out beside the link (the listener stays open for an invited copy) and
+    // turned away before it is answered.
     QCOMPARE(heard, QByteArray());
-    for (const auto &intruder : intruders)
-        QCOMPARE(intruder->error(), QAbstractSocket::ConnectionRefusedError);
     QCOMPARE(shownFromPeer(seat), before);
     QCOMPARE(peer.received, receivedBefore);
     QVERIFY(!peer.ended);
@@ -752,7 +749,6 @@ void TestAdversary::crowdKnockingAtOnceGetsOneLink()
             QCOMPARE(client->received, QByteArray());
     }
     QCOMPARE(seat.status(), StatusText::Connected);
-    QVERIFY(!canConnect(port));
 
     linked.send(greeting());
     QTRY_VERIFY(seat.socket()->sendsFrames());
