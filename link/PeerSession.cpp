@@ -83,7 +83,7 @@ int PeerSession::greetingVersion() const
 
 QString PeerSession::peerAddress() const
 {
-    return m_socket ? addressOf(*m_socket) : QString();
+    return m_peerAddress;
 }
 
 QString PeerSession::addressOf(const QAbstractSocket &socket)
@@ -137,6 +137,8 @@ void PeerSession::adopt(QSslSocket *socket, bool accepted)
     socket->setParent(this);
     m_acceptedSide = accepted;
     m_linkWasUp = accepted;
+    if (accepted)
+        m_peerAddress = addressOf(*socket);
     connect(socket, &QTcpSocket::readyRead, this, &PeerSession::readIncoming);
     connect(socket, &QTcpSocket::bytesWritten, this, &PeerSession::sendQueued);
     connect(socket, &QSslSocket::encryptedBytesWritten, this, &PeerSession::sendQueued);
@@ -154,6 +156,7 @@ QAbstractSocket::SocketState PeerSession::socketState() const
 void PeerSession::onConnected()
 {
     m_connectWait.stop();
+    m_peerAddress = addressOf(*m_socket);
     // The options only take effect once connected.
     TcpOptions::tuneForLiveLink(*m_socket);
     m_linkWasUp = true;

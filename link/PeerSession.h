@@ -99,6 +99,8 @@ public:
     bool isEncrypted() const { return m_encrypted; }
     // SHA-256 of the certificate the peer showed over TLS; empty for an unencrypted link.
     QByteArray peerFingerprint() const { return m_peerFingerprint; }
+    // Where the peer connected from or was reached; kept after the session ended, so that the
+    // sentence about how it ended can name it. Empty before a dialled link is up.
     QString peerAddress() const;
     // The peer's address as the player reads it: an IPv4 peer of a listener for both kinds as
     // 192.0.2.1, not as the IPv6 address it is mapped to.
@@ -166,6 +168,7 @@ private:
 
     QSslSocket *m_socket = nullptr;
     QString m_remoteHost;
+    QString m_peerAddress;
     MessageReader m_reader;
     QQueue<WireMessage> m_inbox;
     bool m_delivering = false;
