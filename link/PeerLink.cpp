@@ -111,6 +111,10 @@ void PeerLink::audition(int requestId)
     }
     PeerSession *candidate = newSession();
     m_candidates.append(candidate);
+    // Beside a seated link only a copy over TLS can take the seat; an older copy can only
+    // take back a lost link that was unencrypted too. Any other is not even answered.
+    if (!m_relinker->isActive() || !m_lastPeerFingerprint.isEmpty())
+        candidate->acceptOnlyEncrypted();
     candidate->accept(request);
     QTimer::singleShot(AuditionMs, candidate, [this, candidate] {
         refuseCandidate(candidate, {}, LinkSentences::arrivalSilent(AuditionMs / 1000));

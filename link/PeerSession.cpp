@@ -85,7 +85,7 @@ int PeerSession::greetingVersion() const
 
 QString PeerSession::peerAddress() const
 {
-    return m_socket ? addressOf(*m_socket) : QString();
+    return m_peerAddress;
 }
 
 QString PeerSession::addressOf(const QAbstractSocket &socket)
@@ -137,6 +137,8 @@ void PeerSession::adopt(QTcpSocket *socket, bool accepted)
 {
     m_acceptedSide = accepted;
     m_linkWasUp = accepted;
+    if (accepted)
+        m_peerAddress = addressOf(*socket);
     watch(socket);
 }
 
@@ -167,6 +169,7 @@ QAbstractSocket::SocketState PeerSession::socketState() const
 void PeerSession::onConnected()
 {
     m_connectWait.stop();
+    m_peerAddress = addressOf(*m_socket);
     // The options only take effect once connected.
     TcpOptions::tuneForLiveLink(*m_socket);
     m_linkWasUp = true;
@@ -257,8 +260,9 @@ bool PeerSession::writeBytes(const QByteArray &bytes)
 
 void PeerSession::readIncoming()
 {
-    // A socket the system already closed has nothing left to read.
-    if (!m_socket || !m_socket->isOpen())
+    // A socket the system already closed has nothing left to read. A QSslSocket still reads
+    // as open while it reports that the connection under it closed, so look at what waits.
+    if (!m_socket || !m_socket->isOpen() || m_socket->bytesAvailable() <= 0)
         return;
     const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
@@ -321,6 +325,10 @@ void PeerSession::onGreeting()
     const bool encrypt = m_hasTls && m_peerVersion >= Greeting::EncryptsFromVersion;
     if (!encrypt && !m_expectedPeer.isEmpty()) {
         failSecuring(LinkSentences::olderProgram());
+        return;
+    }
+    if (!encrypt && m_onlyEncrypted) {
+        failSecuring(LinkSentences::arrivalUnprotected());
         return;
     }
     m_awaitingGreeting = false;

@@ -84,6 +84,10 @@ public:
     // certificate) the peer must show, and the ticket to present once it has. With a
     // fingerprint the session never sends anything unencrypted.
     void expectPeer(const QByteArray &fingerprint, const QByteArray &ticket);
+    // For an accepting session that only a copy switching to TLS may continue: a peer whose
+    // greeting shows it cannot (or any copy, without TLS settings here) is not answered; the
+    // session ends with peerMisbehaved.
+    void acceptOnlyEncrypted() { m_onlyEncrypted = true; }
 
     // Starts one of the two ways a session begins; call one of them once.
     void dial(const QString &host, int port);
@@ -97,6 +101,8 @@ public:
     bool isEncrypted() const { return m_encrypted; }
     // SHA-256 of the certificate the peer showed over TLS; empty for an unencrypted link.
     QByteArray peerFingerprint() const { return m_peerFingerprint; }
+    // Where the peer connected from or was reached; kept after the session ended, so that the
+    // sentence about how it ended can name it. Empty before a dialled link is up.
     QString peerAddress() const;
     // The peer's address as the player reads it: an IPv4 peer of a listener for both kinds as
     // 192.0.2.1, not as the IPv6 address it is mapped to.
@@ -166,6 +172,7 @@ private:
 
     QTcpSocket *m_socket = nullptr;
     QString m_remoteHost;
+    QString m_peerAddress;
     MessageReader m_reader;
     QQueue<WireMessage> m_inbox;
     bool m_delivering = false;
@@ -177,6 +184,7 @@ private:
     QSslConfiguration m_tls;
     bool m_hasTls = false;
     QByteArray m_expectedPeer;
+    bool m_onlyEncrypted = false;
     QByteArray m_ticket;
     // From the greeting until the ticket was judged: nothing goes out and nothing is delivered.
     bool m_securing = false;

@@ -388,23 +388,30 @@ void TestProtection::strangerCannotTakeALostSeat()
 void TestProtection::plainPeerAtATableWithAnIdentity_data()
 {
     QTest::addColumn<bool>("invitedOnly");
+    QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QByteArray>("transcript");
     QTest::addColumn<QString>("notice");
     QTest::addColumn<QString>("protection");
     // What a plain peer reads from a copy without an identity, byte for byte.
-    QTest::newRow("open table") << false
+    QTest::newRow("open table") << false << QByteArray("0340")
                                 << QByteArray("18Connected10") + Windows1252::encode(ZoneMarker)
                                 << QString() << QStringLiteral("older program, not encrypted");
-    QTest::newRow("invited only")
-        << true << QByteArray()
-        << QStringLiteral("Refused a connection from 127.0.0.1: it did not come with this "
-                          "table's invitation.")
+    QTest::newRow("invited only") << true << QByteArray("0340") << QByteArray()
+                                  << QStringLiteral("Refused a connection from 127.0.0.1: it did "
+                                                    "not come with this table's invitation.")
+                                  << QString();
+    // An older copy is not even answered with a greeting.
+    QTest::newRow("invited only, an older copy")
+        << true << greeting() + framed({"0340"}) << QByteArray()
+        << QStringLiteral("Refused a connection from 127.0.0.1: it is an older program that "
+                          "cannot protect the link.")
         << QString();
 }
 
 void TestProtection::plainPeerAtATableWithAnIdentity()
 {
     QFETCH(bool, invitedOnly);
+    QFETCH(QByteArray, sent);
     QFETCH(QByteArray, transcript);
     QFETCH(QString, notice);
     QFETCH(QString, protection);
@@ -412,7 +419,7 @@ void TestProtection::plainPeerAtATableWithAnIdentity()
     host.window->setInvitedOnly(invitedOnly);
     PlainPeer peer;
     QVERIFY(peer.connectTo(host.port()));
-    peer.send("0340");
+    peer.send(sent);
     if (invitedOnly)
         QTRY_VERIFY(peer.ended);
     else
