@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QSettings>
 
+#include <utility>
+
 namespace {
 
 QMessageBox *makeBox(QWidget *parent, const QString &text, const QString &title)
@@ -19,6 +21,11 @@ QMessageBox *makeBox(QWidget *parent, const QString &text, const QString &title)
 }
 
 } // namespace
+
+QtPlatformServices::QtPlatformServices(QString settingsFile)
+    : m_settingsFile(std::move(settingsFile))
+{
+}
 
 void QtPlatformServices::messageBox(QWidget *parent, const QString &text, const QString &title)
 {
@@ -68,14 +75,21 @@ bool QtPlatformServices::question(QWidget *parent, const QString &text, const QS
     return yes;
 }
 
+std::unique_ptr<QSettings> QtPlatformServices::settings() const
+{
+    if (m_settingsFile.isEmpty())
+        return std::make_unique<QSettings>();
+    return std::make_unique<QSettings>(m_settingsFile, QSettings::IniFormat);
+}
+
 QString QtPlatformServices::remembered(const QString &key) const
 {
-    return QSettings().value(key).toString();
+    return settings()->value(key).toString();
 }
 
 void QtPlatformServices::remember(const QString &key, const QString &value)
 {
-    QSettings().setValue(key, value);
+    settings()->setValue(key, value);
 }
 
 void QtPlatformServices::beep()

@@ -4,15 +4,16 @@
 #include "platform/QtPlatformServices.h"
 #include "platform/ScreenFit.h"
 #include "router/PortMappingScheduler.h"
+#include "startup/ProgramFolders.h"
 #include "startup/RunningCopy.h"
 #include "startup/SplashWindow.h"
+#include "startup/TerminationSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QPointer>
 #include <QScreen>
-#include <QStandardPaths>
 
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ namespace {
 // The exit status for a command line the program cannot use, as command-line tools report it.
 constexpr int UsageError = 2;
 constexpr int HighestPort = 65535;
+// A program ended by a signal reports 128 plus the signal's number, as a shell shows it.
+constexpr int ShellStatusBase = 128;
 
 // A port given on the command line: digits only, 1 to 65535.
 std::optional<int> portFrom(const QString &text)
@@ -204,7 +207,12 @@ int main(int argc, char *argv[])
     // Where another copy already takes invitations, this one simply runs beside it.
     runningCopy.listen();
 
-    QtPlatformServices platform;
+    // Settings and data kept where earlier versions left them move to their folders once.
+    const ProgramFolders folders = ProgramFolders::forThisUser();
+    for (const QString &line : folders.moveFormerFiles())
+        print(stderr, QStringLiteral("skarnet: %1\n").arg(line));
+
+    QtPlatformServices platform(folders.settingsFile());
     // Outlives the main window: at the end it removes the port it opened on the router.
     PortMappingScheduler portMapper;
     std::unique_ptr<BoardWindow> board;
@@ -223,8 +231,7 @@ int main(int argc, char *argv[])
             board->setPortMapper(&portMapper);
         if (parser.isSet(invitedOnly))
             board->setInvitedOnly(true);
-        const QString dataFolder =
-            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        const QString dataFolder = folders.dataFolder();
         board->keepIdentityIn(dataFolder);
         board->keepRecoveryIn(dataFolder);
         board->start();
@@ -240,8 +247,27 @@ int main(int argc, char *argv[])
         else if (splash)
             bringToFront(splash);
     });
+    // Ctrl+C, kill and the end of a session end the program as closing its window does: the
+    // other copy hears goodbye, the router's port is given back and the recovery copy goes.
+    TerminationSignals termination;
+    int endedBySignal = 0;
+    QObject::connect(&termination, &TerminationSignals::received, [&](int signalNumber) {
+        endedBySignal = signalNumber;
+        if (boardOpen) {
+            board->close();
+        } else if (board) {
+            // The board is still asking its start-up questions (the thanks box, whether to
+            // restore the last game), and nothing was started that needs ending. Closing those
+            // boxes would count as an answer and could discard the recovery copy the player
+            // was asked about, so the program ends as it stands, keeping it for the next start.
+            ::_exit(ShellStatusBase + signalNumber);
+        }
+        QCoreApplication::exit(ShellStatusBase + signalNumber);
+    });
     splash->show();
-    const int status = app.exec();
+    int status = app.exec();
+    if (endedBySignal != 0)
+        status = ShellStatusBase + endedBySignal;
     // Closing the window said goodbye; the link finishes delivering it as it goes.
     board.reset();
     portMapper.stop();
