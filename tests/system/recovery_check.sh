@@ -3,8 +3,10 @@
 #
 #   1. A board is typed, the program is killed (SIGKILL); the next start asks, after the thanks
 #      box, whether to restore, and Yes brings the board back: the screen reader reads it, and a
-#      peer that links as another copy receives the restored half.
-#   2. A clean close leaves no recovery copy, and the next start asks nothing.
+#      peer that links as another copy receives the restored half. The recovery copy and the
+#      settings are first put where earlier versions kept them, which the start moves and reads.
+#   2. A clean close leaves no recovery copy, and the next start asks nothing and shows the
+#      remembered name.
 #   3. A recovery copy that cannot be read is set aside and reported; the program starts.
 #   4. A data folder that cannot be written: the program runs and links, and its status line
 #      says why it keeps no recovery copy.
@@ -22,7 +24,10 @@ source "$(dirname "$0")/../support/accessibility_bus.sh"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 port=$(free_port) || exit
-recovery=$XDG_DATA_HOME/Skarnet/recovery-$port.json
+recovery=$XDG_DATA_HOME/skarnet/recovery-$port.json
+settings=$XDG_CONFIG_HOME/skarnet/skarnet.conf
+former_recovery=$XDG_DATA_HOME/Skarnet/recovery-$port.json
+former_settings="$XDG_CONFIG_HOME/Unknown Organization/Skarnet.conf"
 
 # Past the splash and the thanks box; a question may come before the board.
 start() { launch --no-port-mapping --port "$port"; }
@@ -63,8 +68,13 @@ for _ in $(seq 30); do grep -q Yugi "$recovery" 2>/dev/null && break; sleep 0.1;
 grep -q Dragon "$recovery" || fail "no recovery copy holds the typed board after 3 s"
 kill -9 "$app"
 wait "$app" 2>/dev/null
+mkdir -p "${former_recovery%/*}" "${former_settings%/*}"
+mv "$recovery" "$former_recovery" && mv "$settings" "$former_settings" ||
+    fail "could not put the recovery copy and the settings where earlier versions kept them"
 
 start
+[[ -f $recovery && -f $settings && ! -e ${former_recovery%/*} && ! -e ${former_settings%/*} ]] ||
+    fail "the start did not move the recovery copy and the settings from the former folders"
 question=$(box_before_board)
 [[ -n $question ]] || fail "the start after a kill did not ask about the recovery copy"
 xdotool windowfocus --sync "$question" key Return # Yes is the default
@@ -80,7 +90,9 @@ close_cleanly
 [[ ! -e $recovery ]] || fail "a clean close left the recovery copy"
 start
 [[ -z $(box_before_board) ]] || fail "the start after a clean close asked something"
-wait_board >/dev/null
+board=$(wait_board)
+name=$(read_board "Your name") || fail "could not read the board: $name"
+[[ $name == Yugi ]] || fail "the name kept in the moved settings reads '$name'"
 close_cleanly
 echo "a clean close leaves nothing behind"
 

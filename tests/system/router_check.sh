@@ -26,6 +26,9 @@
 #   7. The router refuses every port: the line says so, and the router holds no mapping.
 #   8. The router's own WAN address is in the carriers' shared space (100.64.0.1): the line says
 #      the router is itself behind another network, and nothing is mapped.
+#   9. SIGINT, SIGTERM and SIGHUP each end the program as closing its window does: the player in
+#      `wan` reads "18Disconnected" and then the end of the stream, the router holds no mapping,
+#      no recovery copy is left, and the next start asks nothing.
 #
 # usage: router_check.sh PROGRAM X11_CLOSE_TOOL [TCP_RECORD_TOOL]
 # With ROUTER_CHECK_TOOLS=1 the same routers are tried with upnpc and natpmpc, and tcp_record
@@ -531,7 +534,40 @@ case_behind_carrier() {
     stop_router
 }
 
+case_signals() {
+    local name number status stream=$work/signal_stream recovery
+    start_router all || return
+    for name in INT TERM HUP; do
+        echo "== SIG$name"
+        run_program
+        recovery=$XDG_DATA_HOME/skarnet/recovery-$port.json
+        mapped() { grep -qx "TCP:$port:192.168.77.10:$port" <(mappings); }
+        check "the router forwards port $port" wait_until 15 mapped
+        dial wan 203.0.113.1 "$port" "$stream" 30
+        wait_until 3 holds "$stream" 18Connected
+        type_zone Wall
+        check "a recovery copy is kept of the typed zone" wait_until 3 grep -qs Wall "$recovery"
+        closed_at=$(now_ms)
+        kill -s "$name" "$app"
+        wait_until 5 ended "$app"
+        wait "$app"
+        status=$? number=$(kill -l "$name")
+        check "the program ends with status $((128 + number))" test "$status" -eq $((128 + number))
+        said_goodbye() { [[ $(cat -v "$stream") == *18Disconnected ]] && ended "$peer"; }
+        check "the other player reads \"18Disconnected\", then the end of the stream" \
+            wait_until 5 said_goodbye || echo "      the stream is: $(cat -v "$stream")"
+        released
+        check "no recovery copy is left" test ! -e "$recovery"
+    done
+    # The last start's folders, again: nothing to restore, so the board comes straight up.
+    program_netns=${ns[home]} launch --no-port-mapping
+    check "the next start asks nothing before the board" sized "$(wait_for_window Skarnet)" 1018x714
+    end_program
+    stop_router
+}
+
 case_open_router
+case_signals
 case_no_router
 case_high_ports
 case_port_taken
