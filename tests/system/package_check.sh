@@ -54,7 +54,8 @@ twice=$(printf '%s\n' "${names[@]}" | sort | uniq -d | paste -sd ' ')
 
 # The files, as dpkg would unpack them.
 dpkg-deb -c "$deb" >"$work/contents"
-for path in ./usr/bin/skarnet ./usr/share/applications/skarnet.desktop \
+app_id=io.github.skarnetduel.skarnet
+for path in ./usr/bin/skarnet ./usr/share/applications/$app_id.desktop \
     ./usr/share/icons/hicolor/48x48/apps/skarnet.png; do
     grep -q " $path\$" "$work/contents" || flunk "the package does not install $path"
 done
