@@ -16,8 +16,9 @@ if [[ ${1:-} == --tests ]]; then
     packages+=(dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0 qt6-base-private-dev)
     # Debian's own Python, which writes the benchmark report and reads the accessibility bus.
     packages+=(python3)
-    # Validates the desktop entry in the install check, and the .deb in the package check.
-    packages+=(desktop-file-utils lintian)
+    # Validate the desktop entry and the software centres' description (install and package
+    # checks), and the .deb (package check).
+    packages+=(desktop-file-utils appstream lintian)
     # A home router for the router check: its UPnP and NAT-PMP daemon on nftables, the STUN
     # server it learns its WAN address from, and the clients that try it without the program.
     packages+=(miniupnpd miniupnpd-nftables nftables stun-server miniupnpc natpmpc)

@@ -112,7 +112,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Skarnet"));
     QApplication::setApplicationVersion(QStringLiteral(SKARNET_VERSION));
     // Matches the installed desktop entry, so a desktop shows that entry's name and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("skarnet"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.skarnetduel.skarnet"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -2,9 +2,11 @@
 # Installs a build into a scratch staging tree (DESTDIR) and checks that everything lands where
 # Linux desktops look: the program in bin, a valid desktop entry that starts it under its icon's
 # name and opens skarnet: links, and that icon as PNG files of the sizes their folders name in
-# the hicolor theme. Also checks the documents beside it: a manual page that man reads without
-# warnings and that describes the options the program's --help lists, no more and no fewer, and
-# the copyright file and changelog.
+# the hicolor theme; beside the entry, a valid description for software centres that bears the
+# same id, launches that entry, provides the program and has this version as its latest release.
+# Also checks the documents beside it: a manual page that man reads without warnings and that
+# describes the options the program's --help lists, no more and no fewer, and the copyright file
+# and changelog.
 #
 # usage: install_check.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -14,6 +16,8 @@ version=$2
 
 # shellcheck source=../support/system_check.sh
 source "$(dirname "$0")/../support/system_check.sh"
+# shellcheck source=../support/desktop_metadata.sh
+source "$(dirname "$0")/../support/desktop_metadata.sh"
 root=$work/root
 
 DESTDIR=$root cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
@@ -45,10 +49,26 @@ exec_command=${exec_command%% *}
     flunk "desktop entry Exec starts '$exec_command', which is not an installed program"
 icon=$(field Icon)
 [[ -n $icon ]] || flunk "desktop entry has no Icon"
-if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$entry" || flunk "desktop-file-validate rejects $(basename "$entry")"
+
+# The description software centres read, named like the entry by the program's reverse-DNS id.
+metainfos=("$root"/usr/share/metainfo/*.metainfo.xml)
+if [[ ${#metainfos[@]} -eq 1 && -f ${metainfos[0]} ]]; then
+    metainfo=${metainfos[0]}
+    app_id=$(basename "$metainfo" .metainfo.xml)
+    element() { sed -n "s:.*<$1>\(.*\)</${1%% *}>.*:\1:p" "$metainfo" | head -n 1; }
+    latest_release=$(sed -n 's:.*<release version="\([^"]*\)".*:\1:p' "$metainfo" | head -n 1)
+    while IFS='|' read -r what found expected; do
+        [[ $found == "$expected" ]] || flunk "the description's $what is '$found', not '$expected'"
+    done <<EOF
+id|$(element id)|$app_id
+desktop entry|$(basename "$entry")|$app_id.desktop
+launchable|$(element 'launchable type="desktop-id"')|$app_id.desktop
+binary|$(element binary)|$exec_command
+latest release|$latest_release|$version
+EOF
+    validate_desktop_metadata "$entry" "$metainfo"
 else
-    echo "note: desktop-file-validate is not installed; the entry is not validated"
+    flunk "expected one AppStream description in usr/share/metainfo, found: ${metainfos[*]}"
 fi
 
 # png_size FILE: the width and height recorded in a PNG file's header, as "WxH".
@@ -112,7 +132,8 @@ done
 
 unexpected=$(cd "$root" && find . -type f | grep -v -e '^\./usr/bin/skarnet$' \
     -e '^\./usr/share/applications/[^/]*\.desktop$' -e '^\./usr/share/icons/hicolor/[^/]*/apps/' \
-    -e '^\./usr/share/doc/' -e '^\./usr/share/man/')
+    -e '^\./usr/share/metainfo/[^/]*\.metainfo\.xml$' -e '^\./usr/share/doc/' \
+    -e '^\./usr/share/man/')
 [[ -z $unexpected ]] || flunk "installed files nobody asked for: $unexpected"
 
 pass "$count icon sizes installed"

@@ -3,13 +3,15 @@
 # dpkg sees it: name, version and dependencies in the control file (among them a package for
 # every library the program loads), the files it installs, a changelog whose latest entry is
 # this version, and a maintainer script that gives the program the capability to listen on
-# port 123 and does not fail the installation when that cannot be done. Then lintian must find
-# no error and no warning in it. Also checks that the program inside, and the Windows resource
-# file, carry the same version as the package.
+# port 123 and does not fail the installation when that cannot be done. The desktop entry and
+# the software centres' description inside must pass their validators with nothing to say, and
+# lintian must find no error and no warning in the package. Also checks that the program inside,
+# and the Windows resource file, carry the same version as the package.
 #
 # usage: package_check.sh CPACK BUILD_DIR VERSION WINDOWS_RESOURCE_FILE
 # Exits 77 (skipped) where dpkg-deb is missing; lintian missing is a failure, since the test
-# set-up (scripts/deps.sh --tests) installs it.
+# set-up (scripts/deps.sh --tests) installs it. A missing desktop-file-validate or appstreamcli
+# leaves its own check out, with a note.
 set -uo pipefail
 
 cpack=$1
@@ -19,6 +21,8 @@ resource_file=$4
 
 # shellcheck source=../support/system_check.sh
 source "$(dirname "$0")/../support/system_check.sh"
+# shellcheck source=../support/desktop_metadata.sh
+source "$(dirname "$0")/../support/desktop_metadata.sh"
 command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed"
 command -v lintian >/dev/null ||
     fail "lintian is not installed (scripts/deps.sh --tests installs it)"
@@ -54,13 +58,16 @@ twice=$(printf '%s\n' "${names[@]}" | sort | uniq -d | paste -sd ' ')
 
 # The files, as dpkg would unpack them.
 dpkg-deb -c "$deb" >"$work/contents"
-for path in ./usr/bin/skarnet ./usr/share/applications/skarnet.desktop \
-    ./usr/share/icons/hicolor/48x48/apps/skarnet.png; do
+app_id=io.github.skarnetduel.skarnet
+for path in ./usr/bin/skarnet ./usr/share/applications/$app_id.desktop \
+    ./usr/share/metainfo/$app_id.metainfo.xml ./usr/share/icons/hicolor/48x48/apps/skarnet.png; do
     grep -q " $path\$" "$work/contents" || flunk "the package does not install $path"
 done
 grep -q '^-rwxr-xr-x .* \./usr/bin/skarnet$' "$work/contents" ||
     flunk "usr/bin/skarnet is not installed as an executable: $(grep usr/bin/skarnet "$work/contents")"
 dpkg-deb -x "$deb" "$work/root"
+validate_desktop_metadata "$work/root/usr/share/applications/$app_id.desktop" \
+    "$work/root/usr/share/metainfo/$app_id.metainfo.xml"
 packaged_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/root/usr/bin/skarnet" --version 2>&1)
 [[ $packaged_version == "$version" ]] || flunk "the packaged program says '$packaged_version'"
 # Every library the program loads directly comes from a package it depends on.
