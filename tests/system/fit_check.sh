@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317 # the small predicates are called through check
 # Runs the real program on a virtual screen with less room than the board needs, and checks
 # that the board is drawn smaller to fit, uniformly, with its bottom row inside the room the
 # desktop leaves, that it looks like the board at its normal size made smaller, and that it
