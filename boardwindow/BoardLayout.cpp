@@ -5,6 +5,7 @@
 #include "platform/Fonts.h"
 #include "platform/PictureButton.h"
 #include "platform/PlainPasteTextEdit.h"
+#include "platform/ScaledMetricsStyle.h"
 #include "platform/ScreenFit.h"
 #include "platform/SquareTextBoxStyle.h"
 #include "platform/ValueLabel.h"
@@ -166,6 +167,7 @@ public:
         : m_window(window)
         , m_factor(factor)
         , m_lineEditStyle(new SquareTextBoxStyle(window))
+        , m_scrollBarStyle(factor == 1.0 ? nullptr : new ScaledMetricsStyle(factor, window))
     {
     }
 
@@ -273,6 +275,8 @@ public:
         box->setVerticalScrollBarPolicy(scrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         box->verticalScrollBar()->setPalette(QPalette());
+        if (m_scrollBarStyle)
+            box->verticalScrollBar()->setStyle(m_scrollBarStyle);
         if (textColour.isValid()) {
             QPalette palette = box->palette();
             palette.setColor(QPalette::Text, textColour);
@@ -449,6 +453,8 @@ private:
     QWidget *m_window;
     double m_factor;
     SquareTextBoxStyle *m_lineEditStyle;
+    // Scroll bars as wide as the board is drawn; the style's own at the normal size.
+    ScaledMetricsStyle *m_scrollBarStyle;
     BoardControls m_controls;
     // Indexed by tab index: the cmd and txt controls and the two opponent list displays.
     std::array<QWidget *, 27> m_tabOrder{};
