@@ -5,15 +5,19 @@
 #include "platform/Fonts.h"
 #include "platform/PictureButton.h"
 #include "platform/PlainPasteTextEdit.h"
+#include "platform/ScaledMetricsStyle.h"
+#include "platform/ScreenFit.h"
 #include "platform/SquareTextBoxStyle.h"
 #include "platform/ValueLabel.h"
 #include "platform/ValueLabelAccessible.h"
 #include "wire/WireMessage.h"
 
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 
 #include <array>
@@ -159,9 +163,11 @@ QString owner(bool opponent)
 class Builder
 {
 public:
-    explicit Builder(QWidget *window)
+    Builder(QWidget *window, double factor)
         : m_window(window)
+        , m_factor(factor)
         , m_lineEditStyle(new SquareTextBoxStyle(window))
+        , m_scrollBarStyle(factor == 1.0 ? nullptr : new ScaledMetricsStyle(factor, window))
     {
     }
 
@@ -172,7 +178,7 @@ public:
         name(frame, layout.frameName);
         if (layout.index >= 0)
             frame->setProperty("index", layout.index);
-        frame->setGeometry(twips(1920 * layout.column, layout.top, 1935, 2295));
+        frame->setGeometry(place(twips(1920 * layout.column, layout.top, 1935, 2295)));
         colour(frame, White, Black);
         QPalette etched = frame->palette();
         etched.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
@@ -230,10 +236,10 @@ public:
         auto *label = new Label(text, parent);
         name(label, objectName);
         label->setTextFormat(Qt::PlainText);
-        label->setGeometry(area);
+        label->setGeometry(place(area));
         label->setAlignment(alignment | Qt::AlignTop);
         label->setWordWrap(true);
-        label->setFont(fontFor(face));
+        label->setFont(font(face));
         colour(label, textColour, {});
         return label;
     }
@@ -244,8 +250,8 @@ public:
         auto *edit = new QLineEdit(text, parent ? parent : m_window);
         name(edit, objectName);
         edit->setStyle(m_lineEditStyle);
-        edit->setGeometry(area);
-        edit->setFont(fontFor(face));
+        edit->setGeometry(place(area));
+        edit->setFont(font(face));
         if (maxLength > 0)
             edit->setMaxLength(maxLength);
         // The square frame style fills the whole box, so a change in it need not repaint what
@@ -260,8 +266,8 @@ public:
     {
         auto *box = new PlainPasteTextEdit(text, parent);
         name(box, objectName);
-        box->setGeometry(area);
-        box->setFont(fontFor(face));
+        box->setGeometry(place(area));
+        box->setFont(font(face));
         box->setTabChangesFocus(true);
         // The box covers its whole rectangle, so a change in it need not repaint the zone
         // frame beneath.
@@ -269,6 +275,8 @@ public:
         box->setVerticalScrollBarPolicy(scrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         box->verticalScrollBar()->setPalette(QPalette());
+        if (m_scrollBarStyle)
+            box->verticalScrollBar()->setStyle(m_scrollBarStyle);
         if (textColour.isValid()) {
             QPalette palette = box->palette();
             palette.setColor(QPalette::Text, textColour);
@@ -283,7 +291,7 @@ public:
     {
         auto *button = new QPushButton(caption, m_window);
         name(button, objectName);
-        button->setGeometry(area);
+        button->setGeometry(place(area));
         if (face.isValid()) {
             QPalette palette = button->palette();
             palette.setColor(QPalette::Button, face);
@@ -295,9 +303,10 @@ public:
     PictureButton *pictureButton(const char *objectName, const QRect &area, const QString &picture,
                                  const QString &caption)
     {
-        auto *button = new PictureButton(QPixmap(picture), caption, m_window);
+        auto *button =
+            new PictureButton(ScreenFit::scaled(QPixmap(picture), m_factor), caption, m_window);
         name(button, objectName);
-        button->setGeometry(area);
+        button->setGeometry(place(area));
         return button;
     }
 
@@ -308,8 +317,9 @@ public:
         auto *image = new QLabel(m_window);
         name(image, objectName);
         const QPixmap pixmap(picture);
-        image->setPixmap(pixmap);
-        image->setGeometry(QRect(QPoint(left / TwipsPerPixel, top / TwipsPerPixel), pixmap.size()));
+        image->setPixmap(ScreenFit::scaled(pixmap, m_factor));
+        image->setGeometry(
+            place(QRect(QPoint(left / TwipsPerPixel, top / TwipsPerPixel), pixmap.size())));
     }
 
     // The player can scroll, select and copy, but not type.
@@ -390,6 +400,9 @@ public:
     }
 
     QWidget *window() const { return m_window; }
+    // Where a control lies, and the face it is written in, at the factor the board is drawn at.
+    QRect place(const QRect &area) const { return ScreenFit::scaled(area, m_factor); }
+    QFont font(Face face) const { return ScreenFit::scaled(fontFor(face), m_factor); }
     BoardControls &controls() { return m_controls; }
 
 private:
@@ -438,7 +451,10 @@ private:
     }
 
     QWidget *m_window;
+    double m_factor;
     SquareTextBoxStyle *m_lineEditStyle;
+    // Scroll bars as wide as the board is drawn; the style's own at the normal size.
+    ScaledMetricsStyle *m_scrollBarStyle;
     BoardControls m_controls;
     // Indexed by tab index: the cmd and txt controls and the two opponent list displays.
     std::array<QWidget *, 27> m_tabOrder{};
@@ -575,23 +591,40 @@ void buildSidePanel(Builder &board)
 
 namespace BoardLayout {
 
-BoardControls build(QWidget *window)
+BoardControls build(QWidget *window, double factor)
 {
-    window->setFont(Fonts::windowFont());
+    window->setFont(ScreenFit::scaled(Fonts::windowFont(), factor));
     QPalette palette = window->palette();
     palette.setColor(QPalette::Window, Black);
     palette.setColor(QPalette::WindowText, Black);
     window->setPalette(palette);
     window->setAutoFillBackground(true);
-    window->setFixedSize(ClientWidth, ClientHeight);
+    window->setFixedSize(clientSize(factor));
 
-    Builder board(window);
+    Builder board(window, factor);
     buildTopStrip(board);
     for (const ZoneFrame &frame : Frames)
         board.zoneFrame(frame);
     buildBottomStrip(board);
     buildSidePanel(board);
     return board.finish();
+}
+
+QSize clientSize(double factor)
+{
+    return ScreenFit::scaled(QSize(ClientWidth, ClientHeight), factor);
+}
+
+double factorToFitScreen()
+{
+    QScreen *screen = QGuiApplication::screenAt(QPoint(0, 0));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 1.0;
+    // The window frame a desktop adds: a title bar and thin borders.
+    const QSize withFrame(ClientWidth + 4, ClientHeight + 32);
+    return ScreenFit::factorToFit(screen->availableGeometry().size(), withFrame).value_or(1.0);
 }
 
 } // namespace BoardLayout

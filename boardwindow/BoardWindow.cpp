@@ -33,7 +33,7 @@ void bringForward(QWidget *window)
 
 } // namespace
 
-BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
+BoardWindow::BoardWindow(PlatformServices &platform, int port, double factor, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint)
@@ -45,7 +45,7 @@ BoardWindow::BoardWindow(PlatformServices &platform, int port, QWidget *parent)
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     // The window opens with its outer corner at the screen's top-left corner.
     move(0, 0);
-    m_controls = BoardLayout::build(this);
+    m_controls = BoardLayout::build(this, factor);
     connectControls();
     connectTable();
     new AnnouncementBox(*m_table, m_platform, this);

@@ -22,9 +22,10 @@ class BoardWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // `port` is the one this copy listens on, and dials when an address names none.
+    // `port` is the one this copy listens on, and dials when an address names none. The board
+    // is drawn `factor` times its normal size (see BoardLayout::factorToFitScreen).
     explicit BoardWindow(PlatformServices &platform, int port = TableProtocol::DefaultPort,
-                         QWidget *parent = nullptr);
+                         double factor = 1.0, QWidget *parent = nullptr);
     // Leaving without closing the window (the object is destroyed) says goodbye as closing does.
     ~BoardWindow() override;
 

@@ -1,12 +1,15 @@
 #pragma once
 
-#include <QByteArray>
+#include <QFont>
+#include <QPixmap>
+#include <QRect>
 #include <QSize>
 
 #include <optional>
 
-// Fits a window of fixed size to the screen it opens on by drawing the whole program smaller,
-// uniformly, never by moving controls: every control keeps its place relative to the others.
+// Fits a window of fixed size to the screen it opens on by drawing it smaller, uniformly, never
+// by moving controls: every control keeps its place relative to the others. The window lays
+// itself out at the factor, in the logical pixels of whatever scaling the desktop applies.
 namespace ScreenFit {
 
 // Text drawn smaller than this share of its normal size gets hard to read; a screen with less
@@ -18,8 +21,14 @@ constexpr double SmallestFactor = 0.75;
 // and never below SmallestFactor.
 std::optional<double> factorToFit(QSize available, QSize needed);
 
-// The value of QT_SCALE_FACTOR that draws `factor` times as large as `current` (the variable's
-// value now; empty or unreadable counts as 1).
-QByteArray scaledFactorSetting(const QByteArray &current, double factor);
+// A rectangle drawn at `factor`: each edge is scaled and rounded on its own, so that controls
+// that touch or overlap at the normal size still do, and nothing changes at factor 1.
+QRect scaled(const QRect &rect, double factor);
+QSize scaled(QSize size, double factor);
+// The same face at `factor` times its size, as wide as that even where the height is rounded to
+// a whole pixel. Needs a QGuiApplication for a face given in points.
+QFont scaled(QFont font, double factor);
+// A picture smoothly resampled to `factor` times its size; the picture itself at factor 1.
+QPixmap scaled(const QPixmap &picture, double factor);
 
 } // namespace ScreenFit

@@ -2,7 +2,6 @@
 #include "boardwindow/BoardLayout.h"
 #include "boardwindow/BoardWindow.h"
 #include "platform/QtPlatformServices.h"
-#include "platform/ScreenFit.h"
 #include "router/PortMappingScheduler.h"
 #include "startup/ProgramFolders.h"
 #include "startup/RunningCopy.h"
@@ -13,7 +12,6 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QPointer>
-#include <QScreen>
 
 #include <unistd.h>
 
@@ -21,7 +19,6 @@
 #include <memory>
 #include <optional>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -63,37 +60,6 @@ QString badPortMessage(const QString &value)
     return QStringLiteral("--port needs a whole number from 1 to %1, not \"%2\"")
         .arg(HighestPort)
         .arg(value);
-}
-
-// Set in the environment of a run that was started again to fit the screen, so that it is
-// started again at most once.
-const char *const FittedMarker = "SKARNET_FITTED_TO_SCREEN";
-
-// Where the board does not fit the screen it opens on (the one at the top-left corner, where
-// it is placed), starts the program again drawn smaller, before any window exists: Qt reads
-// its scale factor only when it starts. Returns only when nothing needs doing or the new start
-// failed; the program then goes on at its normal size.
-void refitToScreen(char **originalArgv)
-{
-    if (qEnvironmentVariableIsSet(FittedMarker)) {
-        qunsetenv(FittedMarker);
-        return;
-    }
-    QScreen *screen = QGuiApplication::screenAt(QPoint(0, 0));
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // The window frame a desktop adds: a title bar and thin borders.
-    const QSize withFrame(BoardLayout::ClientWidth + 4, BoardLayout::ClientHeight + 32);
-    const std::optional<double> factor =
-        ScreenFit::factorToFit(screen->availableGeometry().size(), withFrame);
-    if (!factor)
-        return;
-    qputenv("QT_SCALE_FACTOR", ScreenFit::scaledFactorSetting(qgetenv("QT_SCALE_FACTOR"), *factor));
-    qputenv(FittedMarker, "1");
-    ::execv("/proc/self/exe", originalArgv);
-    qunsetenv(FittedMarker);
 }
 
 // Shows `window` in front of the others, restored if it was minimised, as when the player
@@ -167,8 +133,6 @@ int main(int argc, char *argv[])
     if (parser.isSet(portOption) && !portFrom(parser.value(portOption)))
         return usageError(badPortMessage(parser.value(portOption)));
 
-    // QApplication takes its own options out of argv; a new start needs them all.
-    std::vector<char *> originalArgv(argv, argv + argc + 1);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     // QApplication has taken out the options that belong to Qt; anything left must be ours.
@@ -203,7 +167,6 @@ int main(int argc, char *argv[])
         }
     }
 
-    refitToScreen(originalArgv.data());
     // Where another copy already takes invitations, this one simply runs beside it.
     runningCopy.listen();
 
@@ -226,7 +189,7 @@ int main(int argc, char *argv[])
     };
     QPointer<SplashWindow> splash = new SplashWindow;
     QObject::connect(splash, &SplashWindow::dismissed, [&] {
-        board = std::make_unique<BoardWindow>(platform, *port);
+        board = std::make_unique<BoardWindow>(platform, *port, BoardLayout::factorToFitScreen());
         if (!parser.isSet(noPortMapping))
             board->setPortMapper(&portMapper);
         if (parser.isSet(invitedOnly))

@@ -10,8 +10,8 @@ class TestScreenFit : public QObject
 private slots:
     void factorToFit_data();
     void factorToFit();
-    void scaledFactorSetting_data();
-    void scaledFactorSetting();
+    void scaledRectangles_data();
+    void scaledRectangles();
 };
 
 void TestScreenFit::factorToFit_data()
@@ -43,21 +43,30 @@ void TestScreenFit::factorToFit()
     }
 }
 
-void TestScreenFit::scaledFactorSetting_data()
+// Two controls side by side at the normal size, the right one overlapping the left by a pixel,
+// as neighbouring zone frames do.
+const QRect LeftControl(64, 1, 129, 153);
+const QRect RightControl(192, 1, 129, 153);
+
+void TestScreenFit::scaledRectangles_data()
 {
-    QTest::addColumn<QByteArray>("current");
-    QTest::addColumn<QByteArray>("setting");
-    QTest::newRow("not set") << QByteArray() << QByteArray("0.965");
-    QTest::newRow("the player's 150 %") << QByteArray("1.5") << QByteArray("1.4475");
-    QTest::newRow("unreadable") << QByteArray("large") << QByteArray("0.965");
-    QTest::newRow("zero") << QByteArray("0") << QByteArray("0.965");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QRect>("left");
+    QTest::addColumn<QRect>("right");
+    QTest::newRow("the normal size") << 1.0 << LeftControl << RightControl;
+    QTest::newRow("1280 x 720") << 0.965 << QRect(62, 1, 124, 148) << QRect(185, 1, 125, 148);
+    QTest::newRow("three quarters") << 0.75 << QRect(48, 1, 97, 115) << QRect(144, 1, 97, 115);
 }
 
-void TestScreenFit::scaledFactorSetting()
+void TestScreenFit::scaledRectangles()
 {
-    QFETCH(QByteArray, current);
-    QFETCH(QByteArray, setting);
-    QCOMPARE(ScreenFit::scaledFactorSetting(current, 0.965), setting);
+    QFETCH(double, factor);
+    QFETCH(QRect, left);
+    QFETCH(QRect, right);
+    QCOMPARE(ScreenFit::scaled(LeftControl, factor), left);
+    QCOMPARE(ScreenFit::scaled(RightControl, factor), right);
+    // Each edge is rounded on its own, so the overlap is kept whatever the factor.
+    QCOMPARE(left.right(), right.left());
 }
 
 QTEST_GUILESS_MAIN(TestScreenFit)
