@@ -68,14 +68,17 @@ bool BoardControls::acceptOwnText(const ZoneMirror &mirror)
     return false;
 }
 
-void BoardControls::showOpponentText(const ZoneMirror &mirror, const QString &text)
+bool BoardControls::showOpponentText(const ZoneMirror &mirror, const QString &text)
 {
-    opponentTexts[ZoneTable::indexOf(mirror)] = text;
+    QString &whole = opponentTexts[ZoneTable::indexOf(mirror)];
+    const bool changed = whole != text;
+    whole = text;
     const Zone &controls = zone(mirror);
     if (controls.labelDisplay)
         controls.labelDisplay->setText(DisplayText::shortened(text));
     else
         replaceChangedText(controls.listDisplay, DisplayText::shortened(text));
+    return changed;
 }
 
 // Without rebuilding the text before it, so a long conversation costs no more per line than a

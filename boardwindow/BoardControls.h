@@ -62,7 +62,8 @@ struct BoardControls
     // other copy takes; otherwise puts the accepted text back, without reporting an edit, and
     // says no.
     bool acceptOwnText(const ZoneMirror &mirror);
-    void showOpponentText(const ZoneMirror &mirror, const QString &text);
+    // Shows what the opponent sent for the zone; says whether it differs from what was shown.
+    bool showOpponentText(const ZoneMirror &mirror, const QString &text);
     // Adds an entry and an empty line at the end of the chat log.
     void appendToChat(const QString &entry);
 

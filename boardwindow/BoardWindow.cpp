@@ -6,6 +6,7 @@
 #include "boardwindow/AnnouncementBox.h"
 #include "boardwindow/BoardLayout.h"
 #include "boardwindow/BoardRecovery.h"
+#include "boardwindow/OpponentMarks.h"
 #include "chance/CoinDiceWindow.h"
 #include "connections/ConnectionsWindow.h"
 #include "platform/PlatformServices.h"
@@ -46,6 +47,8 @@ BoardWindow::BoardWindow(PlatformServices &platform, int port, double factor, QW
     // The window opens with its outer corner at the screen's top-left corner.
     move(0, 0);
     m_controls = BoardLayout::build(this, factor);
+    m_marks = new OpponentMarks(m_controls, this);
+    m_marks->setEnabled(ConnectionsWindow::marksOpponentChanges(m_platform));
     connectControls();
     connectTable();
     new AnnouncementBox(*m_table, m_platform, this);
@@ -118,7 +121,8 @@ void BoardWindow::connectTable()
     connect(table, &TableProtocol::copyLinked, this, &BoardWindow::sendWholeHalf);
     connect(table, &TableProtocol::zoneTextReceived, this,
             [this](const ZoneMirror &zone, const QString &text) {
-                m_controls.showOpponentText(zone, text);
+                if (m_controls.showOpponentText(zone, text))
+                    m_marks->changed(zone);
                 boardChanged();
             });
     connect(table, &TableProtocol::chatLineReceived, this, [this](const QString &line) {
@@ -221,8 +225,12 @@ void BoardWindow::boardChanged()
 
 void BoardWindow::onConnectionsClicked()
 {
-    if (!m_connections)
-        m_connections = new ConnectionsWindow(*m_table, m_platform, m_portMapper);
+    if (!m_connections) {
+        auto *connections = new ConnectionsWindow(*m_table, m_platform, m_portMapper);
+        connect(connections, &ConnectionsWindow::markOpponentChangesToggled, m_marks,
+                &OpponentMarks::setEnabled);
+        m_connections = connections;
+    }
     bringForward(m_connections);
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 class BoardRecovery;
+class OpponentMarks;
 class PeerLink;
 class PlatformServices;
 class PortMappingScheduler;
@@ -80,6 +81,7 @@ private:
     QPointer<QWidget> m_coinDice;
     PortMappingScheduler *m_portMapper = nullptr;
     BoardRecovery *m_recovery = nullptr;
+    OpponentMarks *m_marks = nullptr;
     // Holds this run's identity where the data folder cannot; removed with the window.
     std::unique_ptr<QTemporaryDir> m_runIdentityFolder;
 };

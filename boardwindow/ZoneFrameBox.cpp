@@ -8,6 +8,21 @@ ZoneFrameBox::ZoneFrameBox(const QString &caption, QWidget *parent)
     setAutoFillBackground(true);
 }
 
+void ZoneFrameBox::setCaptionColours(const QColor &background, const QColor &text)
+{
+    if (background == m_captionBackground && text == m_captionText)
+        return;
+    m_captionBackground = background;
+    m_captionText = text;
+    update(captionArea());
+}
+
+QRect ZoneFrameBox::captionArea() const
+{
+    const QFontMetrics metrics(font());
+    return {6, 0, metrics.horizontalAdvance(title()) + 4, metrics.height()};
+}
+
 void ZoneFrameBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -18,8 +33,9 @@ void ZoneFrameBox::paintEvent(QPaintEvent *)
     painter.setPen(palette().color(QPalette::Light));
     painter.drawRect(outline.adjusted(1, 1, 0, 0));
 
-    const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
-    painter.fillRect(caption, palette().window());
-    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect caption = captionArea();
+    painter.fillRect(caption, m_captionBackground.isValid() ? QBrush(m_captionBackground)
+                                                            : palette().window());
+    painter.setPen(m_captionText.isValid() ? m_captionText : palette().color(QPalette::WindowText));
     painter.drawText(caption, Qt::AlignCenter, title());
 }

@@ -10,6 +10,16 @@ class ZoneFrameBox : public QGroupBox
 public:
     ZoneFrameBox(const QString &caption, QWidget *parent);
 
+    // Draws the caption on `background` in `text` rather than in the frame's own colours;
+    // invalid colours bring the frame's own back. Only the caption is drawn again.
+    void setCaptionColours(const QColor &background, const QColor &text);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    QRect captionArea() const;
+
+    QColor m_captionBackground;
+    QColor m_captionText;
 };

@@ -22,6 +22,8 @@
 
 namespace {
 
+const QString MarkChangesSetting = QStringLiteral("board/markOpponentChanges");
+
 PictureButton *pictureButton(QWidget *window, const char *name, const QString &picture,
                              const QRect &area)
 {
@@ -58,7 +60,7 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(320, 352);
+    resize(320, 372);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
@@ -166,6 +168,13 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
                                                 {8, 331, 305, 17}, QColor(0xC0, 0xC0, 0xC0));
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ValueLabelAccessible::present(notice, QStringLiteral("Last refused connection"));
+    auto *markChanges = new QCheckBox(QStringLiteral("Mark the opponent's changes"), this);
+    markChanges->setObjectName(QStringLiteral("chkMarkChanges"));
+    markChanges->setAccessibleDescription(QStringLiteral(
+        "Colours the caption of each display of the opponent's half for a moment when it changes"));
+    markChanges->setGeometry(8, 349, 305, 19);
+    markChanges->setChecked(marksOpponentChanges(platform));
+    markChanges->setPalette(checkPalette);
 
     setTabOrder(connectButton, closeButton);
     setTabOrder(closeButton, address);
@@ -176,7 +185,8 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     setTabOrder(invitation, copyInvitation);
     setTabOrder(copyInvitation, newInvitation);
     setTabOrder(newInvitation, invitedOnly);
-    setTabOrder(invitedOnly, waitButton);
+    setTabOrder(invitedOnly, markChanges);
+    setTabOrder(markChanges, waitButton);
     connectButton->setFocus();
 
     connect(copyInvitation, &QPushButton::clicked, this,
@@ -184,6 +194,11 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     connect(newInvitation, &QPushButton::clicked, this, &ConnectionsWindow::onNewInvitationClicked);
     connect(invitedOnly, &QCheckBox::toggled, this,
             [this](bool checked) { m_table.setInvitedOnly(checked); });
+    connect(markChanges, &QCheckBox::toggled, this, [this](bool checked) {
+        m_platform.remember(MarkChangesSetting,
+                            checked ? QStringLiteral("on") : QStringLiteral("off"));
+        emit markOpponentChangesToggled(checked);
+    });
     connect(&table, &TableProtocol::invitationChanged, this, &ConnectionsWindow::showInvitation);
     connect(&table, &TableProtocol::protectionChanged, this, &ConnectionsWindow::showProtection);
     connect(&table, &TableProtocol::statusNotice, notice, &ValueLabel::setText);
@@ -310,6 +325,11 @@ QString ConnectionsWindow::dialAnswer(TableProtocol &table, const QString &answe
         return address.problemText();
     table.dial(address.host, address.port);
     return {};
+}
+
+bool ConnectionsWindow::marksOpponentChanges(const PlatformServices &platform)
+{
+    return platform.remembered(MarkChangesSetting) != QLatin1String("off");
 }
 
 void ConnectionsWindow::onDisconnectClicked()

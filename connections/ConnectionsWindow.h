@@ -43,6 +43,14 @@ public:
     // words, or an empty string once the table dials.
     static QString dialAnswer(TableProtocol &table, const QString &answer);
 
+    // Whether the board marks the captions of the opponent's displays that just changed, as the
+    // player last chose with "Mark the opponent's changes"; on until turned off.
+    static bool marksOpponentChanges(const PlatformServices &platform);
+
+signals:
+    // The player turned "Mark the opponent's changes" on or off.
+    void markOpponentChangesToggled(bool on);
+
 private:
     void showAddresses();
     void showMapping(const PortMappingResult &mapping);

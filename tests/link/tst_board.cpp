@@ -6,11 +6,13 @@
 #include "RecordingPlatform.h"
 #include "board/ZoneTable.h"
 #include "boardwindow/BoardWindow.h"
+#include "boardwindow/OpponentMarks.h"
 #include "link/PeerLink.h"
 #include "platform/QtPlatformServices.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -114,9 +116,48 @@ struct Step
     QString expected;
 };
 
+// One move of a marking scenario, after which exactly the captions `marked` (by accessible
+// name) show the mark.
+struct MarkStep
+{
+    enum Kind
+    {
+        Receive,  // the plain peer sends `what`
+        TypeOwn,  // the player types `what` into the own Monster Card Zone 3
+        Later,    // the clock moves on by `ms`
+        SwitchOff // "Mark the opponent's changes" is unticked
+    } kind;
+    QByteArray what;
+    qint64 ms;
+    QStringList marked;
+};
+
+// The frame and label captions that show the mark's colour anywhere.
+QStringList markedCaptions(const QWidget *window)
+{
+    QStringList marked;
+    for (QWidget *caption : window->findChildren<QWidget *>()) {
+        const QString name = caption->accessibleName();
+        if (!name.endsWith(QLatin1String(" frame")) && !name.endsWith(QLatin1String(" caption")))
+            continue;
+        const QImage picture = caption->grab().toImage();
+        for (int y = 0; y < picture.height() && !marked.contains(name); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (picture.pixel(x, y) == OpponentMarks::MarkBackground.rgb()) {
+                    marked.append(name);
+                    break;
+                }
+            }
+        }
+    }
+    marked.sort();
+    return marked;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Step>)
+Q_DECLARE_METATYPE(QList<MarkStep>)
 
 class TestBoard : public QObject
 {
@@ -156,6 +197,8 @@ private slots:
     void unknownCodesChangeNothing();
     void longListScrolling_data();
     void longListScrolling();
+    void opponentChangesAreMarked_data();
+    void opponentChangesAreMarked();
 
     void editsWhileDisconnectedAreNeverSent();
     void typedEditsArePublished_data();
@@ -785,6 +828,75 @@ void TestBoard::longListScrolling()
         } else {
             QCOMPARE(bar->value(), 0);
         }
+    }
+}
+
+void TestBoard::opponentChangesAreMarked_data()
+{
+    QTest::addColumn<QList<MarkStep>>("steps");
+    const QStringList monster{"Opponent's Monster Card Zone 3 frame"};
+    const QStringList hand{"Opponent's cards in hand caption"};
+    const QStringList none;
+    using S = MarkStep;
+
+    QTest::newRow("marked for three seconds") << QList<S>{{S::Receive, "13Wall", 0, monster},
+                                                          {S::Later, {}, 2000, monster},
+                                                          {S::Later, {}, 1000, none}};
+    QTest::newRow("a change while marked starts over")
+        << QList<S>{{S::Receive, "13Wall", 0, monster},
+                    {S::Later, {}, 2000, monster},
+                    {S::Receive, "13Wall 0/2000", 0, monster},
+                    {S::Later, {}, 2000, monster},
+                    {S::Later, {}, 1000, none}};
+    // The whole half arrives again after a relink: what did not change is not marked.
+    QTest::newRow("same text, or the own half, marks nothing")
+        << QList<S>{{S::Receive, "028000", 0, none},
+                    {S::TypeOwn, "Dragon", 0, none},
+                    {S::Receive, "015", 0, hand}};
+    QTest::newRow("switched off") << QList<S>{{S::Receive, "13Wall", 0, monster},
+                                              {S::SwitchOff, {}, 0, none},
+                                              {S::Receive, "015", 0, none}};
+}
+
+// A display of the opponent's half that shows a new text marks its caption, on a clock of the
+// test's own; nothing else is marked.
+void TestBoard::opponentChangesAreMarked()
+{
+    QFETCH(QList<MarkStep>, steps);
+
+    Seat seat;
+    QVERIFY(seat.showActive());
+    PlainPeer peer;
+    QVERIFY(plainLink(seat, peer));
+    qint64 now = 0;
+    seat.window->findChild<OpponentMarks *>()->timing().setClock([&now] { return now; });
+    for (const MarkStep &step : steps) {
+        switch (step.kind) {
+        case MarkStep::Receive: {
+            peer.send(step.what);
+            QTest::qWait(SettleMs); // plain messages are told apart by the reads they come in
+            const ZoneMirror &zone = *ZoneTable::byCode(QString::fromLatin1(step.what.left(2)));
+            QTRY_COMPARE(seat.text(zone.displayName), QString::fromLatin1(step.what.mid(2)));
+            break;
+        }
+        case MarkStep::TypeOwn:
+            seat.setText("txtP1Monster3", QString::fromLatin1(step.what));
+            break;
+        case MarkStep::Later:
+            now += step.ms;
+            QTest::qWait(3 * ChangeMarks::StepMs); // the marks look at the clock again
+            break;
+        case MarkStep::SwitchOff: {
+            ConnectionsWindow *connections = openConnections(seat);
+            QVERIFY(connections);
+            connections->findChild<QCheckBox *>(QStringLiteral("chkMarkChanges"))->click();
+            connections->close();
+            QCOMPARE(seat.platform.settings.value(QStringLiteral("board/markOpponentChanges")),
+                     QStringLiteral("off"));
+            break;
+        }
+        }
+        QTRY_COMPARE(markedCaptions(seat.window.get()), step.marked);
     }
 }
 
