@@ -69,8 +69,9 @@ grep -q Dragon "$recovery" || fail "no recovery copy holds the typed board after
 kill -9 "$app"
 wait "$app" 2>/dev/null
 mkdir -p "${former_recovery%/*}" "${former_settings%/*}"
-mv "$recovery" "$former_recovery" && mv "$settings" "$former_settings" ||
+if ! mv "$recovery" "$former_recovery" || ! mv "$settings" "$former_settings"; then
     fail "could not put the recovery copy and the settings where earlier versions kept them"
+fi
 
 start
 [[ -f $recovery && -f $settings && ! -e ${former_recovery%/*} && ! -e ${former_settings%/*} ]] ||
