@@ -8,12 +8,6 @@
 #include <QDir>
 #include <QWidget>
 
-namespace {
-
-const QString Title = QStringLiteral("Skarnet");
-
-} // namespace
-
 BoardRecovery::BoardRecovery(const QString &folder, int port, BoardControls &controls,
                              PlatformServices &platform, QWidget *window)
     : QObject(window)
@@ -43,7 +37,7 @@ void BoardRecovery::offer()
         if (!found.setAsidePath.isEmpty())
             text +=
                 tr(" The file was kept as %1.").arg(QDir::toNativeSeparators(found.setAsidePath));
-        m_platform.messageBox(m_window, text, Title);
+        m_platform.messageBox(m_window, text, m_window->windowTitle());
         return;
     }
     case RecoveryFile::Found::Kind::Snapshot:
@@ -54,7 +48,7 @@ void BoardRecovery::offer()
                              tr("Skarnet did not close properly last time. Restore your half of "
                                 "the board and the chat from %1?")
                                  .arg(time),
-                             Title)) {
+                             m_window->windowTitle())) {
         m_file->remove();
         return;
     }

@@ -24,7 +24,7 @@ QByteArray number(int value)
     return QByteArray::number(value);
 }
 
-QString reasonFor(int code)
+QString upnpReason(int code)
 {
     const char *text = strupnperror(code);
     if (code > 0)
@@ -114,7 +114,7 @@ PortMappingResult requestPort(PortMappingResult mapping, int leaseSeconds)
         }
     }
     mapping.outcome = PortMappingResult::Outcome::Refused;
-    mapping.reason = reasonFor(firstRefusal);
+    mapping.reason = upnpReason(firstRefusal);
     return mapping;
 }
 
@@ -187,7 +187,7 @@ PortMappingResult renew(const PortMappingResult &mapping, int leaseSeconds)
     const int code = addWithLeaseFallback(mapping, mapping.externalPort, leaseSeconds);
     if (code != UPNPCOMMAND_SUCCESS) {
         renewed.outcome = PortMappingResult::Outcome::Refused;
-        renewed.reason = reasonFor(code);
+        renewed.reason = upnpReason(code);
     }
     if (!mapping.pinholeId.isEmpty()) {
         const QByteArray control = mapping.firewallControlUrl.toUtf8();

@@ -19,7 +19,7 @@ Q_DECLARE_METATYPE(Latencies)
 Q_DECLARE_METATYPE(Times)
 
 namespace {
-constexpr double NotDrawn = std::numeric_limits<double>::infinity();
+constexpr double NeverDrawn = std::numeric_limits<double>::infinity();
 
 // Equal, or both not a number.
 bool same(double a, double b)
@@ -173,11 +173,11 @@ void TestKeystrokeTiming::figures_data()
     QTest::newRow("200 keys: p99 is the 198th") << twoHundred << 100.5 << 198.0 << 200.0 << 0;
     QTest::newRow("100 keys: p99 is the 99th") << hundred << 50.5 << 99.0 << 100.0 << 0;
     QTest::newRow("a key not drawn is the slowest")
-        << twoHundredOneMissing << 100.5 << 198.0 << NotDrawn << 1;
+        << twoHundredOneMissing << 100.5 << 198.0 << NeverDrawn << 1;
     QTest::newRow("three keys not drawn reach p99")
-        << threeMissing << 100.5 << NotDrawn << NotDrawn << 3;
+        << threeMissing << 100.5 << NeverDrawn << NeverDrawn << 3;
     QTest::newRow("more than half not drawn: so is the median")
-        << Latencies{{}, {}, 1.0} << NotDrawn << NotDrawn << NotDrawn << 2;
+        << Latencies{{}, {}, 1.0} << NeverDrawn << NeverDrawn << NeverDrawn << 2;
 }
 
 void TestKeystrokeTiming::figures()
@@ -208,7 +208,7 @@ void TestKeystrokeTiming::reportLine_data()
     QTest::addColumn<double>("maximum");
     const double nan = std::numeric_limits<double>::quiet_NaN();
     QTest::newRow("a drawn key") << "key 3 BackSpace 2.125" << true << 1 << 0 << 0 << 2.125;
-    QTest::newRow("a key not drawn") << "key 3 a -" << true << 1 << 1 << 0 << NotDrawn;
+    QTest::newRow("a key not drawn") << "key 3 a -" << true << 1 << 1 << 0 << NeverDrawn;
     QTest::newRow("the closing line")
         << "keys 10 drawings 9 overtaken 2" << true << 0 << 0 << 2 << nan;
     QTest::newRow("negative time") << "key 1 a -2.0" << false << 0 << 0 << 0 << nan;
