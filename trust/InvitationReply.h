@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The line the joining copy's player sends back when the two copies look for a path over UDP
+// (see IcePath): which copy answers (its certificate's fingerprint), which invitation it answers
+// (the inviting copy's ICE user fragment), and what the joining copy needs the inviting one to
+// know (an encoded IceDescription, opaque here):
+//
+//   skarnet-reply:K<fingerprint>/A<ufrag><LL><payload><check>
+//
+// LL is the payload's length in base64url characters, as two base64url digits, so that a line
+// cut short is told apart from a damaged one; the check is the invitation's, over everything
+// after "skarnet-reply:".
+struct InvitationReply
+{
+    QByteArray fingerprint; // Invitation::FingerprintBytes
+    QByteArray answers;     // the inviting copy's ufrag, IceDescription::UfragBytes
+    QByteArray description; // the joining copy's encoded IceDescription
+
+    enum class Reading
+    {
+        Reply,        // whole and undamaged; the reply is filled in
+        CutShort,     // a reply whose end is missing
+        Damaged,      // a reply with a changed character or a wrong field
+        Invitation,   // an invitation line (whose? the caller compares its fingerprint)
+        NotAReply     // anything else
+    };
+
+    static constexpr int LongestLine = 600;
+
+    // Empty if a field has the wrong length or the line would pass LongestLine.
+    QString line() const;
+    // Tolerates what Invitation::read tolerates. Any text at all is safe to read.
+    static Reading read(const QString &text, InvitationReply *reply);
+
+    friend bool operator==(const InvitationReply &, const InvitationReply &) = default;
+};
