@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ice/IcePath.h"
+#include "ice/IceSettings.h"
 #include "link/PeerLink.h"
 #include "trust/TicketBook.h"
 
@@ -75,6 +77,25 @@ public:
     // Dials the copy that made `invitation`: it must show the certificate the invitation names
     // before anything is sent, and it is then given the ticket.
     void dial(const Invitation &invitation);
+    // Where this copy looks for a path over UDP when the other player cannot dial its port.
+    void setIceSettings(const IceSettings &settings);
+    // Whether the other player can dial this copy's port: the router opened it, or nothing says
+    // otherwise. When it cannot, the invitation also carries what a path over UDP needs, which
+    // is gathered from now on (invitationChanged follows once it is).
+    void setDirectPathServes(bool serves);
+    bool directPathServes() const { return m_directPathServes; }
+    // The invitation line naming `host`:`port`; empty without an identity, or while what a path
+    // over UDP needs is still being gathered.
+    QString invitationLine(const QString &host, int port) const;
+    // The joining side's reply line for its player to send back (replyChanged); empty when the
+    // invitation it dialled needed none.
+    QString replyLine() const { return m_replyLine; }
+    // The reply the other player sent back, as this player pasted it: the two copies then look
+    // for a path over UDP. Returns why nothing was done, in words, or an empty string.
+    QString acceptReply(const QString &text);
+    // The path that carries the link, in words ("direct", "direct through both routers",
+    // "through relay HOST (slower)"); empty with no link.
+    QString pathText() const { return m_pathText; }
     // Tells a connected peer that this side is going, and ends the link.
     void leave();
     // Leaves, and the status line says "Disconnected".
@@ -119,8 +140,11 @@ signals:
     // Something the player should know about who came to the table: a refused requester, a
     // peer let go for the invited one. Never a reason for a box or a beep.
     void statusNotice(const QString &text);
-    // The ticket changed: it was used, or the player asked for a new invitation.
+    // The ticket changed: it was used, or the player asked for a new invitation; or what a path
+    // over UDP needs was gathered.
     void invitationChanged();
+    void replyChanged();
+    void pathChanged();
 
 private:
     void acceptRequest(int requestId);
@@ -143,4 +167,8 @@ private:
     TicketBook m_tickets;
     bool m_invitedOnly = false;
     QString m_lastNotice;
+    IceSettings m_iceSettings;
+    bool m_directPathServes = true;
+    QString m_replyLine;
+    QString m_pathText;
 };
