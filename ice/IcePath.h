@@ -58,4 +58,7 @@ signals:
     // ("203.0.113.20:40745").
     void linked(QTcpSocket *socket, IcePath::Kind kind, const QString &address);
     void failed(const QString &reason);
+    // After close(): the path ended, and a relay let its allocation go (or stopped answering).
+    // Emitted once, perhaps before close() returns when there was nothing to wait for.
+    void closed();
 };
