@@ -11,9 +11,9 @@ constexpr QStringView ReplyScheme = u"skarnet-reply:";
 constexpr QStringView InvitationScheme = u"skarnet:";
 
 // After the scheme: "K" fingerprint "/A" ufrag, the length digits, the description, the check.
-constexpr qsizetype FingerprintLength = 22, AnswersLength = 4;
-constexpr qsizetype FingerprintAt = 1;
-constexpr qsizetype AnswersMarkAt = FingerprintAt + FingerprintLength;
+constexpr qsizetype ReplyFingerprintLength = 22, AnswersLength = 4;
+constexpr qsizetype ReplyFingerprintAt = 1;
+constexpr qsizetype AnswersMarkAt = ReplyFingerprintAt + ReplyFingerprintLength;
 constexpr qsizetype AnswersAt = AnswersMarkAt + 2;
 constexpr qsizetype DigitsAt = AnswersAt + AnswersLength;
 constexpr qsizetype DescriptionAt = DigitsAt + LineCode::LengthDigits;
@@ -39,8 +39,8 @@ InvitationReply::Reading readBody(QStringView body, InvitationReply *reply)
     }
     InvitationReply read;
     if (body.size() >= AnswersMarkAt) {
-        read.fingerprint = LineCode::readBase64Url(body.sliced(FingerprintAt, FingerprintLength),
-                                                   Invitation::FingerprintBytes);
+        read.fingerprint = LineCode::readBase64Url(
+            body.sliced(ReplyFingerprintAt, ReplyFingerprintLength), Invitation::FingerprintBytes);
         if (read.fingerprint.isEmpty())
             return Reading::Damaged;
     }
