@@ -316,6 +316,9 @@ QString ConnectionsWindow::dialAnswer(TableProtocol &table, const QString &answe
         return QStringLiteral("The invitation is damaged: check that the whole line was pasted, "
                               "from \"skarnet://\" to its last character, or ask the other "
                               "player to send it again.");
+    case Invitation::Reading::CutShort:
+        return QStringLiteral("The invitation is cut short: ask the other player to send the "
+                              "whole line again, in one piece.");
     case Invitation::Reading::BareAddress:
         break;
     }
