@@ -15,10 +15,11 @@ class AbstractRouter;
 // Keeps a port open on the home router for as long as this copy listens, so that a player on
 // another network can dial in. The router is asked on one worker thread, since finding it blocks
 // for seconds; each answer comes back to the event loop as a new PortMappingResult, announced by
-// `changed`. The lease is renewed at half its life and the mapping is removed by stop().
+// `changed`. The lease is renewed at half its life and the mapping is removed by stop(); the
+// same goes for a pinhole opened in the router's IPv6 firewall, whatever became of the port.
 //
 //   start -> Asking -> Opened (renewed every lease/2) | NoRouter | Refused | BehindAnotherNetwork
-//   stop  -> the opened mapping removed, waiting at most a second
+//   stop  -> the opened mapping (and pinhole) removed, waiting at most a second
 class PortMappingScheduler : public QObject
 {
     Q_OBJECT
