@@ -15,10 +15,20 @@ QList<QThreadPool *> &abandonedWorkers()
     return *workers;
 }
 
+// SKARNET_PORT_MAPPING_LEASE, in seconds, where set: the checks that watch a lease being
+// renewed set a short one.
+int leaseSecondsFromEnvironment()
+{
+    bool valid = false;
+    const int seconds = qEnvironmentVariableIntValue("SKARNET_PORT_MAPPING_LEASE", &valid);
+    return valid && seconds > 0 ? seconds : PortMappingScheduler::LeaseSeconds;
+}
+
 } // namespace
 
 PortMappingScheduler::PortMappingScheduler(QObject *parent)
-    : PortMappingScheduler(std::make_shared<UpnpNatPmpRouter>(), LeaseSeconds, parent)
+    : PortMappingScheduler(std::make_shared<UpnpNatPmpRouter>(), leaseSecondsFromEnvironment(),
+                           parent)
 {
 }
 

@@ -27,7 +27,8 @@ public:
     static constexpr int LeaseSeconds = 3600;
     static constexpr int StopWaitMs = 1000;
 
-    // Asks the real router.
+    // Asks the real router, for leases of LeaseSeconds (or SKARNET_PORT_MAPPING_LEASE seconds,
+    // where that is set).
     explicit PortMappingScheduler(QObject *parent = nullptr);
     // Asks `router` instead, with leases of `leaseSeconds`.
     PortMappingScheduler(std::shared_ptr<const AbstractRouter> router, int leaseSeconds,
