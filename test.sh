@@ -17,8 +17,22 @@ run_suite() {
 }
 
 echo "== Tests =="
-run_suite debug
+cmake --preset debug >/dev/null
+cmake --build --preset debug
+# The checks that mostly wait (a link left idle for minutes) run beside everything that follows;
+# their output is shown when they end.
+background_log=$(mktemp)
+ctest --preset background >"$background_log" 2>&1 &
+background=$!
+# A failure before the end stops them too.
+trap 'kill "$background" 2>/dev/null; rm -f "$background_log"' EXIT
+ctest --preset debug
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 run_suite sanitize
 echo "== Fuzzing what the peer sends and invitation lines (60 s) =="
 tests/fuzz/fuzz.sh 60
+echo "== Checks that ran beside the others =="
+background_status=0
+wait "$background" || background_status=$?
+cat "$background_log"
+exit "$background_status"

@@ -1,5 +1,6 @@
 #include "TableProtocol.h"
 
+#include "PathExchange.h"
 #include "ZoneTable.h"
 #include "draws/DrawExchange.h"
 #include "link/PeerLink.h"
@@ -10,13 +11,37 @@
 #include <QCryptographicHash>
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QTcpSocket>
+#include <QTimer>
 
 TableProtocol::TableProtocol(int port, QObject *parent)
     : QObject(parent)
     , m_port(port)
     , m_link(new PeerLink(this))
     , m_draws(new DrawExchange(this))
+    , m_paths(new PathExchange(this))
+    , m_directTry(new QTimer(this))
 {
+    m_directTry->setSingleShot(true);
+    m_directTry->setInterval(DirectTryMs);
+    connect(m_directTry, &QTimer::timeout, this, [this] {
+        if (!m_link->isConnected())
+            joinOverUdp();
+    });
+    connect(m_paths, &PathExchange::invitationPartChanged, this, &TableProtocol::invitationChanged);
+    connect(m_paths, &PathExchange::replyChanged, this, &TableProtocol::replyChanged);
+    connect(m_paths, &PathExchange::pathChanged, this, &TableProtocol::pathChanged);
+    connect(m_paths, &PathExchange::failed, this, [this](const QString &reason) {
+        emit statusChanged(reason);
+        emit statusNotice(reason);
+    });
+    connect(m_paths, &PathExchange::hostLinked, this,
+            [this](QTcpSocket *socket) { m_link->arriveOver(socket); });
+    connect(m_paths, &PathExchange::joinerLinked, this,
+            [this](QTcpSocket *socket, const Invitation &invitation) {
+                m_peerGoodbye.clear();
+                m_link->dialOver(socket, invitation.fingerprint, invitation.ticket);
+            });
     connect(m_link, &PeerLink::connectionRequested, this, &TableProtocol::acceptRequest);
     connect(m_link, &PeerLink::framingAgreed, this, [this] {
         m_peerSpoke = true;
@@ -32,6 +57,10 @@ TableProtocol::TableProtocol(int port, QObject *parent)
         linkEnded(m_peerGoodbye.isEmpty() ? StatusText::Disconnected : m_peerGoodbye);
     });
     connect(m_link, &PeerLink::failed, this, [this](const QString &description) {
+        if (m_directTry->isActive()) {
+            joinOverUdp();
+            return;
+        }
         // The listener stays open while a peer sits at the table; a link that ended by a fault
         // leaves this copy as a goodbye does, not listening until the player waits again.
         if (!visitorLeft())
@@ -59,6 +88,58 @@ void TableProtocol::setIdentity(const QSslCertificate &certificate, const QSslKe
 {
     m_link->setIdentity(certificate, key);
     m_fingerprint = certificate.digest(QCryptographicHash::Sha256);
+    m_paths->setOwnFingerprint(m_fingerprint.left(Invitation::FingerprintBytes));
+}
+
+void TableProtocol::setIceSettings(const IceSettings &settings)
+{
+    m_paths->setSettings(settings);
+}
+
+IceSettings TableProtocol::iceSettings() const
+{
+    return m_paths->settings();
+}
+
+void TableProtocol::setDirectPathServes(bool serves)
+{
+    m_directPathServes = serves;
+    // Without an identity no invitation is made, so nothing is gathered for one.
+    m_paths->setOffering(!serves && !m_fingerprint.isEmpty());
+}
+
+QString TableProtocol::invitationLine(const QString &host, int port) const
+{
+    if (m_fingerprint.isEmpty())
+        return {};
+    Invitation invitation;
+    invitation.host = host;
+    invitation.port = port;
+    invitation.fingerprint = m_fingerprint.left(Invitation::FingerprintBytes);
+    invitation.ticket = m_tickets.current();
+    if (m_paths->offering()) {
+        invitation.ice = m_paths->invitationPart();
+        if (invitation.ice.isEmpty())
+            return {};
+    }
+    return invitation.line();
+}
+
+QString TableProtocol::replyLine() const
+{
+    return m_paths->replyLine();
+}
+
+QString TableProtocol::acceptReply(const QString &text)
+{
+    return m_paths->acceptReply(text);
+}
+
+QString TableProtocol::pathText() const
+{
+    if (!m_paths->pathText().isEmpty())
+        return m_paths->pathText();
+    return m_link->isConnected() && !m_link->overOtherPath() ? tr("direct") : QString();
 }
 
 PeerLink::Protection TableProtocol::protection() const
@@ -86,6 +167,13 @@ QString TableProtocol::protectionText(PeerLink::Protection protection)
 PeerLink::SeatVerdict TableProtocol::judge(const PeerLink::SeatClaim &claim)
 {
     PeerLink::SeatVerdict verdict;
+    // Over a path a reply led to, only the copy that sent the reply may sit.
+    if (claim.overOtherPath && !m_paths->expectedJoiner().isEmpty() &&
+        !claim.fingerprint.startsWith(m_paths->expectedJoiner())) {
+        verdict.goodbye = tr("Disconnected: this copy is not the one whose reply was pasted");
+        verdict.reason = tr("it is not the copy whose reply was pasted");
+        return verdict;
+    }
     if (!claim.ticket.isEmpty()) {
         if (m_tickets.redeem(claim.ticket) == TicketBook::Verdict::Valid) {
             verdict.admitted = true;
@@ -134,6 +222,8 @@ void TableProtocol::seatTaken(const QString &letGo)
 TableProtocol::~TableProtocol()
 {
     m_link->sayGoodbyeAndClose();
+    // A relay holds an allocation for this copy until told otherwise.
+    m_paths->closeAll(ClosingWaitMs);
 }
 
 bool TableProtocol::listen()
@@ -160,15 +250,40 @@ void TableProtocol::dial(const QString &host, int port)
 
 void TableProtocol::dial(const Invitation &invitation)
 {
+    // Two invitations that crossed: both copies decide alike which one stands.
+    const QString crossed = m_paths->crossedSentence(invitation);
+    if (!crossed.isEmpty()) {
+        emit statusChanged(crossed);
+        return;
+    }
     m_link->close();
     m_peerGoodbye.clear();
     emit statusChanged(StatusText::WaitingForResponse);
+    m_joining = invitation;
+    if (!invitation.ice.isEmpty())
+        m_directTry->start();
     m_link->dial(invitation.host, invitation.port, invitation.fingerprint, invitation.ticket);
+}
+
+// The direct dial did not come up in time: the other copy's port cannot be dialled, and its
+// invitation offered a path over UDP instead.
+void TableProtocol::joinOverUdp()
+{
+    m_directTry->stop();
+    m_link->close();
+    if (m_paths->join(m_joining))
+        emit statusChanged(tr("The other player's port cannot be dialled directly: send them the "
+                              "reply shown in Connections, and wait."));
+    else
+        emit statusChanged(tr("The invitation's path over UDP cannot be read: ask the other "
+                              "player for a new invitation."));
 }
 
 void TableProtocol::leave()
 {
+    m_directTry->stop();
     m_link->sayGoodbyeAndClose();
+    m_paths->linkEnded();
 }
 
 void TableProtocol::hangUp()
@@ -199,6 +314,7 @@ void TableProtocol::acceptRequest(int requestId)
 // A link ended by the peer or by a fault. A draw under way ends with the link it went over.
 void TableProtocol::linkEnded(const QString &status)
 {
+    m_paths->linkEnded();
     if (visitorLeft())
         listenAgainSoon();
     else

@@ -1,17 +1,18 @@
 #pragma once
 
-#include "ice/IcePath.h"
 #include "ice/IceSettings.h"
 #include "link/PeerLink.h"
+#include "trust/Invitation.h"
 #include "trust/TicketBook.h"
 
 #include <QObject>
 #include <QString>
 
 class DrawExchange;
+class PathExchange;
+class QTimer;
 class QSslCertificate;
 class QSslKey;
-struct Invitation;
 struct WireMessage;
 struct ZoneMirror;
 
@@ -41,6 +42,11 @@ class TableProtocol : public QObject
     Q_OBJECT
 public:
     static constexpr int DefaultPort = 123;
+    // How long a dial to an invitation that also offers a path over UDP tries the direct way
+    // before it looks for that path.
+    static constexpr int DirectTryMs = 3000;
+    // How long leaving waits for a relay to let this copy's allocation go.
+    static constexpr int ClosingWaitMs = 1000;
 
     explicit TableProtocol(int port = DefaultPort, QObject *parent = nullptr);
     // Says goodbye to a connected peer, as leaving does.
@@ -79,6 +85,7 @@ public:
     void dial(const Invitation &invitation);
     // Where this copy looks for a path over UDP when the other player cannot dial its port.
     void setIceSettings(const IceSettings &settings);
+    IceSettings iceSettings() const;
     // Whether the other player can dial this copy's port: the router opened it, or nothing says
     // otherwise. When it cannot, the invitation also carries what a path over UDP needs, which
     // is gathered from now on (invitationChanged follows once it is).
@@ -89,13 +96,13 @@ public:
     QString invitationLine(const QString &host, int port) const;
     // The joining side's reply line for its player to send back (replyChanged); empty when the
     // invitation it dialled needed none.
-    QString replyLine() const { return m_replyLine; }
+    QString replyLine() const;
     // The reply the other player sent back, as this player pasted it: the two copies then look
     // for a path over UDP. Returns why nothing was done, in words, or an empty string.
     QString acceptReply(const QString &text);
     // The path that carries the link, in words ("direct", "direct through both routers",
     // "through relay HOST (slower)"); empty with no link.
-    QString pathText() const { return m_pathText; }
+    QString pathText() const;
     // Tells a connected peer that this side is going, and ends the link.
     void leave();
     // Leaves, and the status line says "Disconnected".
@@ -141,7 +148,7 @@ signals:
     // peer let go for the invited one. Never a reason for a box or a beep.
     void statusNotice(const QString &text);
     // The ticket changed: it was used, or the player asked for a new invitation; or what a path
-    // over UDP needs was gathered.
+    // over UDP needs was gathered (or is being gathered anew).
     void invitationChanged();
     void replyChanged();
     void pathChanged();
@@ -154,6 +161,8 @@ private:
     // The link that ended was a requester that never said a word of the table.
     bool visitorLeft() const;
     void listenAgainSoon();
+    void tryDirectFirst(const Invitation &invitation);
+    void joinOverUdp();
 
     const int m_port;
     PeerLink *const m_link;
@@ -167,8 +176,9 @@ private:
     TicketBook m_tickets;
     bool m_invitedOnly = false;
     QString m_lastNotice;
-    IceSettings m_iceSettings;
     bool m_directPathServes = true;
-    QString m_replyLine;
-    QString m_pathText;
+    PathExchange *const m_paths;
+    // While a dial to an invitation that also offers a path over UDP tries the direct way.
+    QTimer *const m_directTry;
+    Invitation m_joining;
 };

@@ -112,11 +112,22 @@ void BoardWindow::connectTable()
 {
     TableProtocol *table = m_table;
     connect(table, &TableProtocol::statusChanged, m_controls.status, &ValueLabel::setText);
-    connect(table, &TableProtocol::protectionChanged, this, [this] {
+    const auto showProtection = [this] {
         const PeerLink::Protection protection = m_table->protection();
-        m_controls.protection->setText(protection == PeerLink::Protection::None
-                                           ? QString()
-                                           : TableProtocol::protectionText(protection));
+        QString text;
+        if (protection != PeerLink::Protection::None) {
+            text = TableProtocol::protectionText(protection);
+            if (!m_table->pathText().isEmpty())
+                text += QStringLiteral(", ") + m_table->pathText();
+        }
+        m_controls.protection->setText(text);
+    };
+    connect(table, &TableProtocol::protectionChanged, this, showProtection);
+    connect(table, &TableProtocol::pathChanged, this, showProtection);
+    // A joining copy's reply is in the connections window, which comes forward to show it.
+    connect(table, &TableProtocol::replyChanged, this, [this] {
+        if (!m_table->replyLine().isEmpty())
+            onConnectionsClicked();
     });
     connect(table, &TableProtocol::copyLinked, this, &BoardWindow::sendWholeHalf);
     connect(table, &TableProtocol::zoneTextReceived, this,
@@ -135,6 +146,14 @@ void BoardWindow::setPortMapper(PortMappingScheduler *mapper)
 {
     m_portMapper = mapper;
     connect(m_table, &TableProtocol::listening, mapper, &PortMappingScheduler::start);
+    // Where the router cannot open the port, invitations offer a path through both routers.
+    connect(mapper, &PortMappingScheduler::changed, m_table, [this](const PortMappingResult &r) {
+        using Outcome = PortMappingResult::Outcome;
+        if (r.outcome != Outcome::Asking)
+            m_table->setDirectPathServes(r.outcome != Outcome::NoRouter &&
+                                         r.outcome != Outcome::Refused &&
+                                         r.outcome != Outcome::BehindAnotherNetwork);
+    });
 }
 
 // Every change of a local zone, typed or set by the program, goes to the peer at once, whole.
@@ -176,6 +195,7 @@ void BoardWindow::start()
 
 void BoardWindow::startListening()
 {
+    m_table->setIceSettings(ConnectionsWindow::iceSettings(m_platform));
     m_table->listen();
 }
 

@@ -1,6 +1,8 @@
 #include "ConnectionsWindow.h"
 
+#include "NetworkSettingsDialog.h"
 #include "board/TableProtocol.h"
+#include "ice/IceSettings.h"
 #include "link/LocalAddresses.h"
 #include "link/PeerAddress.h"
 #include "link/PeerLink.h"
@@ -11,6 +13,7 @@
 #include "platform/ValueLabelAccessible.h"
 #include "router/PortMappingScheduler.h"
 #include "trust/Invitation.h"
+#include "trust/InvitationReply.h"
 #include "wire/WireMessage.h"
 
 #include <QCheckBox>
@@ -23,6 +26,12 @@
 namespace {
 
 const QString MarkChangesSetting = QStringLiteral("board/markOpponentChanges");
+const QString StunSetting = QStringLiteral("network/stunServers");
+const QString RelaySetting = QStringLiteral("network/relay");
+const QString RelayUserSetting = QStringLiteral("network/relayUser");
+const QString RelayPasswordSetting = QStringLiteral("network/relayPassword");
+// What the STUN setting holds when the player emptied the list, told apart from never set.
+const QString NoServers = QStringLiteral("none");
 
 PictureButton *pictureButton(QWidget *window, const char *name, const QString &picture,
                              const QRect &area)
@@ -60,7 +69,7 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     setWindowIcon(QIcon(QStringLiteral(":/assets/skarnet.ico")));
     setFont(Fonts::windowFont());
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(320, 372);
+    resize(320, 420);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
@@ -161,20 +170,35 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     QPalette checkPalette = invitedOnly->palette();
     checkPalette.setColor(QPalette::WindowText, QColor(0xC0, 0xC0, 0xC0));
     invitedOnly->setPalette(checkPalette);
+    // The reply: pasted here by the inviting player, shown here to the joining one.
+    QLabel *replyCaption = label(this, "lblReply", QStringLiteral("Reply :"), {8, 314, 48, 17},
+                                 QColor(0xC0, 0xC0, 0xC0));
+    auto *reply = m_reply = new QLineEdit(this);
+    replyCaption->setBuddy(reply);
+    reply->setObjectName(QStringLiteral("txtReply"));
+    reply->setGeometry(56, 312, 209, 19);
+    auto *replyButton = m_replyButton = new QPushButton(this);
+    replyButton->setObjectName(QStringLiteral("cmdReply"));
+    replyButton->setGeometry(268, 311, 45, 21);
     auto *protection = m_protection =
-        label<ValueLabel>(this, "lblProtection", QString(), {8, 314, 305, 17}, Qt::white);
+        label<ValueLabel>(this, "lblProtection", QString(), {8, 337, 305, 17}, Qt::white);
     ValueLabelAccessible::present(protection, QStringLiteral("Link protection"));
     auto *notice = m_notice = label<ValueLabel>(this, "lblNotice", table.lastNotice(),
-                                                {8, 331, 305, 17}, QColor(0xC0, 0xC0, 0xC0));
+                                                {8, 354, 305, 17}, QColor(0xC0, 0xC0, 0xC0));
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ValueLabelAccessible::present(notice, QStringLiteral("Last refused connection"));
     auto *markChanges = new QCheckBox(QStringLiteral("Mark the opponent's changes"), this);
     markChanges->setObjectName(QStringLiteral("chkMarkChanges"));
     markChanges->setAccessibleDescription(QStringLiteral(
         "Colours the caption of each display of the opponent's half for a moment when it changes"));
-    markChanges->setGeometry(8, 349, 305, 19);
+    markChanges->setGeometry(8, 372, 305, 19);
     markChanges->setChecked(marksOpponentChanges(platform));
     markChanges->setPalette(checkPalette);
+    auto *network = new QPushButton(QStringLiteral("STUN and relay…"), this);
+    network->setObjectName(QStringLiteral("cmdNetwork"));
+    network->setAccessibleDescription(QStringLiteral(
+        "Where this copy finds its outside address, and the relay for when no direct path works"));
+    network->setGeometry(8, 395, 130, 21);
 
     setTabOrder(connectButton, closeButton);
     setTabOrder(closeButton, address);
@@ -185,8 +209,11 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     setTabOrder(invitation, copyInvitation);
     setTabOrder(copyInvitation, newInvitation);
     setTabOrder(newInvitation, invitedOnly);
-    setTabOrder(invitedOnly, markChanges);
-    setTabOrder(markChanges, waitButton);
+    setTabOrder(invitedOnly, reply);
+    setTabOrder(reply, replyButton);
+    setTabOrder(replyButton, markChanges);
+    setTabOrder(markChanges, network);
+    setTabOrder(network, waitButton);
     connectButton->setFocus();
 
     connect(copyInvitation, &QPushButton::clicked, this,
@@ -201,6 +228,12 @@ ConnectionsWindow::ConnectionsWindow(TableProtocol &table, PlatformServices &pla
     });
     connect(&table, &TableProtocol::invitationChanged, this, &ConnectionsWindow::showInvitation);
     connect(&table, &TableProtocol::protectionChanged, this, &ConnectionsWindow::showProtection);
+    connect(&table, &TableProtocol::pathChanged, this, &ConnectionsWindow::showProtection);
+    connect(&table, &TableProtocol::replyChanged, this, &ConnectionsWindow::showReply);
+    connect(replyButton, &QPushButton::clicked, this, &ConnectionsWindow::onReplyClicked);
+    connect(reply, &QLineEdit::returnPressed, this, &ConnectionsWindow::onReplyClicked);
+    connect(network, &QPushButton::clicked, this, &ConnectionsWindow::onNetworkSettingsClicked);
+    showReply();
     connect(&table, &TableProtocol::statusNotice, notice, &ValueLabel::setText);
     showProtection();
 
@@ -248,17 +281,106 @@ void ConnectionsWindow::showInvitation()
         invitation.port =
             m_table.link().isListening() ? m_table.link().localPort() : m_table.port();
     }
-    invitation.fingerprint = m_table.fingerprint().left(Invitation::FingerprintBytes);
-    invitation.ticket = m_table.tickets().current();
-    const QString line = invitation.fingerprint.isEmpty() ? QString() : invitation.line();
+    const QString line = m_table.invitationLine(invitation.host, invitation.port);
     m_invitation->setText(line);
+    if (line.isEmpty() && !m_table.fingerprint().isEmpty() && !m_table.directPathServes())
+        m_invitation->setPlaceholderText(QStringLiteral("Finding this machine's outside address…"));
     m_copyInvitation->setEnabled(!line.isEmpty());
 }
 
 void ConnectionsWindow::showProtection()
 {
-    m_protection->setText(QStringLiteral("Link : ") +
-                          TableProtocol::protectionText(m_table.protection()));
+    QString text = QStringLiteral("Link : ") + TableProtocol::protectionText(m_table.protection());
+    const QString path = m_table.pathText();
+    if (!path.isEmpty())
+        text += QStringLiteral(", ") + path;
+    m_protection->setText(text);
+}
+
+// A joining copy shows the reply its player sends back; otherwise the field takes the reply the
+// other player sent.
+void ConnectionsWindow::showReply()
+{
+    const QString own = m_table.replyLine();
+    const bool joining = !own.isEmpty();
+    m_reply->setReadOnly(joining);
+    m_reply->setText(own);
+    m_reply->setPlaceholderText(joining ? QString()
+                                        : QStringLiteral("Paste the other player's reply here"));
+    m_reply->setAccessibleName(joining ? QStringLiteral("Your reply")
+                                       : QStringLiteral("The other player's reply"));
+    m_reply->setAccessibleDescription(
+        joining ? QStringLiteral("Send this line back to the player who invited you")
+                : QStringLiteral("Paste the line the other player sent back to your invitation"));
+    m_replyButton->setText(joining ? QStringLiteral("Copy") : QStringLiteral("Use"));
+    m_replyButton->setAccessibleName(joining ? QStringLiteral("Copy your reply")
+                                             : QStringLiteral("Use the other player's reply"));
+    if (joining)
+        m_reply->selectAll();
+}
+
+void ConnectionsWindow::onReplyClicked()
+{
+    if (!m_table.replyLine().isEmpty()) {
+        QGuiApplication::clipboard()->setText(m_table.replyLine());
+        return;
+    }
+    const QString text = m_reply->text().trimmed();
+    if (text.isEmpty())
+        return;
+    const QString problem = m_table.acceptReply(text);
+    if (!problem.isEmpty()) {
+        m_platform.messageBox(this, problem, QStringLiteral("Reply"));
+        return;
+    }
+    m_reply->clear();
+    m_notice->setText(QStringLiteral("Looking for a path to the other player…"));
+}
+
+void ConnectionsWindow::onNetworkSettingsClicked()
+{
+    NetworkSettingsDialog dialog(iceSettings(m_platform), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    rememberIceSettings(m_platform, dialog.settings());
+    m_table.setIceSettings(iceSettings(m_platform));
+}
+
+IceSettings ConnectionsWindow::iceSettings(const PlatformServices &platform)
+{
+    IceSettings settings;
+    const QString servers = platform.remembered(StunSetting);
+    if (servers.isEmpty())
+        settings.stunServers = IceSettings::defaultStunServers();
+    else if (servers != NoServers)
+        settings.stunServers = servers.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString relay = platform.remembered(RelaySetting);
+    const PeerAddress relayAddress = PeerAddress::parse(relay, 3478);
+    if (!relay.isEmpty() && relayAddress.isValid()) {
+        settings.relayHost = relayAddress.host;
+        settings.relayPort = relayAddress.port;
+        settings.relayUser = platform.remembered(RelayUserSetting);
+        settings.relayPassword = platform.remembered(RelayPasswordSetting);
+    }
+    return IceSettings::fromEnvironment(settings);
+}
+
+void ConnectionsWindow::rememberIceSettings(PlatformServices &platform, const IceSettings &settings)
+{
+    platform.remember(StunSetting, settings.stunServers.isEmpty()
+                                       ? NoServers
+                                       : settings.stunServers.join(QLatin1Char(' ')));
+    QString relay;
+    if (settings.hasRelay()) {
+        const bool ipv6 = settings.relayHost.contains(QLatin1Char(':'));
+        relay =
+            (ipv6 ? QLatin1Char('[') + settings.relayHost + QLatin1Char(']') : settings.relayHost) +
+            QLatin1Char(':') + QString::number(settings.relayPort ? settings.relayPort : 3478);
+    }
+    platform.remember(RelaySetting, relay);
+    platform.remember(RelayUserSetting, settings.hasRelay() ? settings.relayUser : QString());
+    platform.remember(RelayPasswordSetting,
+                      settings.hasRelay() ? settings.relayPassword : QString());
 }
 
 void ConnectionsWindow::onCopyInvitationClicked()
@@ -307,6 +429,12 @@ void ConnectionsWindow::onConnectClicked()
 
 QString ConnectionsWindow::dialAnswer(TableProtocol &table, const QString &answer)
 {
+    // A reply pasted here, or clicked, is taken as if pasted into the reply field.
+    InvitationReply reply;
+    const InvitationReply::Reading replyReading = InvitationReply::read(answer, &reply);
+    if (replyReading != InvitationReply::Reading::Invitation &&
+        replyReading != InvitationReply::Reading::NotAReply)
+        return table.acceptReply(answer);
     Invitation invitation;
     switch (Invitation::read(answer, &invitation)) {
     case Invitation::Reading::Invitation:
@@ -316,6 +444,9 @@ QString ConnectionsWindow::dialAnswer(TableProtocol &table, const QString &answe
         return QStringLiteral("The invitation is damaged: check that the whole line was pasted, "
                               "from \"skarnet://\" to its last character, or ask the other "
                               "player to send it again.");
+    case Invitation::Reading::CutShort:
+        return QStringLiteral("The invitation is cut short: ask the other player to send the "
+                              "whole line again, in one piece.");
     case Invitation::Reading::BareAddress:
         break;
     }

@@ -3,6 +3,7 @@
 #include "platform/CentredWindow.h"
 
 class PlatformServices;
+struct IceSettings;
 class QCheckBox;
 class PortMappingScheduler;
 class TableProtocol;
@@ -37,6 +38,9 @@ public:
     void onCopyAddressClicked();
     void onCopyInvitationClicked();
     void onNewInvitationClicked();
+    // Takes the reply the player pasted, or copies this copy's own reply when it joins.
+    void onReplyClicked();
+    void onNetworkSettingsClicked();
 
     // Dials what the player answered to "Connect to IP" (or passed on the command line): an
     // invitation, or a bare address with an optional port. Returns why nothing was dialled, in
@@ -46,6 +50,10 @@ public:
     // Whether the board marks the captions of the opponent's displays that just changed, as the
     // player last chose with "Mark the opponent's changes"; on until turned off.
     static bool marksOpponentChanges(const PlatformServices &platform);
+    // The STUN servers and relay the player set ("STUN and relay…"), the public STUN servers
+    // until they set any, and what the environment says instead (IceSettings::fromEnvironment).
+    static IceSettings iceSettings(const PlatformServices &platform);
+    static void rememberIceSettings(PlatformServices &platform, const IceSettings &settings);
 
 signals:
     // The player turned "Mark the opponent's changes" on or off.
@@ -56,6 +64,7 @@ private:
     void showMapping(const PortMappingResult &mapping);
     void showInvitation();
     void showProtection();
+    void showReply();
 
     TableProtocol &m_table;
     PlatformServices &m_platform;
@@ -67,6 +76,8 @@ private:
     QString m_dialAddress;
     QLineEdit *m_invitation = nullptr;
     QPushButton *m_copyInvitation = nullptr;
+    QLineEdit *m_reply = nullptr;
+    QPushButton *m_replyButton = nullptr;
     ValueLabel *m_protection = nullptr;
     ValueLabel *m_notice = nullptr;
     QCheckBox *m_invitedOnly = nullptr;

@@ -71,6 +71,12 @@ QString connectionLost()
     return tr("Disconnected: the connection to the opponent was lost");
 }
 
+QString otherPathLost()
+{
+    return QStringLiteral("Connection lost: the path between the two copies closed. Make a new "
+                          "invitation and send it to the other player to play on.");
+}
+
 QString relinkGaveUp()
 {
     return tr("Disconnected: could not reconnect within two minutes");

@@ -18,6 +18,8 @@ QString oversizedRefused();
 QString connectionLost();
 // The side that dialled stopped dialling a lost link again (after Relinker::WindowMs).
 QString relinkGaveUp();
+// A link over a path through the routers ended without the peer's goodbye.
+QString otherPathLost();
 // A copy dialled with an invitation, and the other end cannot encrypt the link.
 QString olderProgram();
 // The switch to TLS failed or took too long.

@@ -92,6 +92,7 @@ void PeerLink::accept(int requestId)
     if (QTcpSocket *request = m_listener->take(requestId)) {
         m_relinker->stop();
         m_accepted = true;
+        m_overOtherPath = PeerSession::isOtherPath(*request);
         m_lastInvited = false;
         startSession()->accept(request);
     }
@@ -126,6 +127,7 @@ void PeerLink::dial(const QString &host, int port, const QByteArray &fingerprint
 {
     m_relinker->stop();
     m_accepted = false;
+    m_overOtherPath = false;
     m_dialledHost = host;
     m_dialledPort = port;
     m_lastInvited = !fingerprint.isEmpty();
@@ -133,6 +135,26 @@ void PeerLink::dial(const QString &host, int port, const QByteArray &fingerprint
     PeerSession *session = startSession();
     session->expectPeer(fingerprint, ticket);
     session->dial(host, port);
+}
+
+void PeerLink::dialOver(QTcpSocket *connected, const QByteArray &fingerprint,
+                        const QByteArray &ticket)
+{
+    m_relinker->stop();
+    m_accepted = false;
+    m_overOtherPath = true;
+    m_dialledHost.clear();
+    m_dialledPort = 0;
+    m_lastInvited = !fingerprint.isEmpty();
+    m_lastPeerFingerprint.clear();
+    PeerSession *session = startSession();
+    session->expectPeer(fingerprint, ticket);
+    session->dialConnected(connected);
+}
+
+void PeerLink::arriveOver(QTcpSocket *connected)
+{
+    m_listener->offerArrival(connected);
 }
 
 void PeerLink::setIdentity(const QSslCertificate &certificate, const QSslKey &key)
@@ -323,7 +345,8 @@ void PeerLink::judgeTicket(PeerSession *session, const QByteArray &ticket)
         verdict.goodbye = LinkSentences::seatKeptForOpponent();
         verdict.reason = LinkSentences::arrivalNotTheOpponent();
     } else if (m_judge) {
-        verdict = m_judge({ticket, session->peerAddress(), session != m_session && isConnected()});
+        verdict = m_judge({ticket, session->peerAddress(), session != m_session && isConnected(),
+                           session->peerFingerprint(), session->overOtherPath()});
     } else {
         verdict.admitted = true;
     }
@@ -409,6 +432,10 @@ void PeerLink::sessionEnded(Ending ending, const QString &description)
     // A redial that failed: the next one follows on schedule.
     if (m_relinker->isActive())
         return;
+    if (lost && m_overOtherPath) {
+        emit failed(LinkSentences::otherPathLost());
+        return;
+    }
     if (lost) {
         startRelinking();
         return;

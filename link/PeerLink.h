@@ -74,6 +74,8 @@ public:
         QByteArray ticket; // empty: it came without an invitation
         QString address;
         bool seatTaken = false; // someone sits at the table now
+        QByteArray fingerprint; // SHA-256 of the certificate it showed
+        bool overOtherPath = false;
     };
     struct SeatVerdict
     {
@@ -107,6 +109,15 @@ public:
     // certificate over TLS before anything is sent, and is then given the ticket.
     void dial(const QString &host, int port, const QByteArray &fingerprint = {},
               const QByteArray &ticket = {});
+    // The same over another path: `connected` (see IcePath) already reaches the peer, and is
+    // taken. A link over another path that is lost is not looked for again: finding that path
+    // again needs the players to exchange new lines.
+    void dialOver(QTcpSocket *connected, const QByteArray &fingerprint, const QByteArray &ticket);
+    // A peer that reached this copy over another path arrives as a requester does
+    // (connectionRequested), whether this copy listens or not.
+    void arriveOver(QTcpSocket *connected);
+    // Whether the current or last link runs over another path than a TCP connection.
+    bool overOtherPath() const { return m_overOtherPath; }
     // This copy's certificate and key: links with copies that encrypt use TLS. Without them
     // every link is unencrypted, as with an older copy.
     void setIdentity(const QSslCertificate &certificate, const QSslKey &key);
@@ -189,6 +200,7 @@ private:
     int m_dialledPort = 0;
     bool m_connectFailed = false;
     bool m_accepted = false;
+    bool m_overOtherPath = false;
     // Of the current session: the peer is one of our copies; the peer said goodbye.
     bool m_betweenCopies = false;
     bool m_peerSaidGoodbye = false;

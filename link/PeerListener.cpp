@@ -66,6 +66,12 @@ void PeerListener::offerPendingRequests()
     }
 }
 
+void PeerListener::offerArrival(QTcpSocket *request)
+{
+    request->setParent(this);
+    offer(request);
+}
+
 void PeerListener::offer(QTcpSocket *request)
 {
     const int id = ++m_lastRequestId;

@@ -36,6 +36,8 @@ public:
     void setOnlyCopies(bool only) { m_onlyCopies = only; }
     // The request numbered `requestId`, now the caller's; null for a request no longer offered.
     QTcpSocket *take(int requestId);
+    // Offers a socket that came over another path (see IcePath) as a request, listening or not.
+    void offerArrival(QTcpSocket *request);
 
 signals:
     void requested(int requestId);

@@ -88,8 +88,26 @@ QString PeerSession::peerAddress() const
     return m_peerAddress;
 }
 
+namespace {
+
+constexpr char OtherPathAddress[] = "skarnetOtherPathAddress";
+
+} // namespace
+
+void PeerSession::nameOtherPath(QAbstractSocket &socket, const QString &address)
+{
+    socket.setProperty(OtherPathAddress, address);
+}
+
+bool PeerSession::isOtherPath(const QAbstractSocket &socket)
+{
+    return socket.property(OtherPathAddress).isValid();
+}
+
 QString PeerSession::addressOf(const QAbstractSocket &socket)
 {
+    if (isOtherPath(socket))
+        return socket.property(OtherPathAddress).toString();
     const QHostAddress address = socket.peerAddress();
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
@@ -122,6 +140,14 @@ void PeerSession::dial(const QString &host, int port)
                 socket->connectToHost(addresses.first(), quint16(port));
         },
         Qt::QueuedConnection);
+}
+
+void PeerSession::dialConnected(QTcpSocket *connected)
+{
+    connected->setParent(this);
+    adopt(connected, false);
+    m_remoteHost = addressOf(*connected);
+    onConnected();
 }
 
 void PeerSession::accept(QTcpSocket *request)
@@ -373,6 +399,8 @@ void PeerSession::startEncryption()
     plain->abort();
     plain->deleteLater();
     auto *socket = new QSslSocket(this);
+    if (isOtherPath(*plain))
+        nameOtherPath(*socket, addressOf(*plain));
     if (descriptor < 0 || !socket->setSocketDescriptor(descriptor)) {
         if (descriptor >= 0)
             ::close(descriptor);

@@ -92,6 +92,9 @@ public:
     // Starts one of the two ways a session begins; call one of them once.
     void dial(const QString &host, int port);
     void accept(QTcpSocket *request);
+    // As dial, on a socket already connected to the peer over another path (see IcePath),
+    // which it takes.
+    void dialConnected(QTcpSocket *connected);
 
     // The accepting side's answer to ticketPresented. admit() lets messages flow (and
     // framingAgreed follow); refuse() tells the peer `goodbye` and ends the session with
@@ -104,9 +107,16 @@ public:
     // Where the peer connected from or was reached; kept after the session ended, so that the
     // sentence about how it ended can name it. Empty before a dialled link is up.
     QString peerAddress() const;
+    // Whether the session runs over another path than a TCP connection (see IcePath).
+    bool overOtherPath() const { return m_socket && isOtherPath(*m_socket); }
     // The peer's address as the player reads it: an IPv4 peer of a listener for both kinds as
-    // 192.0.2.1, not as the IPv6 address it is mapped to.
+    // 192.0.2.1, not as the IPv6 address it is mapped to; for a socket over another path, the
+    // name that path gave it (nameOtherPath).
     static QString addressOf(const QAbstractSocket &socket);
+    // Names the peer of a socket whose own peer address says nothing (a local socket pair that
+    // carries another path), and marks it as such.
+    static void nameOtherPath(QAbstractSocket &socket, const QString &address);
+    static bool isOtherPath(const QAbstractSocket &socket);
 
     QAbstractSocket::SocketState socketState() const;
     // Sends one message in the form the peer reads, or holds it while the handshake is

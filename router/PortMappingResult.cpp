@@ -14,9 +14,11 @@ PortMappingResult PortMappingResult::noRouterYet(Method method, int localPort)
 
 QString PortMappingResult::dialAddress() const
 {
-    if (!isOpened())
-        return {};
-    return QStringLiteral("%1:%2").arg(externalAddress).arg(externalPort);
+    if (isOpened())
+        return QStringLiteral("%1:%2").arg(externalAddress).arg(externalPort);
+    if (ipv6 == Ipv6Pinhole::Opened)
+        return QStringLiteral("[%1]:%2").arg(ipv6Address).arg(localPort);
+    return {};
 }
 
 QString PortMappingResult::sentence() const

@@ -24,8 +24,8 @@ struct PortMappingResult
         Upnp,
         NatPmp
     };
-    // What a port opened in the router's IPv6 firewall is, when the machine has a global IPv6
-    // address.
+    // Whether the router's IPv6 firewall lets the other player reach this machine's stable global
+    // IPv6 address, which needs no forwarding.
     enum class Ipv6Pinhole
     {
         NoGlobalAddress,
@@ -45,7 +45,8 @@ struct PortMappingResult
     // Where a UPnP router takes its requests, to renew and remove the mapping.
     QString controlUrl;
     QString serviceType;
-    // The router's IPv6 firewall, when it offers one over UPnP.
+    // The router's IPv6 firewall, when it offers one over UPnP (an address of the router on
+    // IPv6, since the router lets only the address a pinhole is for ask for it).
     QString firewallControlUrl;
     QString firewallServiceType;
     Ipv6Pinhole ipv6 = Ipv6Pinhole::NoGlobalAddress;
@@ -56,8 +57,13 @@ struct PortMappingResult
     static PortMappingResult noRouterYet(Method method, int localPort);
 
     bool isOpened() const { return outcome == Outcome::Opened; }
-    // "198.51.100.7:40123", what the other player types into "Connect to IP"; empty unless
-    // opened.
+    bool hasPinhole() const { return ipv6 == Ipv6Pinhole::Opened && !pinholeId.isEmpty(); }
+    // Whether the router keeps something for this copy that runs out unless renewed, and that
+    // is removed at the end: the IPv4 port, the IPv6 pinhole, or both.
+    bool holdsLease() const { return isOpened() || hasPinhole(); }
+    // What the other player types into "Connect to IP": "198.51.100.7:40123" when the router
+    // opened an IPv4 port, else "[2001:db8::20]:123" when it opened its IPv6 firewall, else
+    // empty.
     QString dialAddress() const;
     // The sentence the connections window shows, in plain words.
     QString sentence() const;

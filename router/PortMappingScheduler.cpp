@@ -15,10 +15,20 @@ QList<QThreadPool *> &abandonedWorkers()
     return *workers;
 }
 
+// SKARNET_PORT_MAPPING_LEASE, in seconds, where set: the checks that watch a lease being
+// renewed set a short one.
+int leaseSecondsFromEnvironment()
+{
+    bool valid = false;
+    const int seconds = qEnvironmentVariableIntValue("SKARNET_PORT_MAPPING_LEASE", &valid);
+    return valid && seconds > 0 ? seconds : PortMappingScheduler::LeaseSeconds;
+}
+
 } // namespace
 
 PortMappingScheduler::PortMappingScheduler(QObject *parent)
-    : PortMappingScheduler(std::make_shared<UpnpNatPmpRouter>(), LeaseSeconds, parent)
+    : PortMappingScheduler(std::make_shared<UpnpNatPmpRouter>(), leaseSecondsFromEnvironment(),
+                           parent)
 {
 }
 
@@ -46,7 +56,7 @@ PortMappingScheduler::~PortMappingScheduler()
 void PortMappingScheduler::start(int localPort)
 {
     if (m_stopped || m_current.outcome == PortMappingResult::Outcome::Asking ||
-        (m_current.isOpened() && m_current.localPort == localPort))
+        (m_current.holdsLease() && m_current.localPort == localPort))
         return;
     m_current = PortMappingResult();
     m_current.outcome = PortMappingResult::Outcome::Asking;
@@ -67,14 +77,14 @@ void PortMappingScheduler::answered()
     if (m_stopped)
         return;
     m_current = m_answer.result();
-    if (m_current.isOpened())
+    if (m_current.holdsLease())
         m_renewal.start(m_renewalInterval);
     emit changed(m_current);
 }
 
 void PortMappingScheduler::renew()
 {
-    if (m_stopped || !m_current.isOpened())
+    if (m_stopped || !m_current.holdsLease())
         return;
     ask([router = m_router, mapping = m_current, lease = m_leaseSeconds] {
         return router->renew(mapping, lease);
@@ -93,7 +103,7 @@ void PortMappingScheduler::stop()
         const QFuture<PortMappingResult> last = m_answer.future();
         if (last.isValid() && last.isFinished() && last.resultCount() > 0)
             m_current = last.result();
-        if (m_current.isOpened() || !m_current.pinholeId.isEmpty()) {
+        if (m_current.holdsLease()) {
             m_worker->start([router = m_router, mapping = m_current] { router->remove(mapping); });
             m_worker->waitForDone(int(deadline.remainingTime()));
         }

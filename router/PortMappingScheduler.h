@@ -15,10 +15,11 @@ class AbstractRouter;
 // Keeps a port open on the home router for as long as this copy listens, so that a player on
 // another network can dial in. The router is asked on one worker thread, since finding it blocks
 // for seconds; each answer comes back to the event loop as a new PortMappingResult, announced by
-// `changed`. The lease is renewed at half its life and the mapping is removed by stop().
+// `changed`. The lease is renewed at half its life and the mapping is removed by stop(); the
+// same goes for a pinhole opened in the router's IPv6 firewall, whatever became of the port.
 //
 //   start -> Asking -> Opened (renewed every lease/2) | NoRouter | Refused | BehindAnotherNetwork
-//   stop  -> the opened mapping removed, waiting at most a second
+//   stop  -> the opened mapping (and pinhole) removed, waiting at most a second
 class PortMappingScheduler : public QObject
 {
     Q_OBJECT
@@ -26,7 +27,8 @@ public:
     static constexpr int LeaseSeconds = 3600;
     static constexpr int StopWaitMs = 1000;
 
-    // Asks the real router.
+    // Asks the real router, for leases of LeaseSeconds (or SKARNET_PORT_MAPPING_LEASE seconds,
+    // where that is set).
     explicit PortMappingScheduler(QObject *parent = nullptr);
     // Asks `router` instead, with leases of `leaseSeconds`.
     PortMappingScheduler(std::shared_ptr<const AbstractRouter> router, int leaseSeconds,

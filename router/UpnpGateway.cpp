@@ -1,8 +1,5 @@
 #include "UpnpGateway.h"
 
-#include <QHostAddress>
-#include <QNetworkInterface>
-
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>
 #include <miniupnpc/upnperrors.h>
@@ -53,41 +50,6 @@ int addWithLeaseFallback(const PortMappingResult &mapping, int externalPort, int
     if (code == OnlyPermanentLeasesSupported)
         return addPortMapping(mapping, externalPort, 0);
     return code;
-}
-
-// The machine's global IPv6 addresses, which need no forwarding but may be behind the
-// router's firewall.
-QString globalIpv6Address()
-{
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv6Protocol && address.isGlobal() &&
-            !address.isUniqueLocalUnicast())
-            return address.toString();
-    }
-    return {};
-}
-
-void openPinhole(PortMappingResult &mapping, int leaseSeconds)
-{
-    mapping.ipv6Address = globalIpv6Address();
-    if (mapping.ipv6Address.isEmpty()) {
-        mapping.ipv6 = PortMappingResult::Ipv6Pinhole::NoGlobalAddress;
-        return;
-    }
-    mapping.ipv6 = PortMappingResult::Ipv6Pinhole::MayBeFirewalled;
-    if (mapping.firewallControlUrl.isEmpty())
-        return;
-    const QByteArray control = mapping.firewallControlUrl.toUtf8();
-    const QByteArray service = mapping.firewallServiceType.toUtf8();
-    const QByteArray client = mapping.ipv6Address.toUtf8();
-    std::array<char, 8> id{};
-    // Protocol 6 is TCP; an empty remote host and port 0 let any peer in.
-    if (UPNP_AddPinhole(control.constData(), service.constData(), "", "0", client.constData(),
-                        number(mapping.localPort).constData(), "6",
-                        number(leaseSeconds).constData(), id.data()) == UPNPCOMMAND_SUCCESS) {
-        mapping.ipv6 = PortMappingResult::Ipv6Pinhole::Opened;
-        mapping.pinholeId = QString::fromLatin1(id.data(), int(qstrnlen(id.data(), id.size())));
-    }
 }
 
 // Asks for the same external port as the local one, then, if the router refuses it (a port
@@ -152,10 +114,6 @@ PortMappingResult open(int localPort, int leaseSeconds, int discoveryMs)
     }
     mapping.controlUrl = QString::fromUtf8(urls.controlURL);
     mapping.serviceType = QString::fromUtf8(data.first.servicetype);
-    if (urls.controlURL_6FC && data.IPv6FC.controlurl[0]) {
-        mapping.firewallControlUrl = QString::fromUtf8(urls.controlURL_6FC);
-        mapping.firewallServiceType = QString::fromUtf8(data.IPv6FC.servicetype);
-    }
     FreeUPNPUrls(&urls);
     mapping.lanAddress = QString::fromUtf8(lanAddress.data());
 
@@ -173,12 +131,9 @@ PortMappingResult open(int localPort, int leaseSeconds, int discoveryMs)
     }
     if (PortMappingResult::isPrivateOrShared(mapping.externalAddress)) {
         mapping.outcome = PortMappingResult::Outcome::BehindAnotherNetwork;
-        openPinhole(mapping, leaseSeconds);
         return mapping;
     }
-    mapping = requestPort(mapping, leaseSeconds);
-    openPinhole(mapping, leaseSeconds);
-    return mapping;
+    return requestPort(mapping, leaseSeconds);
 }
 
 PortMappingResult renew(const PortMappingResult &mapping, int leaseSeconds)
@@ -189,13 +144,6 @@ PortMappingResult renew(const PortMappingResult &mapping, int leaseSeconds)
         renewed.outcome = PortMappingResult::Outcome::Refused;
         renewed.reason = upnpReason(code);
     }
-    if (!mapping.pinholeId.isEmpty()) {
-        const QByteArray control = mapping.firewallControlUrl.toUtf8();
-        const QByteArray service = mapping.firewallServiceType.toUtf8();
-        UPNP_UpdatePinhole(control.constData(), service.constData(),
-                           mapping.pinholeId.toLatin1().constData(),
-                           number(leaseSeconds).constData());
-    }
     return renewed;
 }
 
@@ -205,12 +153,6 @@ void remove(const PortMappingResult &mapping)
     const QByteArray service = mapping.serviceType.toUtf8();
     UPNP_DeletePortMapping(control.constData(), service.constData(),
                            number(mapping.externalPort).constData(), Tcp, nullptr);
-    if (!mapping.pinholeId.isEmpty()) {
-        const QByteArray firewall = mapping.firewallControlUrl.toUtf8();
-        const QByteArray firewallService = mapping.firewallServiceType.toUtf8();
-        UPNP_DeletePinhole(firewall.constData(), firewallService.constData(),
-                           mapping.pinholeId.toLatin1().constData());
-    }
 }
 
 } // namespace UpnpGateway

@@ -1,90 +1,29 @@
 #include "Invitation.h"
 
+#include "LineCode.h"
+
 #include <QList>
 #include <QRandomGenerator>
 #include <QStringView>
 
 #include <array>
-#include <optional>
-
-// The check character. Each character after "skarnet://" has a value of six bits, taken as an
-// element of the field GF(64) = GF(2)[x] / (x^6 + x + 1), and the check character c is chosen
-// so that
-//
-//   x^n v_1 + x^(n-1) v_2 + ... + x v_n + c = 0        (the sum is XOR)
-//
-// Changing the character at one position from value v to v' changes the sum by x^k (v + v'),
-// and swapping two neighbours of values v and v' changes it by x^k (x + 1)(v + v'). Neither x
-// nor x + 1 is zero and a field has no zero divisors, so both are non-zero whenever v != v'.
-//
-// Base64url characters take their place in the base64url alphabet (0-63). The other five that
-// a line holds take the values of 'A' to 'E': '.' 0, ':' 1, '[' 2, ']' 3, '/' 4. Those pairs
-// never meet where it matters: the tail of a line has a fixed length and holds '/' only at two
-// fixed places and otherwise base64url, and what comes before the tail holds only lower-case
-// letters, digits and "-.:[]", among which all values differ. So any single changed character
-// or swapped pair that still leaves a well-formed line changes the sum and is caught.
 
 namespace {
 
-constexpr char Base64Url[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 constexpr QStringView Scheme = u"skarnet:";
 constexpr QStringView SchemeAndSlashes = u"skarnet://";
 
-// The tail of every line: "/K" fingerprint "/T" ticket check, where 16 bytes take 22 characters.
+// The keys that follow the head: "/K" fingerprint "/T" ticket, where 16 bytes take 22
+// characters. Then comes the check character, or the ICE segment "/I" length payload and the
+// check character.
 constexpr qsizetype EncodedLength = 22;
 constexpr qsizetype FingerprintAt = 2;
 constexpr qsizetype TicketMarkAt = FingerprintAt + EncodedLength;
 constexpr qsizetype TicketAt = TicketMarkAt + 2;
-constexpr qsizetype TailLength = TicketAt + EncodedLength + 1;
-// The shortest head is a one-letter host, ':' and a one-digit port.
-constexpr qsizetype ShortestHead = 3;
-
-constexpr std::array<qint8, 128> makeCharacterValues()
-{
-    std::array<qint8, 128> values{};
-    values.fill(-1);
-    for (int i = 0; i < 64; ++i)
-        values[std::size_t(Base64Url[i])] = qint8(i);
-    values['.'] = 0;
-    values[':'] = 1;
-    values['['] = 2;
-    values[']'] = 3;
-    values['/'] = 4;
-    return values;
-}
-
-constexpr std::array<qint8, 128> CharacterValues = makeCharacterValues();
-
-int valueOf(QChar ch)
-{
-    return ch.unicode() < CharacterValues.size() ? CharacterValues[ch.unicode()] : -1;
-}
-
-bool isBase64Url(QChar ch)
-{
-    const int value = valueOf(ch);
-    return value >= 0 && QChar(QLatin1Char(Base64Url[value])) == ch;
-}
-
-// Multiplication by x in GF(64), modulo x^6 + x + 1.
-constexpr int timesX(int value)
-{
-    value <<= 1;
-    return value & 0x40 ? value ^ 0x43 : value;
-}
-
-// The sum above over `characters` (Horner's rule), or -1 if one of them has no value.
-int checkSum(QStringView characters)
-{
-    int sum = 0;
-    for (const QChar ch : characters) {
-        const int value = valueOf(ch);
-        if (value < 0)
-            return -1;
-        sum = timesX(sum) ^ value;
-    }
-    return sum;
-}
+constexpr qsizetype KeysLength = TicketAt + EncodedLength;
+constexpr QStringView IceMark = u"/I";
+// Lines without the ICE segment stay as short as copies without it read them.
+constexpr qsizetype LongestLineWithoutIce = 120;
 
 bool isDigit(QChar ch)
 {
@@ -191,73 +130,85 @@ int readPort(QStringView text)
     return port <= 65535 ? port : 0;
 }
 
-constexpr auto Base64UrlOptions = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
-
-// The 16 bytes `text` encodes in its one canonical spelling, or nothing.
-QByteArray readEncoded(QStringView text)
+// The head, "host:port", into `invitation`; false if it is malformed.
+bool readHead(QStringView head, Invitation *invitation)
 {
-    for (const QChar ch : text) {
-        if (!isBase64Url(ch))
-            return {};
-    }
-    const QByteArray encoded = text.toLatin1();
-    const QByteArray bytes = QByteArray::fromBase64(encoded, Base64UrlOptions);
-    if (bytes.size() != 16 || bytes.toBase64(Base64UrlOptions) != encoded)
-        return {};
-    return bytes;
-}
-
-// What is left of pasted text without the blanks around it, an enclosing <> and the
-// punctuation that chat programs add or take to belong to the line.
-QStringView withoutDecorations(QStringView text)
-{
-    text = text.trimmed();
-    if (text.startsWith(u'<'))
-        text = text.sliced(1).trimmed();
-    while (!text.isEmpty() &&
-           (QStringView(u"/.,)>").contains(text.back()) || text.back().isSpace()))
-        text.chop(1);
-    return text;
-}
-
-std::optional<Invitation> readLine(QStringView line)
-{
-    if (line.size() > Invitation::LongestLine ||
-        line.size() < SchemeAndSlashes.size() + ShortestHead + TailLength ||
-        line.sliced(Scheme.size(), 2) != u"//")
-        return std::nullopt;
-    const QStringView body = line.sliced(SchemeAndSlashes.size());
-    if (checkSum(body) != 0 || !isBase64Url(body.back()))
-        return std::nullopt;
-
-    const QStringView tail = body.last(TailLength);
-    if (tail.first(FingerprintAt) != u"/K" || tail.sliced(TicketMarkAt, 2) != u"/T")
-        return std::nullopt;
-    Invitation invitation;
-    invitation.fingerprint = readEncoded(tail.sliced(FingerprintAt, EncodedLength));
-    invitation.ticket = readEncoded(tail.sliced(TicketAt, EncodedLength));
-    if (invitation.fingerprint.isEmpty() || invitation.ticket.isEmpty())
-        return std::nullopt;
-
-    const QStringView head = body.chopped(TailLength);
     const qsizetype colon = head.lastIndexOf(u':');
     if (colon < 0)
-        return std::nullopt;
-    invitation.port = readPort(head.sliced(colon + 1));
+        return false;
+    invitation->port = readPort(head.sliced(colon + 1));
     QStringView host = head.first(colon);
     if (host.startsWith(u'[')) {
         if (host.size() < 2 || !host.endsWith(u']'))
-            return std::nullopt;
+            return false;
         host = host.sliced(1, host.size() - 2);
         if (!isIPv6(host))
-            return std::nullopt;
+            return false;
     } else if (!isHostName(host)) {
-        return std::nullopt;
+        return false;
     }
-    if (invitation.port == 0)
-        return std::nullopt;
-    invitation.host = host.toString();
-    return invitation;
+    if (invitation->port == 0)
+        return false;
+    invitation->host = host.toString();
+    return true;
+}
+
+// Reads a line freed of its decorations that begins with the scheme. The head ends at the first
+// '/'; the keys, and the ICE segment if there is one, must follow it exactly.
+Invitation::Reading readLine(QStringView line, Invitation *invitation)
+{
+    using Reading = Invitation::Reading;
+    if (line.size() > Invitation::LongestLine || line.size() < SchemeAndSlashes.size() ||
+        line.sliced(Scheme.size(), 2) != u"//")
+        return Reading::Damaged;
+    const QStringView body = line.sliced(SchemeAndSlashes.size());
+    const qsizetype keysAt = body.indexOf(u'/');
+    if (keysAt < 0 || body.size() - keysAt < KeysLength)
+        return Reading::Damaged;
+    const QStringView keys = body.sliced(keysAt, KeysLength);
+    if (keys.first(FingerprintAt) != u"/K" || keys.sliced(TicketMarkAt, 2) != u"/T")
+        return Reading::Damaged;
+    Invitation read;
+    read.fingerprint = LineCode::readBase64Url(keys.sliced(FingerprintAt, EncodedLength),
+                                               Invitation::FingerprintBytes);
+    read.ticket =
+        LineCode::readBase64Url(keys.sliced(TicketAt, EncodedLength), Invitation::TicketBytes);
+    if (read.fingerprint.isEmpty() || read.ticket.isEmpty() || !readHead(body.first(keysAt), &read))
+        return Reading::Damaged;
+
+    const qsizetype afterKeys = keysAt + KeysLength;
+    if (body.size() == afterKeys)
+        return Reading::Damaged;
+    if (body.size() - afterKeys > 1) {
+        // The ICE segment: only characters that can belong to it, in any number up to what its
+        // length says, and then the check character.
+        const QStringView segment = body.sliced(afterKeys);
+        if (!segment.startsWith(IceMark))
+            return Reading::Damaged;
+        for (const QChar ch : segment.sliced(IceMark.size())) {
+            if (!LineCode::isBase64Url(ch))
+                return Reading::Damaged;
+        }
+        const qsizetype digitsAt = afterKeys + IceMark.size();
+        const qsizetype payloadAt = digitsAt + LineCode::LengthDigits;
+        if (body.size() < payloadAt)
+            return Reading::CutShort;
+        const int payloadLength = LineCode::readLengthDigits(body.sliced(digitsAt, 2));
+        if (payloadLength == 0 || body.size() > payloadAt + payloadLength + 1)
+            return Reading::Damaged;
+        if (body.size() < payloadAt + payloadLength + 1)
+            return LineCode::lengthWasChanged(body, digitsAt) ? Reading::Damaged
+                                                              : Reading::CutShort;
+        read.ice = LineCode::readBase64Url(body.sliced(payloadAt, payloadLength));
+        if (read.ice.isEmpty())
+            return Reading::Damaged;
+    } else if (line.size() > LongestLineWithoutIce) {
+        return Reading::Damaged;
+    }
+    if (LineCode::checkSum(body) != 0 || !LineCode::isBase64Url(body.back()))
+        return Reading::Damaged;
+    *invitation = read;
+    return Reading::Invitation;
 }
 
 } // namespace
@@ -276,24 +227,28 @@ QString Invitation::line() const
         ticket.size() != TicketBytes)
         return {};
     body += QLatin1Char(':') + QString::number(port) + QLatin1String("/K") +
-            QLatin1String(fingerprint.toBase64(Base64UrlOptions)) + QLatin1String("/T") +
-            QLatin1String(ticket.toBase64(Base64UrlOptions));
-    body += QLatin1Char(Base64Url[timesX(checkSum(body))]);
+            LineCode::base64Url(fingerprint) + QLatin1String("/T") + LineCode::base64Url(ticket);
+    if (!ice.isEmpty()) {
+        const QString payload = LineCode::base64Url(ice);
+        if (payload.size() > LineCode::LongestSegment)
+            return {};
+        body += IceMark.toString() + LineCode::lengthDigits(payload.size()) + payload;
+    }
+    body += LineCode::checkCharacter(body);
     const QString line = SchemeAndSlashes.toString() + body;
-    return line.size() <= LongestLine ? line : QString();
+    return line.size() <= (ice.isEmpty() ? LongestLineWithoutIce : LongestLine) ? line : QString();
 }
 
 Invitation::Reading Invitation::read(const QString &text, Invitation *invitation)
 {
-    const QStringView line = withoutDecorations(text);
+    const QStringView line = LineCode::withoutDecorations(text);
     if (!line.startsWith(Scheme, Qt::CaseInsensitive))
         return Reading::BareAddress;
-    const std::optional<Invitation> read = readLine(line);
-    if (!read)
-        return Reading::Damaged;
-    if (invitation)
-        *invitation = *read;
-    return Reading::Invitation;
+    Invitation read;
+    const Reading reading = readLine(line, &read);
+    if (reading == Reading::Invitation && invitation)
+        *invitation = read;
+    return reading;
 }
 
 QByteArray Invitation::randomTicket()

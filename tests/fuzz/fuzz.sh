@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer
 # and fuzzes them for a number of seconds in all: three quarters of them the code that handles
-# the peer's bytes (fuzz_peer_bytes), one quarter the small reader of invitation lines
-# (fuzz_invitation).
+# the peer's bytes (fuzz_peer_bytes), one quarter the small readers of the invitation and reply
+# lines and of the ICE description they carry (fuzz_invitation).
 #
 #   tests/fuzz/fuzz.sh [seconds]        (default 60; FUZZ_BUILD_DIR overrides build-fuzz)
 #

@@ -88,7 +88,7 @@ void TestConnections::connectionsWindowOpensOnceAndFresh()
     ConnectionsWindow *first = openConnections(seat);
     QVERIFY(first);
     QCOMPARE(first->windowTitle(), QStringLiteral("Connections"));
-    QCOMPARE(first->size(), QSize(320, 372));
+    QCOMPARE(first->size(), QSize(320, 420));
     QCOMPARE(first->findChild<QLabel *>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Wait For Connection  Connect to IP             Disconnect"));
     auto *address = first->findChild<QLineEdit *>(QStringLiteral("txtIP"));

@@ -5,25 +5,33 @@
 #include <QThread>
 
 #include <atomic>
+#include <utility>
 
-// A router that opens every port asked for as 198.51.100.7:40123, or takes `delayMs` to answer. It
-// counts the requests; the counters are atomic because the requests come from the worker.
+// A router that opens every port asked for as 198.51.100.7:40123 (or gives `answer`), taking
+// `delayMs` to answer. It counts the requests; the counters are atomic because the requests come
+// from the worker.
 class FakeRouter : public AbstractRouter
 {
 public:
-    explicit FakeRouter(int delayMs = 0)
+    explicit FakeRouter(int delayMs = 0, PortMappingResult answer = openedPort())
         : m_delayMs(delayMs)
+        , m_answer(std::move(answer))
     {
+    }
+    static PortMappingResult openedPort()
+    {
+        PortMappingResult mapping;
+        mapping.outcome = PortMappingResult::Outcome::Opened;
+        mapping.externalPort = 40123;
+        mapping.externalAddress = QStringLiteral("198.51.100.7");
+        return mapping;
     }
     PortMappingResult open(int localPort, int) const override
     {
         QThread::msleep(ulong(m_delayMs));
         ++opens;
-        PortMappingResult mapping;
-        mapping.outcome = PortMappingResult::Outcome::Opened;
+        PortMappingResult mapping = m_answer;
         mapping.localPort = localPort;
-        mapping.externalPort = 40123;
-        mapping.externalAddress = QStringLiteral("198.51.100.7");
         return mapping;
     }
     PortMappingResult renew(const PortMappingResult &mapping, int) const override
@@ -39,4 +47,5 @@ public:
 
 private:
     const int m_delayMs;
+    const PortMappingResult m_answer;
 };

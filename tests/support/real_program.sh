@@ -38,6 +38,9 @@ export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 # The copies of one check hand invitations only to each other, through a socket in its folder:
 # never to a player's copy, nor to another check's.
 export SKARNET_INSTANCE_NAME=$work/skarnet.socket
+# No STUN server and no relay: a copy that looks for a path over UDP stays on the networks the
+# check made.
+export SKARNET_STUN= SKARNET_TURN=
 
 # Where controls lie in their window at the normal size: left top width height. There is no window
 # manager, so a window's position is its client area's.

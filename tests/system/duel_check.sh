@@ -156,9 +156,9 @@ start_seat() {
 connections=""
 open_connections() {
     local seat=$1 Seat=${1^^}
-    connections=$(on_screen "$seat" find_window Connections 320x372) && return 0
+    connections=$(on_screen "$seat" find_window Connections 320x420) && return 0
     click "$seat" "${main[$seat]}" cmdConnections
-    connections=$(wait_window "$seat" Connections 320x372)
+    connections=$(wait_window "$seat" Connections 320x420)
     require "seat $Seat: \"Connections Window\" opens the connections window" test -n "$connections"
 }
 
@@ -168,7 +168,7 @@ connect_seat() {
     local seat=$1 Seat=${1^^} box
     open_connections "$seat"
     check "seat $Seat: the connections window is centred" \
-        test "$(geometry "$seat" "$connections")" == "352 198 320 372"
+        test "$(geometry "$seat" "$connections")" == "352 174 320 420"
     click "$seat" "$connections" cmdConnect
     box=$(wait_window "$seat" Connect)
     require "seat $Seat: \"Connect to IP\" asks for an address" test -n "$box"
@@ -301,7 +301,7 @@ expect_stream "A announces the flip plain" '19Your opponnent: Flipped coin to '{
 # Ending the link from the connections window says goodbye; the peer then sees the stream end.
 check "seat A: the coin window closes" close_window a 'Coin / Dice Roll'
 click a "${main[a]}" cmdConnections
-connections=$(wait_window a Connections 320x372)
+connections=$(wait_window a Connections 320x420)
 click a "$connections" cmdClose
 expect_stream "\"Disconnect\" says goodbye" 18Disconnected
 check "the stream ends after the goodbye" wait_until 10 ended "$recorder_pid"

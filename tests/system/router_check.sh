@@ -7,7 +7,8 @@
 # (a second machine, .11) sit on the LAN bridge of `router`, which masquerades them out of its
 # WAN side 203.0.113.1 and lets nothing in unless told to; `wan` is the other player
 # (203.0.113.50 and .51) and runs a STUN server, from which the router learns that its WAN
-# address is reachable. The router runs Debian's miniupnpd (UPnP IGD and NAT-PMP) on an
+# address is reachable. IPv6 runs beside it without translation: the LAN is 2001:db8:77::/64,
+# the WAN 2001:db8:113::/64, and the router forwards between them. The router runs Debian's miniupnpd (UPnP IGD and NAT-PMP) on an
 # nftables ruleset made here. The program runs in `home` on a virtual display; the internet line
 # of its connections window is read through the accessibility bus, as a screen reader reads it,
 # and the other player is a bare TCP client in `wan`.
@@ -29,6 +30,11 @@
 #   9. SIGINT, SIGTERM and SIGHUP each end the program as closing its window does: the player in
 #      `wan` reads "18Disconnected" and then the end of the stream, the router holds no mapping,
 #      no recovery copy is left, and the next start asks nothing.
+#  10. IPv6 behind that same carrier's network: the router (miniupnpd with IPv6, UPnP IGD 2) opens
+#      its IPv6 firewall to the stable address of `home` (not its temporary one, which `home`
+#      dials out from, nor its deprecated one). The line shows that address, the player in `wan`
+#      is greeted through it, the pinhole is renewed before its short lease runs out, and it is
+#      gone once SIGTERM has ended the program.
 #
 # usage: router_check.sh PROGRAM X11_CLOSE_TOOL [TCP_RECORD_TOOL]
 # With ROUTER_CHECK_TOOLS=1 the same routers are tried with upnpc and natpmpc, and tcp_record
@@ -74,14 +80,19 @@ link_up home "${prefix}h" 192.168.77.10/24
 link_up lan2 "${prefix}l" 192.168.77.11/24
 for host in home lan2; do ip -n "${ns[$host]}" route add default via 192.168.77.1; done
 link_up wan "${prefix}w" 203.0.113.50/24 203.0.113.51/24 100.64.0.50/24 100.64.0.51/24
+ip -n "${ns[router]}" addr add 2001:db8:77::1/64 dev "$lan_if" nodad
+ip -n "${ns[router]}" addr add 2001:db8:113::1/64 dev "$wan_if" nodad
+ip -n "${ns[wan]}" addr add 2001:db8:113::50/64 dev "${prefix}w" nodad
+ip -n "${ns[wan]}" -6 route add default via 2001:db8:113::1
 # The router forwards and masquerades; its LAN bridge switches between LAN machines without
 # passing their frames through the firewall (as it would if this host loads br_netfilter).
-on router sysctl -qw net.ipv4.ip_forward=1
+on router sysctl -qw net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1
 on router sysctl -qw net.bridge.bridge-nf-call-iptables=0 2>/dev/null
 # The table and chain names are miniupnpd's defaults for its nftables backend. Nothing comes in
 # from the WAN side but answers, the STUN server's replies (from both its addresses and both its
 # ports, which the router's STUN test needs), and what miniupnpd forwards. The "asked" counter
-# counts what LAN machines send to the router's UPnP and NAT-PMP ports.
+# counts what LAN machines send to the router's UPnP and NAT-PMP ports. Neighbour discovery
+# comes in from the WAN side too, as IPv6 needs it to reach the other player at all.
 on router nft -f - <<EOF || skip "cannot load the router's nftables ruleset"
 table inet filter {
     counter asked {
@@ -97,6 +108,7 @@ table inet filter {
         iifname "$lan_if" udp dport { 1900, 5351 } counter name "asked"
         iifname "$lan_if" tcp dport 5000 counter name "asked"
         iifname "$wan_if" ct state established,related accept
+        iifname "$wan_if" icmpv6 type { nd-neighbor-solicit, nd-neighbor-advert } accept
         iifname "$wan_if" ip saddr { 203.0.113.50-203.0.113.51, 100.64.0.50-100.64.0.51 } \
             udp sport { 3478, 3479 } accept
         iifname "$wan_if" drop
@@ -134,13 +146,16 @@ router_up() {
     [[ -n $(on router ss -Hlnu 'sport = :5351') ]] &&
         { [[ $1 == natpmp ]] || [[ -n $(on router ss -Hltn 'sport = :5000') ]]; }
 }
-# start_router all|high|none|natpmp|cgnat: miniupnpd allowing every port, only 1024 and up, or
-# none; every port over NAT-PMP alone; or every port on a WAN side in the shared address space
-# that carriers number their customers' routers from when they are behind the carrier's own NAT
-# (100.64.0.1; miniupnpd takes that for its external address, as routers there do). It starts
-# without mappings, and without the rules a stopped one left.
+# start_router all|high|none|natpmp|cgnat [ipv6]: miniupnpd allowing every port, only 1024 and
+# up, or none; every port over NAT-PMP alone; or every port on a WAN side in the shared address
+# space that carriers number their customers' routers from when they are behind the carrier's
+# own NAT (100.64.0.1; miniupnpd takes that for its external address, as routers there do).
+# With "ipv6" it also answers on the LAN over IPv6 and opens pinholes in its IPv6 firewall. It
+# starts without mappings, and without the rules a stopped one left.
 start_router() {
     local allow="allow 1-65535 192.168.77.0/24 1-65535" upnp=yes wan=203.0.113 chain
+    local ipv6_disable=yes ipv6_side=()
+    [[ ${2:-} == ipv6 ]] && ipv6_disable=no ipv6_side=(-I "$wan_if")
     case $1 in
     high) allow="allow 1024-65535 192.168.77.0/24 1-65535" ;;
     none) allow="" ;;
@@ -148,7 +163,7 @@ start_router() {
     cgnat) wan=100.64.0 ;;
     esac
     if [[ $(on router ip -4 -o addr show dev "$wan_if") != *" $wan.1/24 "* ]]; then
-        ip -n "${ns[router]}" addr flush dev "$wan_if"
+        ip -n "${ns[router]}" -4 addr flush dev "$wan_if"
         ip -n "${ns[router]}" addr add "$wan.1/24" dev "$wan_if"
     fi
     for chain in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do
@@ -162,7 +177,7 @@ listening_ip=$lan_if
 http_port=5000
 enable_upnp=$upnp
 enable_natpmp=yes
-ipv6_disable=yes
+ipv6_disable=$ipv6_disable
 secure_mode=yes
 min_lifetime=2
 ext_perform_stun=yes
@@ -173,7 +188,7 @@ deny 0-65535 0.0.0.0/0 0-65535
 EOF
     # Without -d: in debug mode it logs each port it tries before one it may give, which stalls
     # its answers for many seconds.
-    on router miniupnpd -f "$router_conf" -P "$router_pid" ||
+    on router miniupnpd -f "$router_conf" -P "$router_pid" "${ipv6_side[@]}" ||
         { flunk "miniupnpd did not start"; return 1; }
     if ! wait_until 5 router_up "$1"; then
         flunk "miniupnpd does not listen 5 seconds after it started"
@@ -566,6 +581,51 @@ case_signals() {
     stop_router
 }
 
+case_pinhole() {
+    echo "== IPv6 behind the carrier's network: a pinhole in the router's firewall"
+    local home_if=${prefix}h stable=2001:db8:77::10 v6port=1123 first source
+    # The stable address, hexadecimal as the router's rule matches it.
+    local stable_hex=0x20010db8007700000000000000000010
+    # As with privacy extensions: the system makes a temporary address beside the stable one
+    # and dials out from it. A deprecated address sits beside them.
+    on home sysctl -qw "net.ipv6.conf.$home_if.accept_dad=0" "net.ipv6.conf.$home_if.use_tempaddr=2"
+    ip -n "${ns[home]}" addr add "$stable/64" dev "$home_if" nodad mngtmpaddr
+    ip -n "${ns[home]}" addr add 2001:db8:77::99/64 dev "$home_if" nodad preferred_lft 0
+    ip -n "${ns[home]}" -6 route add default via 2001:db8:77::1
+    source=$(on home ip -6 route get 2001:db8:113::50 | sed -n 's/.* src \([^ ]*\).*/\1/p')
+    check "home dials out from a temporary address ($source), not from $stable" \
+        test -n "$source" -a "$source" != "$stable"
+    # pinhole_rule: the handle of the router's rule that lets TCP $v6port in to $stable; a
+    # renewal replaces the rule, and so changes its handle.
+    pinhole_rule() {
+        on router nft -a list chain inet filter miniupnpd |
+            awk -v port="dport $v6port " -v to="$stable_hex" \
+                'index($0, port) && index($0, to) {print $NF}'
+    }
+    start_router cgnat ipv6 || return
+    # A lease of 4 seconds, renewed every 2.
+    SKARNET_PORT_MAPPING_LEASE=4 run_program --port "$v6port"
+    read_line 15 copy
+    local says=". IPv6: [$stable]:$v6port (opened in your router's firewall)"
+    pinholed() { [[ $line == "On the internet: your router is itself behind another network"*"$says" ]]; }
+    check "the line shows [$stable]:$v6port opened in the firewall, to copy" pinholed
+    first=$(pinhole_rule)
+    check "the router's firewall lets TCP $v6port in to $stable (rule ${first:-missing})" \
+        test -n "$first"
+    check "the other player, in wan, is greeted through [$stable]:$v6port" \
+        greeted wan "$stable" "$v6port"
+    renewed() { [[ -n $(pinhole_rule) && $(pinhole_rule) != "$first" ]]; }
+    check "the pinhole is renewed before its lease of 4 seconds runs out" wait_until 4 renewed
+    closed_at=$(now_ms)
+    kill -s TERM "$app"
+    check "the program ends on SIGTERM" wait_until 5 ended "$app"
+    released
+    check "the router then drops a new attempt on [$stable]:$v6port" unanswered "$stable" "$v6port"
+    stop_router
+    ip -n "${ns[home]}" -6 addr flush dev "$home_if" scope global
+    ip -n "${ns[home]}" -6 route del default
+}
+
 case_open_router
 case_signals
 case_no_router
@@ -575,4 +635,5 @@ case_mapping_off
 case_natpmp_only
 case_refused
 case_behind_carrier
+case_pinhole
 finish

@@ -1,0 +1,202 @@
+// Two copies whose ports cannot be dialled link through the invitation and the reply, as the
+// players do it in the connections window: the codes the host refuses, a reply that names
+// another copy, and invitations that cross. The path over UDP stays on loopback.
+#include "LinkHarness.h"
+#include "trust/Invitation.h"
+#include "trust/InvitationReply.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace LinkHarness;
+
+namespace {
+
+constexpr int PathWithinMs = 20000;
+
+IceSettings loopbackOnly()
+{
+    IceSettings settings;
+    settings.localAddresses = {QStringLiteral("127.0.0.1")};
+    return settings;
+}
+
+// A seat with an identity whose invitations offer a path over UDP on loopback.
+struct Player
+{
+    QTemporaryDir folder;
+    std::unique_ptr<Seat> seat;
+
+    explicit Player(bool offers)
+    {
+        seat = std::make_unique<Seat>(Seat::IdentityIn{folder.path()});
+        table().setIceSettings(loopbackOnly());
+        table().setDirectPathServes(!offers);
+    }
+    TableProtocol &table() const { return seat->window->table(); }
+    // The invitation as the connections window shows it, once gathered, but naming a port
+    // where nothing listens: the direct dial fails, as through a closed router.
+    QString invitation() const
+    {
+        ConnectionsWindow *window = openConnections(*seat);
+        auto *line =
+            window ? window->findChild<QLineEdit *>(QStringLiteral("txtInvitation")) : nullptr;
+        if (!line || !QTest::qWaitFor([&] { return !line->text().isEmpty(); }, PathWithinMs))
+            return {};
+        Invitation invitation;
+        if (Invitation::read(line->text(), &invitation) != Invitation::Reading::Invitation)
+            return {};
+        invitation.port = 9; // discard: nothing listens there
+        return invitation.line();
+    }
+    QString reply() const
+    {
+        return QTest::qWaitFor([&] { return !table().replyLine().isEmpty(); }, PathWithinMs)
+                   ? table().replyLine()
+                   : QString();
+    }
+    // Pastes `text` into the reply field and uses it; returns the box shown, if any.
+    QString pasteReply(const QString &text) const
+    {
+        ConnectionsWindow *window = openConnections(*seat);
+        const qsizetype boxes = seat->platform.boxes.size();
+        window->findChild<QLineEdit *>(QStringLiteral("txtReply"))->setText(text);
+        window->findChild<QPushButton *>(QStringLiteral("cmdReply"))->click();
+        return seat->platform.boxes.size() > boxes ? seat->platform.boxes.last().first : QString();
+    }
+    QString protection() const
+    {
+        ConnectionsWindow *window = openConnections(*seat);
+        return textOf(window->findChild<QWidget *>(QStringLiteral("lblProtection")));
+    }
+};
+
+QString withAnotherFingerprint(const QString &replyLine, char filler)
+{
+    InvitationReply reply;
+    InvitationReply::read(replyLine, &reply);
+    reply.fingerprint.fill(filler);
+    return reply.line();
+}
+
+QString answeringAnother(const QString &replyLine)
+{
+    InvitationReply reply;
+    InvitationReply::read(replyLine, &reply);
+    reply.answers[0] = char(reply.answers[0] ^ 1);
+    return reply.line();
+}
+
+QString withOneCharacterChanged(QString line)
+{
+    const qsizetype at = line.size() / 2;
+    line[at] = line[at] == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+    return line;
+}
+
+} // namespace
+
+class IceLinkTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void invitationAndReplyLinkThroughTheConnectionsWindow();
+    void crossedInvitationsLeaveOneHost();
+};
+
+void IceLinkTest::invitationAndReplyLinkThroughTheConnectionsWindow()
+{
+    Player host(true), guest(false);
+    const QString invitation = host.invitation();
+    QVERIFY(!invitation.isEmpty());
+    QVERIFY(invitation.size() <= InvitationReply::LongestLine);
+
+    // The direct dial is tried first and fails; the guest's connections window shows the reply.
+    QCOMPARE(ConnectionsWindow::dialAnswer(guest.table(), invitation), QString());
+    const QString reply = guest.reply();
+    QVERIFY(!reply.isEmpty());
+    QCOMPARE(guest.seat->text(QStringLiteral("lblStatus")).left(40),
+             QStringLiteral("The other player's port cannot be dialle"));
+
+    // What the host's player might paste instead; each is refused with its own sentence and
+    // starts nothing.
+    const struct
+    {
+        QString pasted;
+        QString sentenceStart;
+    } refused[] = {
+        {invitation, QStringLiteral("This is your own invitation")},
+        {guest.table().invitationLine(QStringLiteral("127.0.0.1"), 4000),
+         QStringLiteral("This is an invitation, not a reply")},
+        {reply.left(reply.size() - 12), QStringLiteral("The reply is cut short")},
+        {withOneCharacterChanged(reply), QStringLiteral("The reply is damaged")},
+        {answeringAnother(reply), QStringLiteral("This reply answers another invitation")},
+        {QStringLiteral("hello"), QStringLiteral("This is not a reply")},
+    };
+    for (const auto &row : refused)
+        QVERIFY2(host.pasteReply(row.pasted).startsWith(row.sentenceStart), qPrintable(row.pasted));
+
+    // A reply that names another certificate than the guest shows: the path is found, and the
+    // guest is refused at the seat.
+    QCOMPARE(host.pasteReply(withAnotherFingerprint(reply, 'x')), QString());
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return host.seat->text(QStringLiteral("lblStatus")) != StatusText::Connected &&
+                   openConnections(*host.seat)
+                       ->findChild<QLabel *>(QStringLiteral("lblNotice"))
+                       ->text()
+                       .contains(QStringLiteral("not the copy whose reply was pasted"));
+        },
+        PathWithinMs));
+
+    // A new invitation works afterwards, and the link it leads to is the invited one.
+    const QString second = host.invitation();
+    QVERIFY(!second.isEmpty() && second != invitation);
+    QCOMPARE(ConnectionsWindow::dialAnswer(guest.table(), second), QString());
+    const QString secondReply = guest.reply();
+    QVERIFY(!secondReply.isEmpty() && secondReply != reply);
+    QCOMPARE(host.pasteReply(secondReply), QString());
+    QVERIFY(bothLinked(*host.seat, *guest.seat));
+    const QString expected = QStringLiteral("Link : invited opponent, encrypted, direct");
+    QTRY_COMPARE_WITH_TIMEOUT(host.protection(), expected, PathWithinMs);
+    QTRY_COMPARE_WITH_TIMEOUT(guest.protection(), expected, PathWithinMs);
+    QCOMPARE(guest.table().replyLine(), QString());
+
+    // The board never knows which path carries it.
+    QVERIFY(guest.table().sendChatLine(QStringLiteral("guest: over the other path")));
+    QTRY_VERIFY_WITH_TIMEOUT(host.seat->text(QStringLiteral("txtChat"))
+                                 .contains(QStringLiteral("guest: over the other path")),
+                             PathWithinMs);
+    unlink(*guest.seat, *host.seat);
+}
+
+// Each player pasted the other's invitation: the copy with the lower fingerprint keeps its
+// invitation, the other joins it, and the one reply links them.
+void IceLinkTest::crossedInvitationsLeaveOneHost()
+{
+    Player one(true), other(true);
+    const QString oneInvitation = one.invitation(), otherInvitation = other.invitation();
+    QVERIFY(!oneInvitation.isEmpty() && !otherInvitation.isEmpty());
+    const bool oneStands =
+        one.table().fingerprint().left(16) < other.table().fingerprint().left(16);
+    Player &stays = oneStands ? one : other;
+    Player &joins = oneStands ? other : one;
+
+    QCOMPARE(
+        ConnectionsWindow::dialAnswer(stays.table(), oneStands ? otherInvitation : oneInvitation),
+        QString());
+    QVERIFY(stays.seat->text(QStringLiteral("lblStatus"))
+                .startsWith(QStringLiteral("Your invitations crossed, and yours stands")));
+    QCOMPARE(stays.table().replyLine(), QString());
+    QCOMPARE(
+        ConnectionsWindow::dialAnswer(joins.table(), oneStands ? oneInvitation : otherInvitation),
+        QString());
+    const QString reply = joins.reply();
+    QVERIFY(!reply.isEmpty());
+    QCOMPARE(stays.pasteReply(reply), QString());
+    QVERIFY(bothLinked(*stays.seat, *joins.seat));
+    unlink(*joins.seat, *stays.seat);
+}
+
+QTEST_MAIN(IceLinkTest)
+#include "tst_icelink.moc"
