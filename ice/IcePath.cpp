@@ -65,11 +65,18 @@ QString iceAddressText(const QHostAddress &address, quint16 port)
                : QStringLiteral("%1:%2").arg(address.toString()).arg(port);
 }
 
+// The first round tries the other copy's own and outside addresses. The relay round tries its
+// relay's and its outside addresses (a relay lets in only what comes from an address it was
+// asked to, and the other copy's checks come from its outside address), but never the private
+// addresses of its home: a relay cannot reach those, and a relay that was asked to in vain
+// (coturn's send fails) then lets none of the round's checks through.
 QList<IceDescription::Candidate> iceCandidatesOf(const IceDescription &description, bool relayRound)
 {
+    const IceDescription::Kind leftOut =
+        relayRound ? IceDescription::Kind::Host : IceDescription::Kind::Relay;
     QList<IceDescription::Candidate> candidates;
     for (const IceDescription::Candidate &candidate : description.candidates)
-        if (relayRound || candidate.kind != IceDescription::Kind::Relay)
+        if (candidate.kind != leftOut)
             candidates.append(candidate);
     return candidates;
 }
