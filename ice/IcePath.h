@@ -98,7 +98,7 @@ private:
     IceDescription m_local;
     IceDescription m_remote;
     bool m_startWhenGathered = false;
-    // The first STUN server that resolved (its index in m_stunAddresses), and the relay.
+    // Each STUN server's address once looked up (null where it was not found), and the relay's.
     QList<QHostAddress> m_stunAddresses;
     QList<quint16> m_stunPorts;
     QHostAddress m_relayAddress;

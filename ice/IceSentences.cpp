@@ -62,7 +62,7 @@ QString noPathThroughRelay(Cause cause, bool ownRelay, const QString &relayHost,
 
 QString hostNeverAnswered(int minutes)
 {
-    return iceTr("The other player's copy did not answer within %n minute(s): they may not have "
+    return iceTr("The other player's copy did not answer within %n minutes: they may not have "
                  "pasted your reply. Ask them for a new invitation.",
                  minutes);
 }
