@@ -179,8 +179,10 @@ private slots:
         QVERIFY(closed.bind(QHostAddress::LocalHost, 0));
         IceDescription silent = IceDescription::withFreshCredentials();
         silent.relaySet = remoteHasRelay;
+        // Its own address and, as if through its router, its outside one: both rounds check.
         silent.candidates = {
-            {IceDescription::Kind::Host, QHostAddress::LocalHost, closed.localPort()}};
+            {IceDescription::Kind::Host, QHostAddress::LocalHost, closed.localPort()},
+            {IceDescription::Kind::Outside, QHostAddress::LocalHost, closed.localPort()}};
         closed.close();
         end.path.start(silent);
         QTRY_VERIFY_WITH_TIMEOUT(!end.reason.isEmpty(), LinkLimitMs);
