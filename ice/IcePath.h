@@ -3,10 +3,15 @@
 #include "ice/IceDescription.h"
 #include "ice/IceSettings.h"
 
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
+class IceAgent;
+class IceStreamPump;
 class QTcpSocket;
+class QTimer;
 
 // A path to the other copy over UDP, found with ICE, for when neither copy's port can be
 // dialled directly. It hands the link a connected socket (one end of a local socket pair whose
@@ -23,7 +28,11 @@ class QTcpSocket;
 //
 // When the checks over every direct pair fail and either copy has a relay set, a second round
 // runs through the relay; when that fails too, or no relay is set, `failed` says why in words
-// and what would help.
+// and what would help. Each round has an agent of its own: the first gathers the machine's
+// addresses and its outside address, the second only the relay's (or, with no relay on this
+// side, the machine's, to reach the other copy's relay). The second round signs its checks with
+// the description's credentials marked as its own, so that each round's checks reach only the
+// other copy's agent of the same round.
 class IcePath : public QObject
 {
     Q_OBJECT
@@ -35,9 +44,9 @@ public:
     };
     enum class Kind
     {
-        Direct,             // host address to host address: no router changed them
-        ThroughRouters,     // through the routers' outside addresses
-        Relay               // through the relay
+        Direct,         // host address to host address: no router changed them
+        ThroughRouters, // through the routers' outside addresses
+        Relay           // through the relay
     };
 
     IcePath(const IceSettings &settings, Role role, QObject *parent = nullptr);
@@ -51,6 +60,9 @@ public:
     // The path that carries the link, in words: "direct", "direct through both routers",
     // "through relay HOST (slower)".
     static QString pathText(Kind kind, const QString &relayHost);
+    // How many of the ICE library's agents, of paths closed or deleted, are still ending: an
+    // agent with a relay gives back its allocation before it goes, through the event loop.
+    static int agentsStillEnding();
 
 signals:
     void gathered(const IceDescription &local);
@@ -58,7 +70,54 @@ signals:
     // ("203.0.113.20:40745").
     void linked(QTcpSocket *socket, IcePath::Kind kind, const QString &address);
     void failed(const QString &reason);
-    // After close(): the path ended, and a relay let its allocation go (or stopped answering).
-    // Emitted once, perhaps before close() returns when there was nothing to wait for.
-    void closed();
+
+private:
+    enum class Stage
+    {
+        Idle,
+        Gathering,
+        Gathered,
+        Checking,
+        Linked,
+        Ended
+    };
+    void lookUpServers();
+    void createAgents();
+    void agentGathered();
+    void describe();
+    void beginChecks();
+    void runRound(IceAgent *agent);
+    void roundFailed(IceAgent *agent);
+    bool relayRoundPossible() const;
+    void link(IceAgent *agent);
+    void carrierFailed();
+    void fail(const QString &reason);
+    void releaseAgent(IceAgent *&agent);
+    void releaseEverything();
+
+    IceSettings m_settings;
+    Role m_role;
+    Stage m_stage = Stage::Idle;
+    IceDescription m_local;
+    IceDescription m_remote;
+    bool m_startWhenGathered = false;
+    // Each STUN server's address once looked up (null where it was not found), and the relay's.
+    QList<QHostAddress> m_stunAddresses;
+    QList<quint16> m_stunPorts;
+    QHostAddress m_relayAddress;
+    quint16 m_relayPort = 0;
+    int m_lookupsPending = 0;
+    bool m_stunUsed = false;
+    bool m_relayGaveNoAddress = false;
+    // The first round's agent and the relay round's.
+    IceAgent *m_direct = nullptr;
+    IceAgent *m_relayed = nullptr;
+    bool m_directOver = false;
+    bool m_relayRunning = false;
+    bool m_relayOver = false;
+    QTimer *m_directRoundTimer = nullptr;
+    QTimer *m_relayRoundTimer = nullptr;
+    QTimer *m_patience = nullptr;
+    IceAgent *m_carrier = nullptr;
+    IceStreamPump *m_pump = nullptr;
 };

@@ -19,6 +19,15 @@ struct IceSettings
 
     bool hasRelay() const { return !relayHost.isEmpty(); }
 
+    // Gather on these addresses alone (every address of the machine when empty): tests keep
+    // their checks on loopback with it.
+    QStringList localAddresses;
+    // How long the joining copy keeps its checks going while nothing is linked (the host may
+    // start only minutes later), and how long one round of checks may run without finding a
+    // pair before it counts as failed (the library ends most failed rounds sooner by itself).
+    int joinerPatienceMs = 10 * 60 * 1000;
+    int checkRoundMs = 20 * 1000;
+
     // A few public STUN servers, for players.
     static QStringList defaultStunServers();
     // `base` with what the environment says instead: SKARNET_STUN ("host:port,host:port", or

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libx11-dev
           fonts-liberation fonts-comic-neue fonts-dejavu-core libminiupnpc-dev libnatpmp-dev
-          libssl-dev)
+          libssl-dev libnice-dev)
 # dpkg-shlibdeps, with which cpack works out the libraries the .deb depends on.
 packages+=(dpkg-dev)
 if [[ ${1:-} == --tests ]]; then
@@ -22,6 +22,8 @@ if [[ ${1:-} == --tests ]]; then
     # A home router for the router check: its UPnP and NAT-PMP daemon on nftables, the STUN
     # server it learns its WAN address from, and the clients that try it without the program.
     packages+=(miniupnpd miniupnpd-nftables nftables stun-server miniupnpc natpmpc)
+    # The STUN and TURN server the path over UDP is checked against.
+    packages+=(coturn)
 fi
 
 missing=()
