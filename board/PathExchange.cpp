@@ -1,7 +1,10 @@
 #include "PathExchange.h"
 
+#include "link/PeerSession.h"
 #include "trust/InvitationReply.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
 
@@ -66,6 +69,7 @@ void PathExchange::offerFreshPath()
             [this, path](QTcpSocket *socket, IcePath::Kind kind, const QString &address) {
                 m_hostPath = nullptr;
                 m_hostPart.clear();
+                PeerSession::nameOtherPath(*socket, address);
                 carryLink(path, kind, address);
                 emit hostLinked(socket);
             });
@@ -160,6 +164,7 @@ bool PathExchange::join(const Invitation &invitation)
             m_joinPath = nullptr;
             m_replyLine.clear();
             emit replyChanged();
+            PeerSession::nameOtherPath(*socket, address);
             carryLink(path, kind, address);
             emit joinerLinked(socket, invitation);
         });
@@ -214,36 +219,24 @@ void PathExchange::retire(IcePath *path)
     if (!path)
         return;
     path->disconnect(this);
-    connect(path, &IcePath::closed, path, &QObject::deleteLater);
     path->close();
+    path->deleteLater();
 }
 
 void PathExchange::closeAll(int waitMs)
 {
-    QList<IcePath *> open;
-    for (IcePath *path : {m_hostPath.data(), m_joinPath.data(), m_linkPath.data()})
-        if (path)
-            open.append(path);
-    m_hostPath = m_joinPath = m_linkPath = nullptr;
-    if (open.isEmpty())
-        return;
-    // A relay is told to let its allocation go; its answer comes through the event loop.
-    int waiting = 0;
-    QEventLoop loop;
-    for (IcePath *path : open) {
-        path->disconnect(this);
-        connect(path, &IcePath::closed, path, &QObject::deleteLater);
-        if (waitMs > 0) {
-            ++waiting;
-            connect(path, &IcePath::closed, &loop, [&waiting, &loop] {
-                if (--waiting == 0)
-                    loop.quit();
-            });
+    for (IcePath *path : {m_hostPath.data(), m_joinPath.data(), m_linkPath.data()}) {
+        if (path) {
+            path->disconnect(this);
+            delete path;
         }
-        path->close();
     }
-    if (waiting > 0) {
-        QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    if (waitMs <= 0)
+        return;
+    // A relay is told to let its allocations go; its answer comes through the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QElapsedTimer waited;
+    waited.start();
+    while (IcePath::agentsStillEnding() > 0 && waited.elapsed() < waitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
 }
