@@ -30,6 +30,7 @@
 #             whole and in order, through the routers and through the relay;
 #          4. a reply that names another copy than the one that comes: the host refuses it;
 #          5. the internet never carried a marker line in the clear.
+#          With ICE_CHECK_ONLY="NAME..." only those pairings run, to look into one.
 #   idle   a link through both routers stays up five minutes idle, then carries a line
 #   bed    the homes alone, tried with coturn's own STUN and TURN clients
 # Exits 77 (skipped) without root, network namespaces, nft, tc, coturn or /usr/bin/python3.
@@ -343,6 +344,11 @@ if [[ $mode == links ]]; then
               "sy  sym      cone+shaped    relay"
               "nu  cone     noudp          relay"
               "im  cone     cone           refused")
+    if [[ -n ${ICE_CHECK_ONLY:-} ]]; then
+        for each in "${!pairings[@]}"; do
+            [[ " $ICE_CHECK_ONLY " == *" ${pairings[each]%% *} "* ]] || unset "pairings[each]"
+        done
+    fi
     users=()
     for each in "${pairings[@]}"; do
         read -r name host_kind joiner_kind _ <<<"$each"

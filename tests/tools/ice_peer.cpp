@@ -21,7 +21,7 @@
 //   chat MS TEXT            a chat line other than the numbered ones (the host echoes it back)
 //   received MS N in order | received MS out of order at I | received MS K of N
 //
-// SIGTERM or SIGINT leaves the table as the player would, and ends the program.
+// SIGTERM or SIGINT leaves the table as the player would ("ending MS"), and ends the program.
 #include "board/TableProtocol.h"
 #include "trust/Identity.h"
 #include "trust/Invitation.h"
@@ -228,6 +228,7 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, [](int) { stopAsked = true; });
     std::signal(SIGINT, [](int) { stopAsked = true; });
     const int status = application.exec();
+    say("ending");
     // The table's end gives a relay's allocation back.
     table.leave();
     return status;
