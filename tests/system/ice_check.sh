@@ -39,7 +39,7 @@ set -uo pipefail
 peer_tool=$1
 mode=${2:-links}
 budget=100 # seconds; stays below the test's timeout so that cleaning up always gets to run
-[[ $mode == idle ]] && budget=400
+[[ $mode == idle ]] && budget=400 check_name=ice_idle_check
 
 # shellcheck source=../support/system_check.sh
 source "$(dirname "$0")/../support/system_check.sh"
