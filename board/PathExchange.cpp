@@ -19,6 +19,17 @@ constexpr int GoodbyeMs = 1500;
 PathExchange::PathExchange(QObject *parent)
     : QObject(parent)
 {
+    m_joinWait.setSingleShot(true);
+    m_joinWait.setInterval(JoinWaitMs);
+    // The joining copy cannot tell whether its reply was pasted yet: it keeps trying, and says
+    // what would help if the other copy found no path either.
+    connect(&m_joinWait, &QTimer::timeout, this, [this] {
+        if (m_joinPath)
+            emit stillLooking(
+                tr("No path to the other player yet. If they pasted your reply and read that no "
+                   "path was found, one of you needs a relay (STUN and relay… in Connections), "
+                   "or they can dial you if your router opens a port."));
+    });
 }
 
 PathExchange::~PathExchange()
@@ -156,12 +167,14 @@ bool PathExchange::join(const Invitation &invitation)
         reply.description = local.encode();
         m_replyLine = reply.line();
         emit replyChanged();
+        m_joinWait.start();
         path->start(remote);
     });
     connect(
         path, &IcePath::linked, this,
         [this, path, invitation](QTcpSocket *socket, IcePath::Kind kind, const QString &address) {
             m_joinPath = nullptr;
+            m_joinWait.stop();
             m_replyLine.clear();
             emit replyChanged();
             PeerSession::nameOtherPath(*socket, address);
@@ -171,6 +184,7 @@ bool PathExchange::join(const Invitation &invitation)
     connect(path, &IcePath::failed, this, [this, path](const QString &reason) {
         if (path != m_joinPath)
             return;
+        m_joinWait.stop();
         retire(path);
         m_replyLine.clear();
         emit replyChanged();

@@ -27,6 +27,9 @@ class PathExchange : public QObject
 {
     Q_OBJECT
 public:
+    // How long the joining copy looks for a path before it says what may stand in the way.
+    static constexpr int JoinWaitMs = 40000;
+
     explicit PathExchange(QObject *parent = nullptr);
     ~PathExchange() override;
 
@@ -68,6 +71,8 @@ signals:
     void hostLinked(QTcpSocket *socket);
     void joinerLinked(QTcpSocket *socket, const Invitation &invitation);
     void failed(const QString &reason);
+    // The joining copy has found no path for a while and keeps trying: why that may be.
+    void stillLooking(const QString &text);
     void pathChanged();
 
 private:
@@ -85,6 +90,7 @@ private:
     IceDescription m_hostDescription;
     QPointer<IcePath> m_joinPath;
     QString m_replyLine;
+    QTimer m_joinWait;
     // The path that carries the link.
     QPointer<IcePath> m_linkPath;
     QString m_pathText;

@@ -31,6 +31,7 @@ TableProtocol::TableProtocol(int port, QObject *parent)
     connect(m_paths, &PathExchange::invitationPartChanged, this, &TableProtocol::invitationChanged);
     connect(m_paths, &PathExchange::replyChanged, this, &TableProtocol::replyChanged);
     connect(m_paths, &PathExchange::pathChanged, this, &TableProtocol::pathChanged);
+    connect(m_paths, &PathExchange::stillLooking, this, &TableProtocol::statusChanged);
     connect(m_paths, &PathExchange::failed, this, [this](const QString &reason) {
         emit statusChanged(reason);
         emit statusNotice(reason);

@@ -19,7 +19,7 @@ using namespace LinkHarness;
 
 namespace {
 
-const QString Invited = QStringLiteral("invited opponent, encrypted");
+const QString Invited = QStringLiteral("invited opponent, encrypted, direct");
 const QString SpentTicket = QStringLiteral("Disconnected: this invitation was replaced or already "
                                            "used; ask the other player for a new one");
 // Typed on either side; neither may cross the network in a form that can be read.
@@ -395,7 +395,7 @@ void TestProtection::plainPeerAtATableWithAnIdentity_data()
     // What a plain peer reads from a copy without an identity, byte for byte.
     QTest::newRow("open table") << false << QByteArray("0340")
                                 << QByteArray("18Connected10") + Windows1252::encode(ZoneMarker)
-                                << QString() << QStringLiteral("older program, not encrypted");
+                                << QString() << QStringLiteral("older program, not encrypted, direct");
     QTest::newRow("invited only") << true << QByteArray("0340") << QByteArray()
                                   << QStringLiteral("Refused a connection from 127.0.0.1: it did "
                                                     "not come with this table's invitation.")
