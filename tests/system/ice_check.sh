@@ -231,14 +231,19 @@ replied() {
     wait_until "$1" test -s "$dir/reply" || { flunk "no reply line within $1 s"; return 1; }
     replied=$(now_ms)
 }
-# stop: SIGTERM to both peers, as a player would quit; each must leave within 5 seconds.
+# stop: SIGTERM to both peers, as a player would quit; each must be gone within 10 seconds.
 stop() {
-    local pid
+    local pid role=joiner asked
+    asked=$(now_ms)
     kill "$joiner" "$host" 2>/dev/null
     for pid in "$joiner" "$host"; do
-        wait_until 5 ended "$pid" && continue
-        flunk "a peer did not end 5 s after SIGTERM"
-        kill -9 "$pid"
+        if wait_until 10 ended "$pid"; then
+            echo "      (the $role ended $(since "$asked") ms after SIGTERM)"
+        else
+            flunk "the $role did not end within 10 s of SIGTERM"
+            kill -9 "$pid"
+        fi
+        role=host
     done
 }
 # allocations USER: how many relay allocations coturn holds for USER.
