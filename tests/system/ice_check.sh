@@ -298,7 +298,13 @@ pairing() {
     fi
     play "$name" 2 "$path" "${options[@]}"
     replied 20 || { stop; return; }
-    check "$name: both copies link within $limit s of the reply" wait_until "$limit" both linked
+    if ! check "$name: both copies link within $limit s of the reply" \
+        wait_until "$limit" both linked; then
+        echo "      host: $(the "$dir/host.out" status)"
+        echo "      joiner: $(the "$dir/join.out" status)"
+        stop
+        return
+    fi
     echo "      ($(since "$replied") ms; the reply $(at "$dir/join.out" reply) ms after the" \
         "joiner's start): host \"$(the "$dir/host.out" linked)\"," \
         "joiner \"$(the "$dir/join.out" linked)\""

@@ -11,9 +11,9 @@
 //       With --claim the reply names the identity kept in DIR/NAME instead of its own, as a
 //       reply another copy made would.
 //
-// Each copy keeps its identity in DIR/host or DIR/join. Where to look for a path
-// over UDP comes from SKARNET_STUN and SKARNET_TURN. Every event is one line on standard output,
-// with the milliseconds since the start:
+// Each copy keeps its identity in DIR/host or DIR/join. Where to look for a path over UDP comes
+// from SKARNET_STUN and SKARNET_TURN. Every event is one line on standard output, with the
+// milliseconds since the start:
 //
 //   invitation MS | reply MS | status MS TEXT | notice MS TEXT
 //   linked MS PATH          a copy took the seat, or the path under it changed
