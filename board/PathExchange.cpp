@@ -4,7 +4,6 @@
 #include "trust/InvitationReply.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
 
@@ -249,8 +248,16 @@ void PathExchange::closeAll(int waitMs)
         return;
     // A relay is told to let its allocations go; its answer comes through the event loop.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QElapsedTimer waited;
-    waited.start();
-    while (IcePath::agentsStillEnding() > 0 && waited.elapsed() < waitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    if (IcePath::agentsStillEnding() == 0)
+        return;
+    QEventLoop loop;
+    QTimer look;
+    look.setInterval(20);
+    connect(&look, &QTimer::timeout, &loop, [&loop] {
+        if (IcePath::agentsStillEnding() == 0)
+            loop.quit();
+    });
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    look.start();
+    loop.exec();
 }

@@ -200,7 +200,9 @@ void PeerSession::onConnected()
     TcpOptions::tuneForLiveLink(*m_socket);
     m_linkWasUp = true;
     m_awaitingGreeting = true;
-    m_greetingWait.start();
+    // Only a copy finds a path over UDP, so the peer there will greet; a greeting lost on a
+    // lossy path is sent again later than the wait for a plain peer allows.
+    m_greetingWait.start(isOtherPath(*m_socket) ? SecureWithinMs : Greeting::WaitMs);
     writeBytes(WireMessage::framedBytes(Greeting::message(greetingVersion())));
 }
 
