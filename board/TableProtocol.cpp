@@ -1,8 +1,8 @@
 #include "TableProtocol.h"
 
-#include "PathExchange.h"
 #include "ZoneTable.h"
 #include "draws/DrawExchange.h"
+#include "ice/PathExchange.h"
 #include "link/PeerLink.h"
 #include "trust/Invitation.h"
 #include "wire/MessageReader.h"
