@@ -1,28 +1,32 @@
 // One copy of the link stack without its windows, for the namespace checks of the path over UDP.
 // The two players' lines go through files in DIR, as they would go through a chat program:
 //
-//   ice_peer host DIR --address ADDRESS [--port PORT]
-//       listens on PORT (4123), says its port cannot be dialled, writes its invitation, naming
-//       ADDRESS, to DIR/invitation, and takes whatever is written to DIR/reply as the pasted
-//       reply (each time it changes)
-//   ice_peer join DIR [--send N] [--marker TEXT] [--idle SECONDS] [--claim NAME]
+//   ice_peer host DIR --address ADDRESS [--port PORT] [--direct]
+//       listens on PORT (4123), says its port cannot be dialled (with --direct: that it can, as
+//       when the router forwards it, so no path over UDP is offered), writes its invitation,
+//       naming ADDRESS, to DIR/invitation, and takes whatever is written to DIR/reply as the
+//       pasted reply (each time it changes). It echoes every zone text back.
+//   ice_peer join DIR [--send N] [--marker TEXT] [--idle SECONDS] [--claim NAME] [--ping N]
 //       reads DIR/invitation, dials it and writes its reply line to DIR/reply; once linked it
 //       sends the chat lines 1..N and then "end N", TEXT, and after SECONDS linked one more line.
 //       With --claim the reply names the identity kept in DIR/NAME instead of its own, as a
-//       reply another copy made would.
+//       reply another copy made would. With --ping it times N round trips of a zone text, one
+//       at a time as keys typed apart are, each sent once the previous one's echo is back.
 //
 // Each copy keeps its identity in DIR/host or DIR/join. Where to look for a path over UDP comes
 // from SKARNET_STUN and SKARNET_TURN. Every event is one line on standard output, with the
 // milliseconds since the start:
 //
-//   invitation MS | reply MS | status MS TEXT | notice MS TEXT
+//   invitation MS | dial MS | reply MS | pasted MS | status MS TEXT | notice MS TEXT
 //   linked MS PATH          a copy took the seat, or the path under it changed
 //   refused MS WHY          the host refused the pasted reply
 //   chat MS TEXT            a chat line other than the numbered ones (the host echoes it back)
 //   received MS N in order | received MS out of order at I | received MS K of N
+//   round_trips MS N MEDIAN P99 MAX   the --ping round trips, in microseconds
 //
 // SIGTERM or SIGINT leaves the table as the player would ("ending MS"), and ends the program.
 #include "board/TableProtocol.h"
+#include "board/ZoneTable.h"
 #include "trust/Identity.h"
 #include "trust/Invitation.h"
 #include "trust/InvitationReply.h"
@@ -34,9 +38,12 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -103,6 +110,43 @@ struct NumberedLines
     }
 };
 
+// The --ping round trips: a zone text goes out, and the next once its echo is back. The first
+// few are not counted: they meet a path that has only just carried the greetings.
+struct RoundTrips
+{
+    static constexpr int WarmUp = 10;
+    int wanted = 0;
+    int sent = 0;
+    QElapsedTimer sentAt;
+    std::vector<qint64> microseconds;
+
+    // Whether another one should go out after the echo that just came back.
+    bool echoed()
+    {
+        if (sent > WarmUp)
+            microseconds.push_back(sentAt.nsecsElapsed() / 1000);
+        if (sent < WarmUp + wanted)
+            return true;
+        std::sort(microseconds.begin(), microseconds.end());
+        const auto rank = [this](double share) {
+            return microseconds[static_cast<std::size_t>(std::ceil(share * microseconds.size())) -
+                                1];
+        };
+        say("round_trips", QStringLiteral("%1 %2 %3 %4")
+                               .arg(microseconds.size())
+                               .arg(rank(0.5))
+                               .arg(rank(0.99))
+                               .arg(microseconds.back()));
+        return false;
+    }
+    // A monster card's text as a player types it, about 35 bytes on the wire.
+    QString next()
+    {
+        sentAt.start();
+        return QStringLiteral("Blue-Eyes White Dragon 3000/2500 #%1").arg(++sent);
+    }
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -143,6 +187,9 @@ int main(int argc, char **argv)
     const int lines = option(arguments, "--send", "0").toInt();
     const QString marker = option(arguments, "--marker");
     const int idleSeconds = option(arguments, "--idle", "0").toInt();
+    RoundTrips roundTrips;
+    roundTrips.wanted = option(arguments, "--ping", "0").toInt();
+    const ZoneMirror &pingZone = *ZoneTable::byEditor(QStringLiteral("txtP1Monster3"));
     QObject::connect(&table, &TableProtocol::copyLinked, [&] {
         const bool first = !std::exchange(seated, true);
         showPath();
@@ -158,7 +205,16 @@ int main(int argc, char **argv)
             QTimer::singleShot(idleSeconds * 1000, &table, [&table, idleSeconds] {
                 table.sendChatLine(QStringLiteral("still here after %1 s").arg(idleSeconds));
             });
+        if (roundTrips.wanted > 0)
+            table.sendZoneText(pingZone, roundTrips.next());
     });
+    QObject::connect(&table, &TableProtocol::zoneTextReceived,
+                     [&](const ZoneMirror &zone, const QString &text) {
+                         if (hosting)
+                             table.sendZoneText(zone, text);
+                         else if (roundTrips.wanted > 0 && roundTrips.echoed())
+                             table.sendZoneText(pingZone, roundTrips.next());
+                     });
 
     NumberedLines numbered;
     QObject::connect(&table, &TableProtocol::chatLineReceived, [&](const QString &line) {
@@ -182,14 +238,14 @@ int main(int argc, char **argv)
                 return;
             pasted = reply;
             const QString why = table.acceptReply(reply);
-            if (!why.isEmpty())
-                say("refused", why);
+            say(why.isEmpty() ? "pasted" : "refused", why);
             return;
         }
         Invitation invitation;
         if (!dialled && Invitation::read(readText(dir.filePath("invitation")), &invitation) ==
                             Invitation::Reading::Invitation) {
             dialled = true;
+            say("dial");
             table.dial(invitation);
         }
     });
@@ -206,7 +262,7 @@ int main(int argc, char **argv)
         });
         if (!table.listen())
             return 1;
-        table.setDirectPathServes(false);
+        table.setDirectPathServes(arguments.contains(QStringLiteral("--direct")));
     } else {
         const QString claimed = option(arguments, "--claim");
         QObject::connect(&table, &TableProtocol::replyChanged, [&] {
