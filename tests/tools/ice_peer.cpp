@@ -10,8 +10,9 @@
 //       reads DIR/invitation, dials it and writes its reply line to DIR/reply; once linked it
 //       sends the chat lines 1..N and then "end N", TEXT, and after SECONDS linked one more line.
 //       With --claim the reply names the identity kept in DIR/NAME instead of its own, as a
-//       reply another copy made would. With --ping it times N round trips of a zone text, one
-//       at a time as keys typed apart are, each sent once the previous one's echo is back.
+//       reply another copy made would. With --ping, each time DIR/ping changes while linked, it
+//       times N round trips of a zone text, one at a time as keys typed apart are, each sent
+//       once the previous one's echo is back.
 //
 // Each copy keeps its identity in DIR/host or DIR/join. Where to look for a path over UDP comes
 // from SKARNET_STUN and SKARNET_TURN. Every event is one line on standard output, with the
@@ -22,7 +23,7 @@
 //   refused MS WHY          the host refused the pasted reply
 //   chat MS TEXT            a chat line other than the numbered ones (the host echoes it back)
 //   received MS N in order | received MS out of order at I | received MS K of N
-//   round_trips MS N MEDIAN P99 MAX   the --ping round trips, in microseconds
+//   round_trips MS US...    a batch of --ping round trips, each in microseconds
 //
 // SIGTERM or SIGINT leaves the table as the player would ("ending MS"), and ends the program.
 #include "board/TableProtocol.h"
@@ -38,12 +39,9 @@
 #include <QSaveFile>
 #include <QTimer>
 
-#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -111,32 +109,26 @@ struct NumberedLines
 };
 
 // The --ping round trips: a zone text goes out, and the next once its echo is back. The first
-// few are not counted: they meet a path that has only just carried the greetings.
+// few of each batch are not counted: they find a path that was idle.
 struct RoundTrips
 {
-    static constexpr int WarmUp = 10;
+    static constexpr int WarmUp = 5;
     int wanted = 0;
     int sent = 0;
     QElapsedTimer sentAt;
-    std::vector<qint64> microseconds;
+    QStringList microseconds;
 
+    bool running() const { return sent > 0; }
     // Whether another one should go out after the echo that just came back.
     bool echoed()
     {
         if (sent > WarmUp)
-            microseconds.push_back(sentAt.nsecsElapsed() / 1000);
+            microseconds << QString::number(sentAt.nsecsElapsed() / 1000);
         if (sent < WarmUp + wanted)
             return true;
-        std::sort(microseconds.begin(), microseconds.end());
-        const auto rank = [this](double share) {
-            return microseconds[static_cast<std::size_t>(std::ceil(share * microseconds.size())) -
-                                1];
-        };
-        say("round_trips", QStringLiteral("%1 %2 %3 %4")
-                               .arg(microseconds.size())
-                               .arg(rank(0.5))
-                               .arg(rank(0.99))
-                               .arg(microseconds.back()));
+        say("round_trips", microseconds.join(QLatin1Char(' ')));
+        microseconds.clear();
+        sent = 0;
         return false;
     }
     // A monster card's text as a player types it, about 35 bytes on the wire.
@@ -205,14 +197,12 @@ int main(int argc, char **argv)
             QTimer::singleShot(idleSeconds * 1000, &table, [&table, idleSeconds] {
                 table.sendChatLine(QStringLiteral("still here after %1 s").arg(idleSeconds));
             });
-        if (roundTrips.wanted > 0)
-            table.sendZoneText(pingZone, roundTrips.next());
     });
     QObject::connect(&table, &TableProtocol::zoneTextReceived,
                      [&](const ZoneMirror &zone, const QString &text) {
                          if (hosting)
                              table.sendZoneText(zone, text);
-                         else if (roundTrips.wanted > 0 && roundTrips.echoed())
+                         else if (roundTrips.running() && roundTrips.echoed())
                              table.sendZoneText(pingZone, roundTrips.next());
                      });
 
@@ -228,6 +218,7 @@ int main(int argc, char **argv)
     // The files the players' lines go through, and SIGTERM, are looked at ten times a second.
     QTimer poll;
     QString pasted;
+    QString pingBatch;
     bool dialled = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (stopAsked)
@@ -241,6 +232,11 @@ int main(int argc, char **argv)
             say(why.isEmpty() ? "pasted" : "refused", why);
             return;
         }
+        if (seated && roundTrips.wanted > 0 && !roundTrips.running() &&
+            readText(dir.filePath("ping")) != pingBatch) {
+            pingBatch = readText(dir.filePath("ping"));
+            table.sendZoneText(pingZone, roundTrips.next());
+        }
         Invitation invitation;
         if (!dialled && Invitation::read(readText(dir.filePath("invitation")), &invitation) ==
                             Invitation::Reading::Invitation) {
@@ -251,34 +247,37 @@ int main(int argc, char **argv)
     });
     poll.start(100);
 
+    // The options are captured by value: the handlers outlive these blocks.
     if (hosting) {
-        const QString address = option(arguments, "--address");
-        QObject::connect(&table, &TableProtocol::invitationChanged, [&] {
+        const auto writeInvitation = [&, address = option(arguments, "--address")] {
             const QString line = table.invitationLine(address, port);
             if (!line.isEmpty() && line != readText(dir.filePath("invitation"))) {
                 writeText(dir.filePath("invitation"), line);
                 say("invitation");
             }
-        });
+        };
+        QObject::connect(&table, &TableProtocol::invitationChanged, writeInvitation);
         if (!table.listen())
             return 1;
         table.setDirectPathServes(arguments.contains(QStringLiteral("--direct")));
+        // Where nothing is gathered for a path over UDP, the invitation is whole at once.
+        writeInvitation();
     } else {
-        const QString claimed = option(arguments, "--claim");
-        QObject::connect(&table, &TableProtocol::replyChanged, [&] {
-            QString line = table.replyLine();
-            if (line.isEmpty())
-                return;
-            InvitationReply reply;
-            if (!claimed.isEmpty() &&
-                InvitationReply::read(line, &reply) == InvitationReply::Reading::Reply) {
-                const Identity other = Identity::loadOrCreate(dir.filePath(claimed));
-                reply.fingerprint = other.fingerprint().left(Invitation::FingerprintBytes);
-                line = reply.line();
-            }
-            writeText(dir.filePath("reply"), line);
-            say("reply");
-        });
+        QObject::connect(
+            &table, &TableProtocol::replyChanged, [&, claimed = option(arguments, "--claim")] {
+                QString line = table.replyLine();
+                if (line.isEmpty())
+                    return;
+                InvitationReply reply;
+                if (!claimed.isEmpty() &&
+                    InvitationReply::read(line, &reply) == InvitationReply::Reading::Reply) {
+                    const Identity other = Identity::loadOrCreate(dir.filePath(claimed));
+                    reply.fingerprint = other.fingerprint().left(Invitation::FingerprintBytes);
+                    line = reply.line();
+                }
+                writeText(dir.filePath("reply"), line);
+                say("reply");
+            });
     }
 
     std::signal(SIGTERM, [](int) { stopAsked = true; });
