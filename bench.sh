@@ -32,6 +32,8 @@ run "Keystroke to the other screen: two copies on two virtual displays" \
     bench/keystroke_bench.sh build-bench/skarnet build-bench/bench/minimal_link
 run "A long list typed over a slow link (256 kbit/s, 80 ms; 1 Mbit/s, 80 ms, 1 % loss)" \
     build-bench/bench/bench_slow_link
+run "Keystroke round trips through both routers and through a relay, beside an open port" \
+    bench/ice_path_bench.sh build-bench/tests/system/ice_peer
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 qt=$(qmake6 -query QT_VERSION 2>/dev/null || pkg-config --modversion Qt6Core)

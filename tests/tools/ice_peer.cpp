@@ -1,28 +1,33 @@
 // One copy of the link stack without its windows, for the namespace checks of the path over UDP.
 // The two players' lines go through files in DIR, as they would go through a chat program:
 //
-//   ice_peer host DIR --address ADDRESS [--port PORT]
-//       listens on PORT (4123), says its port cannot be dialled, writes its invitation, naming
-//       ADDRESS, to DIR/invitation, and takes whatever is written to DIR/reply as the pasted
-//       reply (each time it changes)
-//   ice_peer join DIR [--send N] [--marker TEXT] [--idle SECONDS] [--claim NAME]
+//   ice_peer host DIR --address ADDRESS [--port PORT] [--direct]
+//       listens on PORT (4123), says its port cannot be dialled (with --direct: that it can, as
+//       when the router forwards it, so no path over UDP is offered), writes its invitation,
+//       naming ADDRESS, to DIR/invitation, and takes whatever is written to DIR/reply as the
+//       pasted reply (each time it changes). It echoes every zone text back.
+//   ice_peer join DIR [--send N] [--marker TEXT] [--idle SECONDS] [--claim NAME] [--ping N]
 //       reads DIR/invitation, dials it and writes its reply line to DIR/reply; once linked it
 //       sends the chat lines 1..N and then "end N", TEXT, and after SECONDS linked one more line.
 //       With --claim the reply names the identity kept in DIR/NAME instead of its own, as a
-//       reply another copy made would.
+//       reply another copy made would. With --ping, each time DIR/ping changes while linked, it
+//       times N round trips of a zone text, one at a time as keys typed apart are, each sent
+//       once the previous one's echo is back.
 //
 // Each copy keeps its identity in DIR/host or DIR/join. Where to look for a path over UDP comes
 // from SKARNET_STUN and SKARNET_TURN. Every event is one line on standard output, with the
 // milliseconds since the start:
 //
-//   invitation MS | reply MS | status MS TEXT | notice MS TEXT
+//   invitation MS | dial MS | reply MS | pasted MS | status MS TEXT | notice MS TEXT
 //   linked MS PATH          a copy took the seat, or the path under it changed
 //   refused MS WHY          the host refused the pasted reply
 //   chat MS TEXT            a chat line other than the numbered ones (the host echoes it back)
 //   received MS N in order | received MS out of order at I | received MS K of N
+//   round_trips MS US...    a batch of --ping round trips, each in microseconds
 //
 // SIGTERM or SIGINT leaves the table as the player would ("ending MS"), and ends the program.
 #include "board/TableProtocol.h"
+#include "board/ZoneTable.h"
 #include "trust/Identity.h"
 #include "trust/Invitation.h"
 #include "trust/InvitationReply.h"
@@ -103,6 +108,37 @@ struct NumberedLines
     }
 };
 
+// The --ping round trips: a zone text goes out, and the next once its echo is back. The first
+// few of each batch are not counted: they find a path that was idle.
+struct RoundTrips
+{
+    static constexpr int WarmUp = 5;
+    int wanted = 0;
+    int sent = 0;
+    QElapsedTimer sentAt;
+    QStringList microseconds;
+
+    bool running() const { return sent > 0; }
+    // Whether another one should go out after the echo that just came back.
+    bool echoed()
+    {
+        if (sent > WarmUp)
+            microseconds << QString::number(sentAt.nsecsElapsed() / 1000);
+        if (sent < WarmUp + wanted)
+            return true;
+        say("round_trips", microseconds.join(QLatin1Char(' ')));
+        microseconds.clear();
+        sent = 0;
+        return false;
+    }
+    // A monster card's text as a player types it, about 35 bytes on the wire.
+    QString next()
+    {
+        sentAt.start();
+        return QStringLiteral("Blue-Eyes White Dragon 3000/2500 #%1").arg(++sent);
+    }
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -143,6 +179,9 @@ int main(int argc, char **argv)
     const int lines = option(arguments, "--send", "0").toInt();
     const QString marker = option(arguments, "--marker");
     const int idleSeconds = option(arguments, "--idle", "0").toInt();
+    RoundTrips roundTrips;
+    roundTrips.wanted = option(arguments, "--ping", "0").toInt();
+    const ZoneMirror &pingZone = *ZoneTable::byEditor(QStringLiteral("txtP1Monster3"));
     QObject::connect(&table, &TableProtocol::copyLinked, [&] {
         const bool first = !std::exchange(seated, true);
         showPath();
@@ -159,6 +198,13 @@ int main(int argc, char **argv)
                 table.sendChatLine(QStringLiteral("still here after %1 s").arg(idleSeconds));
             });
     });
+    QObject::connect(&table, &TableProtocol::zoneTextReceived,
+                     [&](const ZoneMirror &zone, const QString &text) {
+                         if (hosting)
+                             table.sendZoneText(zone, text);
+                         else if (roundTrips.running() && roundTrips.echoed())
+                             table.sendZoneText(pingZone, roundTrips.next());
+                     });
 
     NumberedLines numbered;
     QObject::connect(&table, &TableProtocol::chatLineReceived, [&](const QString &line) {
@@ -172,6 +218,7 @@ int main(int argc, char **argv)
     // The files the players' lines go through, and SIGTERM, are looked at ten times a second.
     QTimer poll;
     QString pasted;
+    QString pingBatch;
     bool dialled = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (stopAsked)
@@ -182,47 +229,55 @@ int main(int argc, char **argv)
                 return;
             pasted = reply;
             const QString why = table.acceptReply(reply);
-            if (!why.isEmpty())
-                say("refused", why);
+            say(why.isEmpty() ? "pasted" : "refused", why);
             return;
+        }
+        if (seated && roundTrips.wanted > 0 && !roundTrips.running() &&
+            readText(dir.filePath("ping")) != pingBatch) {
+            pingBatch = readText(dir.filePath("ping"));
+            table.sendZoneText(pingZone, roundTrips.next());
         }
         Invitation invitation;
         if (!dialled && Invitation::read(readText(dir.filePath("invitation")), &invitation) ==
                             Invitation::Reading::Invitation) {
             dialled = true;
+            say("dial");
             table.dial(invitation);
         }
     });
     poll.start(100);
 
+    // The options are captured by value: the handlers outlive these blocks.
     if (hosting) {
-        const QString address = option(arguments, "--address");
-        QObject::connect(&table, &TableProtocol::invitationChanged, [&] {
+        const auto writeInvitation = [&, address = option(arguments, "--address")] {
             const QString line = table.invitationLine(address, port);
             if (!line.isEmpty() && line != readText(dir.filePath("invitation"))) {
                 writeText(dir.filePath("invitation"), line);
                 say("invitation");
             }
-        });
+        };
+        QObject::connect(&table, &TableProtocol::invitationChanged, writeInvitation);
         if (!table.listen())
             return 1;
-        table.setDirectPathServes(false);
+        table.setDirectPathServes(arguments.contains(QStringLiteral("--direct")));
+        // Where nothing is gathered for a path over UDP, the invitation is whole at once.
+        writeInvitation();
     } else {
-        const QString claimed = option(arguments, "--claim");
-        QObject::connect(&table, &TableProtocol::replyChanged, [&] {
-            QString line = table.replyLine();
-            if (line.isEmpty())
-                return;
-            InvitationReply reply;
-            if (!claimed.isEmpty() &&
-                InvitationReply::read(line, &reply) == InvitationReply::Reading::Reply) {
-                const Identity other = Identity::loadOrCreate(dir.filePath(claimed));
-                reply.fingerprint = other.fingerprint().left(Invitation::FingerprintBytes);
-                line = reply.line();
-            }
-            writeText(dir.filePath("reply"), line);
-            say("reply");
-        });
+        QObject::connect(
+            &table, &TableProtocol::replyChanged, [&, claimed = option(arguments, "--claim")] {
+                QString line = table.replyLine();
+                if (line.isEmpty())
+                    return;
+                InvitationReply reply;
+                if (!claimed.isEmpty() &&
+                    InvitationReply::read(line, &reply) == InvitationReply::Reading::Reply) {
+                    const Identity other = Identity::loadOrCreate(dir.filePath(claimed));
+                    reply.fingerprint = other.fingerprint().left(Invitation::FingerprintBytes);
+                    line = reply.line();
+                }
+                writeText(dir.filePath("reply"), line);
+                say("reply");
+            });
     }
 
     std::signal(SIGTERM, [](int) { stopAsked = true; });
