@@ -46,7 +46,7 @@ public:
     // before it looks for that path.
     static constexpr int DirectTryMs = 3000;
     // How long leaving waits for a relay to let this copy's allocation go.
-    static constexpr int ClosingWaitMs = 3000;
+    static constexpr int ClosingWaitMs = 5000;
 
     explicit TableProtocol(int port = DefaultPort, QObject *parent = nullptr);
     // Says goodbye to a connected peer, as leaving does.
