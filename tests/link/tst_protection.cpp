@@ -396,7 +396,8 @@ void TestProtection::plainPeerAtATableWithAnIdentity_data()
     // What a plain peer reads from a copy without an identity, byte for byte.
     QTest::newRow("open table") << false << QByteArray("0340")
                                 << QByteArray("18Connected10") + Windows1252::encode(ZoneMarker)
-                                << QString() << QStringLiteral("older program, not encrypted, direct");
+                                << QString()
+                                << QStringLiteral("older program, not encrypted, direct");
     QTest::newRow("invited only") << true << QByteArray("0340") << QByteArray()
                                   << QStringLiteral("Refused a connection from 127.0.0.1: it did "
                                                     "not come with this table's invitation.")
