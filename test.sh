@@ -17,7 +17,9 @@ run_suite() {
 }
 
 echo "== Tests =="
-cmake --preset debug >/dev/null
+# Each library compiled as one or two merged files, as in the sanitizer build, which saves a
+# minute; `cmake --preset debug` alone still compiles every file on its own.
+cmake --preset debug -DCMAKE_UNITY_BUILD=ON >/dev/null
 cmake --build --preset debug
 # The checks that mostly wait (a link left idle for minutes) run beside everything that follows;
 # their output is shown when they end.
