@@ -228,7 +228,7 @@ dial() {
     peer=$!
     pids+=("$peer")
 }
-holds() { [[ $(cat -v "$1") == "$2" ]]; }
+holds() { [[ -e $1 && $(cat -v "$1") == "$2" ]]; }
 # greeted HOST ADDRESS PORT: a client there is greeted with "18Connected" within 3 seconds.
 greeted() {
     local out=$work/greeting_$1
