@@ -14,8 +14,9 @@ usage: atspi_tree.py splash   the splash is up: it is named and its credit line 
                               "no-copy" checks that it cannot be pressed
        atspi_tree.py read NAME... the main window is up: prints what each named control of the
                               board shows, one line each, line breaks written as \\n
-       atspi_tree.py listen SECONDS
-                              listens for SECONDS as a screen reader does to what the program
+       atspi_tree.py listen SECONDS [ROLE]
+                              listens for SECONDS (or until half a second after a control of
+                              that ROLE shows) as a screen reader does to what the program
                               tells it: prints "ready" once it can hear, then one line per event,
                               fields split by |, line breaks written as \\n:
                                 text-changed:insert|NAME|ROLE|TEXT (and :delete)
@@ -321,7 +322,7 @@ def heard_line(event):
     return None
 
 
-def listen(seconds):
+def listen(seconds, until_role=None):
     def heard(event):
         try:
             line = heard_line(event)
@@ -329,6 +330,10 @@ def listen(seconds):
             line = f"gone|{event.type}|{problem.message}"
         if line:
             print(line, flush=True)
+        # What comes just after it is heard too, such as a control taking the focus.
+        if until_role and line and line.startswith("showing|") \
+                and line.split("|")[2] == until_role:
+            GLib.timeout_add(500, lambda: Atspi.event_quit() or False)
 
     listener = Atspi.EventListener.new(heard)
     for kind in HEARD_EVENTS:
@@ -354,9 +359,9 @@ def main():
     elif len(args) > 1 and args[0] == "read":
         def check():
             read_board(args[1:])
-    elif len(args) == 2 and args[0] == "listen":
+    elif len(args) in (2, 3) and args[0] == "listen":
         def check():
-            listen(float(args[1]))
+            listen(float(args[1]), *args[2:])
     elif len(args) in (2, 3) and args[0] == "internet" and args[2:] in ([], ["copy"], ["no-copy"]):
         def check():
             check_internet(float(args[1]), "".join(args[2:]))

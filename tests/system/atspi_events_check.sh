@@ -24,7 +24,8 @@ start_display
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 launch --no-port-mapping --port "$port"
 
 heard=$work/heard
-read_atspi 60 listen 8 >"$heard" 2>"$work/listener.log" &
+# Until the dice roll's alert, the last thing the peer sends, has been heard.
+read_atspi 60 listen 40 alert >"$heard" 2>"$work/listener.log" &
 listener=$!
 pids+=("$listener")
 ready() { grep -qx ready "$heard"; }
