@@ -21,3 +21,5 @@ void AnnouncementQueue::boxClosed()
     m_boxOpen = false;
     m_earlier = 0;
 }
+
+#include "moc_AnnouncementQueue.cpp"

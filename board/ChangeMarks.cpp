@@ -91,3 +91,5 @@ void ChangeMarks::show(int place, qreal strength)
     shown = strength;
     emit strengthChanged(place, strength);
 }
+
+#include "moc_ChangeMarks.cpp"

@@ -132,3 +132,5 @@ void RecoveryFile::fail(const QString &reason)
     m_failed = true;
     emit cannotKeep(reason);
 }
+
+#include "moc_RecoveryFile.cpp"

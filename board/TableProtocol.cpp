@@ -457,3 +457,5 @@ void TableProtocol::receive(const WireMessage &message)
         break;
     }
 }
+
+#include "moc_TableProtocol.cpp"

@@ -33,3 +33,5 @@ void AnnouncementBox::show(const QString &text, bool opens)
             self->m_queue.boxClosed();
     });
 }
+
+#include "moc_AnnouncementBox.cpp"

@@ -67,3 +67,5 @@ void BoardRecovery::finish()
 {
     m_file->finish();
 }
+
+#include "moc_BoardRecovery.cpp"

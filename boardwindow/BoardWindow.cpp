@@ -311,3 +311,5 @@ void BoardWindow::leave()
         m_recovery->finish();
     m_table->leave();
 }
+
+#include "moc_BoardWindow.cpp"

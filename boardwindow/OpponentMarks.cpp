@@ -83,3 +83,5 @@ void OpponentMarks::draw(int zone, qreal strength)
     caption.label->setPalette(marked);
     caption.label->setAutoFillBackground(true);
 }
+
+#include "moc_OpponentMarks.cpp"

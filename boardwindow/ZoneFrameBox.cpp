@@ -39,3 +39,5 @@ void ZoneFrameBox::paintEvent(QPaintEvent *)
     painter.setPen(m_captionText.isValid() ? m_captionText : palette().color(QPalette::WindowText));
     painter.drawText(caption, Qt::AlignCenter, title());
 }
+
+#include "moc_ZoneFrameBox.cpp"

@@ -126,3 +126,5 @@ bool CoinDiceWindow::drawTogether(int faces)
     m_table->draws().start(faces);
     return true;
 }
+
+#include "moc_CoinDiceWindow.cpp"

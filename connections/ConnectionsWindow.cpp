@@ -475,3 +475,5 @@ void ConnectionsWindow::onWaitClicked()
     m_table.leave();
     m_table.listen();
 }
+
+#include "moc_ConnectionsWindow.cpp"

@@ -83,3 +83,5 @@ IceSettings NetworkSettingsDialog::settings() const
     }
     return settings;
 }
+
+#include "moc_NetworkSettingsDialog.cpp"

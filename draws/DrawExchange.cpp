@@ -153,3 +153,5 @@ void DrawExchange::leaveOverdue()
     if (!m_theirs.isEmpty())
         m_revealWait.start(int(std::max<qint64>(1, m_theirs.first().revealBy.remainingTime())));
 }
+
+#include "moc_DrawExchange.cpp"

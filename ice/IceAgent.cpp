@@ -236,3 +236,5 @@ void IceAgent::received(_NiceAgent *, unsigned, unsigned, unsigned length, char 
     else
         agent->m_early.append(data, qsizetype(length));
 }
+
+#include "moc_IceAgent.cpp"

@@ -448,3 +448,5 @@ void IcePath::releaseEverything()
     releaseAgent(m_direct);
     releaseAgent(m_relayed);
 }
+
+#include "moc_IcePath.cpp"

@@ -131,3 +131,5 @@ void IceStreamPump::flushToLink()
     }
     m_writable->setEnabled(!m_toLink.isEmpty());
 }
+
+#include "moc_IceStreamPump.cpp"

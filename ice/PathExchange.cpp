@@ -261,3 +261,5 @@ void PathExchange::closeAll(int waitMs)
     look.start();
     loop.exec();
 }
+
+#include "moc_PathExchange.cpp"

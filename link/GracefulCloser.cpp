@@ -103,3 +103,5 @@ void GracefulCloser::finish()
     m_socket->abort();
     deleteLater();
 }
+
+#include "moc_GracefulCloser.cpp"

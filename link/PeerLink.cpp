@@ -515,3 +515,5 @@ void PeerLink::dropSession()
         session->deleteLater();
     }
 }
+
+#include "moc_PeerLink.cpp"

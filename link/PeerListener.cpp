@@ -138,3 +138,5 @@ QTcpSocket *PeerListener::take(int requestId)
         request->setParent(nullptr);
     return request;
 }
+
+#include "moc_PeerListener.cpp"

@@ -641,3 +641,5 @@ void PeerSession::abort()
         socket->deleteLater();
     }
 }
+
+#include "moc_PeerSession.cpp"

@@ -39,3 +39,5 @@ void Relinker::onRetry()
     m_retry.start(m_retryMs);
     emit retry(m_host, m_port);
 }
+
+#include "moc_Relinker.cpp"

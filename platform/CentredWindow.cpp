@@ -20,3 +20,5 @@ void CentredWindow::showEvent(QShowEvent *event)
     placed.moveCenter(shownOn->availableGeometry().center());
     move(placed.topLeft());
 }
+
+#include "moc_CentredWindow.cpp"

@@ -35,3 +35,5 @@ void PictureButton::paintEvent(QPaintEvent *)
     }
     painter.drawPixmap(pictureArea.center() - m_picture.rect().center(), m_picture);
 }
+
+#include "moc_PictureButton.cpp"

@@ -34,3 +34,5 @@ void SquareTextBoxStyle::drawPrimitive(PrimitiveElement element, const QStyleOpt
     }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
 }
+
+#include "moc_SquareTextBoxStyle.cpp"

@@ -117,3 +117,5 @@ void PortMappingScheduler::stop()
         abandonedWorkers().append(m_worker);
     m_worker = nullptr;
 }
+
+#include "moc_PortMappingScheduler.cpp"

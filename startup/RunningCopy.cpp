@@ -135,3 +135,5 @@ void RunningCopy::readFrom(QLocalSocket *socket)
     if (usable)
         emit invitationReceived(text);
 }
+
+#include "moc_RunningCopy.cpp"

@@ -56,3 +56,5 @@ void SplashWindow::dismiss()
     emit dismissed();
     deleteLater();
 }
+
+#include "moc_SplashWindow.cpp"

@@ -78,3 +78,5 @@ void TerminationSignals::restoreDefaults()
     for (const int signalNumber : WatchedSignals)
         std::signal(signalNumber, SIG_DFL);
 }
+
+#include "moc_TerminationSignals.cpp"
