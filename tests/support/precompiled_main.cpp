@@ -1,4 +1,4 @@
-// The program that compiles the window tests' shared headers once; it is never run.
+// The program that compiles a test folder's shared headers once; it is never run.
 int main()
 {
     return 0;
