@@ -110,7 +110,7 @@ def find(root, name, role=None):
 def shown_text(node):
     expect("Text" in node.get_interfaces(), f'"{node.get_name()}" offers no text')
     # The count and the text are two calls: a text that changes between them would be read
-    # cut to the old length, so it is read again until both calls saw the same text.
+    # cut to the old length, so it is read again until the length held across the read.
     for _ in range(50):
         count = Atspi.Text.get_character_count(node)
         text = Atspi.Text.get_text(node, 0, count)
