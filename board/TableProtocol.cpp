@@ -33,7 +33,9 @@ TableProtocol::TableProtocol(int port, QObject *parent)
     connect(m_paths, &PathExchange::pathChanged, this, &TableProtocol::pathChanged);
     connect(m_paths, &PathExchange::stillLooking, this, &TableProtocol::statusChanged);
     connect(m_paths, &PathExchange::failed, this, [this](const QString &reason) {
-        emit statusChanged(reason);
+        // While a link is up or being found again, the status line tells of that link.
+        if (!m_link->isConnected() && !m_link->isRelinking())
+            emit statusChanged(reason);
         emit statusNotice(reason);
     });
     connect(m_paths, &PathExchange::hostLinked, this,
@@ -124,6 +126,11 @@ QString TableProtocol::invitationLine(const QString &host, int port) const
             return {};
     }
     return invitation.line();
+}
+
+QString TableProtocol::invitationTrouble() const
+{
+    return m_paths->offering() ? m_paths->offerTrouble() : QString();
 }
 
 QString TableProtocol::replyLine() const

@@ -94,6 +94,8 @@ public:
     // The invitation line naming `host`:`port`; empty without an identity, or while what a path
     // over UDP needs is still being gathered.
     QString invitationLine(const QString &host, int port) const;
+    // Why no invitation line can be made while gathering keeps failing; empty otherwise.
+    QString invitationTrouble() const;
     // The joining side's reply line for its player to send back (replyChanged); empty when the
     // invitation it dialled needed none.
     QString replyLine() const;

@@ -283,8 +283,12 @@ void ConnectionsWindow::showInvitation()
     }
     const QString line = m_table.invitationLine(invitation.host, invitation.port);
     m_invitation->setText(line);
-    if (line.isEmpty() && !m_table.fingerprint().isEmpty() && !m_table.directPathServes())
-        m_invitation->setPlaceholderText(QStringLiteral("Finding this machine's outside address…"));
+    if (line.isEmpty() && !m_table.fingerprint().isEmpty() && !m_table.directPathServes()) {
+        const QString trouble = m_table.invitationTrouble();
+        m_invitation->setPlaceholderText(
+            trouble.isEmpty() ? QStringLiteral("Finding this machine's outside address…")
+                              : trouble);
+    }
     m_copyInvitation->setEnabled(!line.isEmpty());
 }
 

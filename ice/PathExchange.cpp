@@ -18,6 +18,12 @@ constexpr int GoodbyeMs = 1500;
 PathExchange::PathExchange(QObject *parent)
     : QObject(parent)
 {
+    m_regather.setSingleShot(true);
+    m_regather.setInterval(RegatherMs);
+    connect(&m_regather, &QTimer::timeout, this, [this] {
+        if (m_offering)
+            offerFreshPath();
+    });
     m_joinWait.setSingleShot(true);
     m_joinWait.setInterval(JoinWaitMs);
     // The joining copy cannot tell whether its reply was pasted yet: it keeps trying, and says
@@ -55,6 +61,8 @@ void PathExchange::setOffering(bool offering)
         offerFreshPath();
         return;
     }
+    m_regather.stop();
+    m_offerTrouble.clear();
     retire(m_hostPath);
     m_hostPart.clear();
     emit invitationPartChanged();
@@ -62,7 +70,9 @@ void PathExchange::setOffering(bool offering)
 
 void PathExchange::offerFreshPath()
 {
+    m_regather.stop();
     retire(m_hostPath);
+    m_hostAnswered = false;
     m_hostPart.clear();
     auto *path = new IcePath(m_settings, IcePath::Role::Host, this);
     m_hostPath = path;
@@ -73,6 +83,7 @@ void PathExchange::offerFreshPath()
         offered.directCannotServe = true;
         m_hostDescription = offered;
         m_hostPart = offered.encode();
+        m_offerTrouble.clear();
         emit invitationPartChanged();
     });
     connect(path, &IcePath::linked, this,
@@ -86,10 +97,22 @@ void PathExchange::offerFreshPath()
     connect(path, &IcePath::failed, this, [this, path](const QString &reason) {
         if (path != m_hostPath)
             return;
-        emit failed(reason);
-        // The invitation's credentials are spent: the next one gets fresh ones.
-        if (m_offering)
-            offerFreshPath();
+        if (m_hostAnswered) {
+            emit failed(reason);
+            // The invitation's credentials are spent: the next one gets fresh ones.
+            if (m_offering)
+                offerFreshPath();
+            return;
+        }
+        // Nobody answered this path: it could not be gathered, most likely for want of a
+        // network address. Gathering again at once would spin while the machine is offline.
+        m_hostPart.clear();
+        const bool news = reason != m_offerTrouble;
+        m_offerTrouble = reason;
+        emit invitationPartChanged();
+        if (news)
+            emit failed(reason);
+        m_regather.start();
     });
     emit invitationPartChanged();
     path->gather();
@@ -133,6 +156,7 @@ QString PathExchange::acceptReply(const QString &text)
     if (!IceDescription::decode(reply.description, &remote))
         return tr("The reply is damaged: ask the other player to send it again.");
     m_expectedJoiner = reply.fingerprint;
+    m_hostAnswered = true;
     m_hostPath->start(remote);
     return {};
 }

@@ -20,15 +20,18 @@ class QTcpSocket;
 //           joinerLinked
 //
 // A path that cannot be found ends with `failed` and a sentence; the host then offers a fresh
-// path, so a new invitation works at once. Two copies whose invitations crossed (each pasted
-// the other's) settle it the same way on both sides: the copy with the lower fingerprint stays
-// host and the other joins (crossedSentence).
+// path, so a new invitation works at once. A path that could not even be gathered (no network
+// address) is gathered again every RegatherMs, and its sentence is said once. Two copies whose
+// invitations crossed (each pasted the other's) settle it the same way on both sides: the copy with
+// the lower fingerprint stays host and the other joins (crossedSentence).
 class PathExchange : public QObject
 {
     Q_OBJECT
 public:
     // How long the joining copy looks for a path before it says what may stand in the way.
     static constexpr int JoinWaitMs = 40000;
+    // How long the host waits before gathering again when gathering failed.
+    static constexpr int RegatherMs = 5000;
 
     explicit PathExchange(QObject *parent = nullptr);
     ~PathExchange() override;
@@ -43,6 +46,8 @@ public:
     bool offering() const { return m_offering; }
     // The encoded description for the invitation; empty while gathering or when not offering.
     QByteArray invitationPart() const { return m_hostPart; }
+    // Why the invitation has no path while gathering keeps failing; empty otherwise.
+    QString offerTrouble() const { return m_offerTrouble; }
     // Reads the reply the player pasted and starts the checks. Returns why nothing was done.
     QString acceptReply(const QString &text);
 
@@ -85,7 +90,10 @@ private:
     QByteArray m_ownFingerprint;
     bool m_offering = false;
     QPointer<IcePath> m_hostPath;
+    bool m_hostAnswered = false;
     QByteArray m_hostPart;
+    QString m_offerTrouble;
+    QTimer m_regather;
     QByteArray m_expectedJoiner;
     IceDescription m_hostDescription;
     QPointer<IcePath> m_joinPath;

@@ -2,6 +2,7 @@
 // players do it in the connections window: the codes the host refuses, a reply that names
 // another copy, and invitations that cross. The path over UDP stays on loopback.
 #include "LinkHarness.h"
+#include "ice/PathExchange.h"
 #include "trust/Invitation.h"
 #include "trust/InvitationReply.h"
 
@@ -27,10 +28,10 @@ struct Player
     QTemporaryDir folder;
     std::unique_ptr<Seat> seat;
 
-    explicit Player(bool offers)
+    explicit Player(bool offers, const IceSettings &settings = loopbackOnly())
     {
         seat = std::make_unique<Seat>(Seat::IdentityIn{folder.path()});
-        table().setIceSettings(loopbackOnly());
+        table().setIceSettings(settings);
         table().setDirectPathServes(!offers);
     }
     TableProtocol &table() const { return seat->window->table(); }
@@ -102,6 +103,7 @@ class IceLinkTest : public QObject
 private slots:
     void invitationAndReplyLinkThroughTheConnectionsWindow();
     void crossedInvitationsLeaveOneHost();
+    void hostWithoutAddressSaysSoOnce();
 };
 
 void IceLinkTest::invitationAndReplyLinkThroughTheConnectionsWindow()
@@ -197,6 +199,35 @@ void IceLinkTest::crossedInvitationsLeaveOneHost()
     QCOMPARE(stays.pasteReply(reply), QString());
     QVERIFY(bothLinked(*stays.seat, *joins.seat));
     unlink(*joins.seat, *stays.seat);
+}
+
+// A host that has no network address to gather a path from says so once, not in a loop; the
+// status line keeps telling of the link that is up, and the invitation offers a path again once
+// gathering works.
+void IceLinkTest::hostWithoutAddressSaysSoOnce()
+{
+    Player host(true), guest(false);
+    QVERIFY(link(*guest.seat, *host.seat));
+    auto *invitation =
+        openConnections(*host.seat)->findChild<QLineEdit *>(QStringLiteral("txtInvitation"));
+    QTRY_VERIFY_WITH_TIMEOUT(!invitation->text().isEmpty(), PathWithinMs);
+
+    QSignalSpy notices(&host.table(), &TableProtocol::statusNotice);
+    IceSettings nowhere;
+    nowhere.localAddresses = {QStringLiteral("192.0.2.1")}; // not this machine's
+    host.table().setIceSettings(nowhere);
+    QTest::qWait(PathExchange::RegatherMs + 500);
+    QCOMPARE(notices.size(), 1);
+    const QString said = notices.first().first().toString();
+    QVERIFY2(said.startsWith(QStringLiteral("This computer has no network address")),
+             qPrintable(said));
+    QCOMPARE(invitation->text(), QString());
+    QCOMPARE(invitation->placeholderText(), said);
+    QCOMPARE(host.seat->status(), StatusText::Connected);
+
+    host.table().setIceSettings(loopbackOnly());
+    QTRY_VERIFY_WITH_TIMEOUT(!invitation->text().isEmpty(), PathWithinMs);
+    unlink(*guest.seat, *host.seat);
 }
 
 QTEST_MAIN(IceLinkTest)
