@@ -130,7 +130,7 @@ QString TableProtocol::invitationLine(const QString &host, int port) const
 
 QString TableProtocol::invitationTrouble() const
 {
-    return m_paths->offering() ? m_paths->offerTrouble() : QString();
+    return m_paths->offerTrouble();
 }
 
 QString TableProtocol::replyLine() const
