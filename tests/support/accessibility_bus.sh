@@ -31,6 +31,13 @@ start_session_bus() {
     wait_until 5 test -s "$work/bus" || fail "the session bus did not start"
     DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
     export DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=$runtime
+    # The accessibility bus is up before the program starts, as in a desktop session. A program
+    # that finds it only later, while a reader is registering what it listens for, can miss
+    # some of those registrations and never send those events.
+    "${run[@]}" "$python" -c 'from gi.repository import Gio
+Gio.bus_get_sync(Gio.BusType.SESSION).call_sync("org.a11y.Bus", "/org/a11y/bus",
+    "org.a11y.Bus", "GetAddress", None, None, 0, 5000, None)' ||
+        fail "the accessibility bus did not start"
 }
 
 read_atspi() {
